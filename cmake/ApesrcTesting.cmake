@@ -1,0 +1,47 @@
+# GoogleTest from Debian's source package, built with this build's compiler,
+# and apesrc_add_test(), which every test executable is made with.
+#
+# In the Windows build every test runs under Wine in a prefix of its own inside
+# the build tree, with a private HOME whose ALSA configuration sends audio to a
+# null device: the user's ~/.wine and sound settings are never touched.
+
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+if(WIN32)
+    set(APESRC_WINE_HOME ${CMAKE_BINARY_DIR}/wine/home)
+    set(APESRC_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
+    file(MAKE_DIRECTORY ${APESRC_WINE_HOME})
+    file(WRITE ${APESRC_WINE_HOME}/.asoundrc
+        "pcm.!default {\n    type null\n}\nctl.!default {\n    type hw\n    card 0\n}\n")
+    set(APESRC_WINE_ENV
+        HOME=${APESRC_WINE_HOME}
+        WINEPREFIX=${APESRC_WINE_PREFIX}
+        WINEARCH=win32
+        WINEDEBUG=-all
+        # No Mono or Gecko: nothing may be downloaded, and nothing here needs them.
+        WINEDLLOVERRIDES=mscoree,mshtml=
+        DISPLAY=)
+    set(CMAKE_CROSSCOMPILING_EMULATOR env ${APESRC_WINE_ENV} wine)
+    # `wineserver -w` returns once the first boot has really finished; without
+    # it the first tests race the prefix's set-up.
+    add_custom_command(OUTPUT ${APESRC_WINE_PREFIX}/system.reg
+        COMMAND env ${APESRC_WINE_ENV} wineboot -i
+        COMMAND env ${APESRC_WINE_ENV} wineserver -w
+        COMMENT "Creating the private Wine prefix for the tests"
+        VERBATIM)
+    add_custom_target(wineprefix ALL DEPENDS ${APESRC_WINE_PREFIX}/system.reg)
+endif()
+
+# apesrc_add_test(<name> SOURCES <files...> [LIBRARIES <targets...>])
+# Builds a GoogleTest executable and registers it with CTest (under Wine in
+# the Windows build). The executable's directory is the working directory, so
+# files a test writes beside itself stay in the build tree.
+function(apesrc_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main GTest::gmock)
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()

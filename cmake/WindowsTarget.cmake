@@ -1,0 +1,21 @@
+# Settings every Windows target shares.
+
+# The Windows 7 level of the API is enough for everything the modules call,
+# and keeps the import table free of newer entry points.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
+
+# SSE2 may be assumed on every i686 machine the module runs on.
+add_compile_options(-msse2 -mfpmath=sse)
+
+# Only Windows system DLLs may be imported: the C and C++ runtimes and
+# winpthread are linked into each module.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# Boost is used header-only. Pointing the cross compiler at /usr/include would
+# let it pick up the host's C library headers, so it sees a directory that
+# holds nothing but a link to Boost.
+set(APESRC_BOOST_DIR ${CMAKE_BINARY_DIR}/boost-include)
+file(MAKE_DIRECTORY ${APESRC_BOOST_DIR})
+file(CREATE_LINK /usr/include/boost ${APESRC_BOOST_DIR}/boost SYMBOLIC)
+add_library(boost_headers INTERFACE)
+target_include_directories(boost_headers SYSTEM INTERFACE ${APESRC_BOOST_DIR})

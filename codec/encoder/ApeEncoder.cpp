@@ -1,0 +1,211 @@
+#include "ApeEncoder.h"
+
+#include "EncodeError.h"
+#include "format/ByteOrder.h"
+#include "format/FormatConstants.h"
+#include "format/Md5.h"
+
+#include <string>
+
+namespace ape {
+
+namespace {
+
+constexpr unsigned kOldestWritable = version::interleaved;   // older versions need the bit-stream coders
+constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFFu;          // seek entries are 32-bit offsets
+
+// Blocks per frame as the reference encoder chooses them; the file stores
+// the value from version 3980 on and implies it before.
+std::uint32_t defaultBlocksPerFrame(unsigned fileVersion, unsigned compression)
+{
+    if (fileVersion < unsigned(version::predictor3950))
+        return blocksPerFrame::standard;
+    if (fileVersion < unsigned(version::newHeader))
+        return blocksPerFrame::large;
+    if (compression >= unsigned(level::insane))
+        return blocksPerFrame::standard * 16;
+    if (compression >= unsigned(level::extraHigh))
+        return blocksPerFrame::large;
+    return blocksPerFrame::standard;
+}
+
+void validate(const PcmFormat& format, const EncoderOptions& options)
+{
+    if (format.channels != 1 && format.channels != 2)
+        throw EncodeError("unsupported channel count " + std::to_string(format.channels) + " (only 1 or 2)");
+    if (format.bitsPerSample != 8 && format.bitsPerSample != 16 && format.bitsPerSample != 24)
+        throw EncodeError("unsupported sample depth " + std::to_string(format.bitsPerSample) + " bits (only 8, 16 or 24)");
+    if (format.sampleRate == 0)
+        throw EncodeError("sample rate 0 is not allowed");
+    if (options.level < 1000 || options.level > 5000 || options.level % 1000 != 0)
+        throw EncodeError("unsupported compression level " + std::to_string(options.level) + " (1000..5000 in steps of 1000)");
+    if (options.version < kOldestWritable || options.version > unsigned(version::newest))
+        throw EncodeError("unsupported format version " + std::to_string(options.version) + " (3930..3990)");
+}
+
+std::uint32_t chooseBlocksPerFrame(const EncoderOptions& options)
+{
+    const std::uint32_t usual = defaultBlocksPerFrame(options.version, options.level);
+    if (options.blocksPerFrame == 0)
+        return usual;
+    if (options.version < unsigned(version::newHeader) && options.blocksPerFrame != usual)
+        throw EncodeError("format version " + std::to_string(options.version) + " implies " + std::to_string(usual)
+                          + " blocks per frame");
+    if (options.blocksPerFrame > blocksPerFrame::maximum)
+        throw EncodeError("too many blocks per frame");
+    return options.blocksPerFrame;
+}
+
+// The logical stream holds each 32-bit word most significant byte first;
+// the file holds the words little-endian.
+void swapWords(std::vector<std::uint8_t>& bytes)
+{
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        std::swap(bytes[i], bytes[i + 3]);
+        std::swap(bytes[i + 1], bytes[i + 2]);
+    }
+}
+
+}  // namespace
+
+ApeEncoder::ApeEncoder(const PcmFormat& format, const EncoderOptions& options)
+    : format_((validate(format, options), format)),
+      options_(options),
+      blocksPerFrame_(chooseBlocksPerFrame(options)),
+      frames_(format, options)
+{
+}
+
+std::vector<std::uint8_t> ApeEncoder::canonicalWavHeader(const PcmFormat& format, std::uint64_t blocks)
+{
+    const std::uint64_t dataBytes = blocks * format.blockAlign();
+    std::vector<std::uint8_t> header;
+    ByteWriter w(header);
+    w.bytes("RIFF", 4);
+    w.u32(static_cast<std::uint32_t>(36 + dataBytes));
+    w.bytes("WAVEfmt ", 8);
+    w.u32(16);
+    w.u16(1);   // integer PCM
+    w.u16(static_cast<std::uint16_t>(format.channels));
+    w.u32(format.sampleRate);
+    w.u32(format.sampleRate * format.blockAlign());
+    w.u16(static_cast<std::uint16_t>(format.blockAlign()));
+    w.u16(static_cast<std::uint16_t>(format.bitsPerSample));
+    w.bytes("data", 4);
+    w.u32(static_cast<std::uint32_t>(dataBytes));
+    return header;
+}
+
+std::vector<std::uint8_t> ApeEncoder::encodeFrames(std::span<const std::uint8_t> pcm, std::vector<std::uint32_t>& offsets)
+{
+    const std::size_t frameBytes = std::size_t{blocksPerFrame_} * format_.blockAlign();
+    std::vector<std::uint8_t> data;
+    for (std::size_t start = 0; start < pcm.size(); start += frameBytes) {
+        offsets.push_back(static_cast<std::uint32_t>(data.size()));
+        const std::uint64_t conflictsBefore = frames_.widthConflicts();
+        frames_.encode(pcm.subspan(start, std::min(frameBytes, pcm.size() - start)), data);
+        if (options_.widthPolicy == WidthPolicy::portable && frames_.widthConflicts() != conflictsBefore)
+            throw EncodeError("frame " + std::to_string(offsets.size() - 1)
+                              + " is too loud for a portable stereo file: decoders would disagree on it");
+        if (options_.padFrames || start + frameBytes >= pcm.size())
+            data.resize((data.size() + 3) & ~std::size_t{3}, 0);
+        if (data.size() > kMaxFileBytes)
+            throw EncodeError("the encoded audio would exceed 4 GiB");
+    }
+    swapWords(data);
+    return data;
+}
+
+std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, std::span<const std::uint8_t> wavHeader,
+                                             std::span<const std::uint8_t> wavTail)
+{
+    if (pcm.size() % format_.blockAlign() != 0)
+        throw EncodeError("the PCM data ends inside a block");
+    const std::uint64_t blocks = pcm.size() / format_.blockAlign();
+    if (blocks == 0)
+        throw EncodeError("no audio: a file must hold at least one block");
+
+    std::vector<std::uint8_t> storedHeader;
+    if (!wavHeader.empty())
+        storedHeader.assign(wavHeader.begin(), wavHeader.end());
+    else if (options_.storeWavHeader)
+        storedHeader = canonicalWavHeader(format_, blocks);
+
+    std::vector<std::uint32_t> offsets;
+    const std::vector<std::uint8_t> frames = encodeFrames(pcm, offsets);
+    const auto totalFrames = static_cast<std::uint32_t>(offsets.size());
+    const auto finalFrameBlocks = static_cast<std::uint32_t>(blocks - std::uint64_t{totalFrames - 1} * blocksPerFrame_);
+    const bool newHeader = options_.version >= unsigned(version::newHeader);
+    const std::uint32_t seekTableBytes = 4 * totalFrames;
+    const std::uint32_t headerBytes = newHeader ? descriptorSize + headerSize : oldHeaderSize;
+    const std::uint32_t firstFrame = headerBytes + seekTableBytes + static_cast<std::uint32_t>(storedHeader.size());
+    if (std::uint64_t{firstFrame} + frames.size() + wavTail.size() > kMaxFileBytes)
+        throw EncodeError("the file would exceed 4 GiB");
+
+    std::vector<std::uint8_t> seekTable;
+    ByteWriter seek(seekTable);
+    for (std::uint32_t offset : offsets)
+        seek.u32(firstFrame + offset);
+
+    std::uint16_t flags = storedHeader.empty() ? formatFlag::createWavHeader : 0;
+    std::vector<std::uint8_t> file;
+    ByteWriter w(file);
+    if (newHeader) {
+        std::vector<std::uint8_t> header;
+        ByteWriter h(header);
+        h.u16(static_cast<std::uint16_t>(options_.level));
+        h.u16(flags);
+        h.u32(blocksPerFrame_);
+        h.u32(finalFrameBlocks);
+        h.u32(totalFrames);
+        h.u16(static_cast<std::uint16_t>(format_.bitsPerSample));
+        h.u16(static_cast<std::uint16_t>(format_.channels));
+        h.u32(format_.sampleRate);
+
+        Md5 md5;
+        md5.update(storedHeader.data(), storedHeader.size());
+        md5.update(frames.data(), frames.size());
+        md5.update(wavTail.data(), wavTail.size());
+        md5.update(header.data(), header.size());
+        md5.update(seekTable.data(), seekTable.size());
+        const std::array<std::uint8_t, 16> digest = md5.finish();
+
+        w.bytes(signature, 4);
+        w.u16(static_cast<std::uint16_t>(options_.version));
+        w.u16(0);
+        w.u32(descriptorSize);
+        w.u32(headerSize);
+        w.u32(seekTableBytes);
+        w.u32(static_cast<std::uint32_t>(storedHeader.size()));
+        w.u32(static_cast<std::uint32_t>(frames.size()));
+        w.u32(0);   // audio data length, high 32 bits
+        w.u32(static_cast<std::uint32_t>(wavTail.size()));
+        w.bytes(digest.data(), digest.size());
+        w.bytes(header.data(), header.size());
+        w.bytes(seekTable.data(), seekTable.size());
+        w.bytes(storedHeader.data(), storedHeader.size());
+    } else {
+        flags |= formatFlag::crc;
+        if (format_.bitsPerSample == 8)
+            flags |= formatFlag::eightBit;
+        else if (format_.bitsPerSample == 24)
+            flags |= formatFlag::twentyFourBit;
+        w.bytes(signature, 4);
+        w.u16(static_cast<std::uint16_t>(options_.version));
+        w.u16(static_cast<std::uint16_t>(options_.level));
+        w.u16(flags);
+        w.u16(static_cast<std::uint16_t>(format_.channels));
+        w.u32(format_.sampleRate);
+        w.u32(static_cast<std::uint32_t>(storedHeader.size()));
+        w.u32(static_cast<std::uint32_t>(wavTail.size()));
+        w.u32(totalFrames);
+        w.u32(finalFrameBlocks);
+        w.bytes(storedHeader.data(), storedHeader.size());
+        w.bytes(seekTable.data(), seekTable.size());
+    }
+    w.bytes(frames.data(), frames.size());
+    w.bytes(wavTail.data(), wavTail.size());
+    return file;
+}
+
+}  // namespace ape

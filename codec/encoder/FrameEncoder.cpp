@@ -1,0 +1,157 @@
+#include "FrameEncoder.h"
+
+#include "EncodeError.h"
+#include "RangeEncoder.h"
+#include "format/Crc32.h"
+#include "format/FormatConstants.h"
+#include "format/NNFilterSets.h"
+
+#include <algorithm>
+
+namespace ape {
+
+namespace {
+
+// Bits 31..0 of a 32-bit word, most significant byte first, as the frame's
+// logical stream holds it.
+void appendBigEndian(std::vector<std::uint8_t>& out, std::uint32_t word)
+{
+    out.push_back(static_cast<std::uint8_t>(word >> 24));
+    out.push_back(static_cast<std::uint8_t>(word >> 16));
+    out.push_back(static_cast<std::uint8_t>(word >> 8));
+    out.push_back(static_cast<std::uint8_t>(word));
+}
+
+std::int32_t readSample(const std::uint8_t* p, unsigned bits)
+{
+    switch (bits) {
+    case 8:
+        return std::int32_t{p[0]} - 128;
+    case 16:
+        return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+    default: {
+        const std::uint32_t raw = p[0] | (p[1] << 8) | (std::uint32_t{p[2]} << 16);
+        return static_cast<std::int32_t>(raw << 8) >> 8;
+    }
+    }
+}
+
+StereoWidth widthFor(const EncoderOptions& options)
+{
+    if (options.widthPolicy == WidthPolicy::ffmpeg51 && options.level >= unsigned(level::insane))
+        return StereoWidth::Bits64;
+    return StereoWidth::Bits32;
+}
+
+}  // namespace
+
+FrameEncoder::FrameEncoder(const PcmFormat& format, const EncoderOptions& options)
+    : format_(format),
+      useFrameFlags_(options.useFrameFlags),
+      predictor_(options.version >= unsigned(version::predictor3950) ? Predictor(Predictor3950Encoder(widthFor(options)))
+                                                                      : Predictor(Predictor3930Encoder())),
+      stream0_(options.version),
+      stream1_(options.version)
+{
+    const bool newAdaptation = options.version >= unsigned(version::newHeader);
+    const NNFilterSet& set = nnFilterSet(int(options.level));
+    // The decoder runs the cascade first to last, so the encoder undoes it
+    // last to first.
+    for (int i = set.count - 1; i >= 0; --i) {
+        const NNFilterSpec& spec = set.specs[i];
+        slot0_.emplace_back(unsigned(spec.order), unsigned(spec.fraction), newAdaptation);
+        slot1_.emplace_back(unsigned(spec.order), unsigned(spec.fraction), newAdaptation);
+    }
+}
+
+std::uint64_t FrameEncoder::widthConflicts() const
+{
+    return std::visit([](const auto& p) { return p.widthConflicts(); }, predictor_);
+}
+
+void FrameEncoder::resetState()
+{
+    std::visit([](auto& p) { p.reset(); }, predictor_);
+    for (FilterChain* chain : {&slot0_, &slot1_})
+        for (NnFilterEncoder& filter : *chain)
+            filter.reset();
+    stream0_.reset();
+    stream1_.reset();
+}
+
+std::int32_t FrameEncoder::runChain(FilterChain& chain, std::int32_t value)
+{
+    for (NnFilterEncoder& filter : chain)
+        value = filter.encode(value);
+    return value;
+}
+
+template <class P>
+void FrameEncoder::encodeStereo(P& predictor, RangeEncoder& coder, std::size_t blocks)
+{
+    for (std::size_t i = 0; i < blocks; ++i) {
+        // The decoder rebuilds left = X - Y/2 (truncating), right = left + Y.
+        const std::int32_t y = right_[i] - left_[i];
+        const std::int32_t x = left_[i] + y / 2;
+        std::int32_t slot0 = 0;
+        std::int32_t slot1 = 0;
+        predictor.encodeStereo(y, x, slot0, slot1);
+        stream0_.encode(coder, runChain(slot0_, slot0));
+        stream1_.encode(coder, runChain(slot1_, slot1));
+    }
+}
+
+template <class P>
+void FrameEncoder::encodeMono(P& predictor, RangeEncoder& coder, std::size_t blocks)
+{
+    for (std::size_t i = 0; i < blocks; ++i)
+        stream0_.encode(coder, runChain(slot0_, predictor.encodeMono(left_[i])));
+}
+
+void FrameEncoder::encode(std::span<const std::uint8_t> pcm, std::vector<std::uint8_t>& out)
+{
+    const unsigned bytesPerSample = format_.bitsPerSample / 8;
+    const std::size_t blocks = pcm.size() / format_.blockAlign();
+    const bool stereo = format_.channels == 2;
+
+    left_.resize(blocks);
+    right_.resize(stereo ? blocks : 0);
+    for (std::size_t i = 0; i < blocks; ++i) {
+        const std::uint8_t* block = pcm.data() + i * format_.blockAlign();
+        left_[i] = readSample(block, format_.bitsPerSample);
+        if (stereo)
+            right_[i] = readSample(block + bytesPerSample, format_.bitsPerSample);
+    }
+
+    std::uint32_t flags = 0;
+    if (useFrameFlags_) {
+        const auto isZero = [](std::int32_t s) { return s == 0; };
+        if (std::all_of(left_.begin(), left_.end(), isZero) && std::all_of(right_.begin(), right_.end(), isZero))
+            flags = stereo ? frameFlag::stereoSilence : frameFlag::monoSilence;
+        else if (stereo && left_ == right_)
+            flags = frameFlag::pseudoStereo;
+    }
+
+    Crc32 crc;
+    crc.update(pcm.data(), pcm.size());
+    appendBigEndian(out, (crc.value() >> 1) | (flags ? frameFlag::present : 0));
+    if (flags)
+        appendBigEndian(out, flags);
+
+    resetState();
+    RangeEncoder coder(out);
+    const bool silent = (flags & frameFlag::stereoSilence) != 0;
+    if (!silent) {
+        std::visit(
+            [&](auto& predictor) {
+                if (stereo && flags != frameFlag::pseudoStereo)
+                    encodeStereo(predictor, coder, blocks);
+                else
+                    encodeMono(predictor, coder, blocks);
+            },
+            predictor_);
+    }
+    coder.finish();
+}
+
+}  // namespace ape

@@ -1,0 +1,25 @@
+// The inner loops of the NN filters: a dot product of coefficients with the
+// clipped history, and the sign-sign coefficient update. One set of plain C++
+// loops and one SSE2 set; bestNNKernels() picks once, at start-up.
+// All arithmetic wraps: dot products modulo 2^32, coefficients modulo 2^16.
+#pragma once
+
+#include <cstdint>
+
+namespace ape {
+
+struct NNKernels {
+    // Σ coef[j] × hist[j] for j < order.
+    int32_t (*dot)(const int16_t* coef, const int16_t* hist, int order);
+    // coef[j] += direction × adapt[j]; direction is -1, 0 or +1.
+    void (*adapt)(int16_t* coef, const int16_t* adapt, int order, int direction);
+    // dot() with the coefficients as they were, then adapt(): one pass.
+    int32_t (*dotAndAdapt)(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction);
+    const char* name;
+};
+
+const NNKernels& scalarNNKernels();
+const NNKernels* sse2NNKernels(); // null where SSE2 is not compiled in
+const NNKernels& bestNNKernels();
+
+} // namespace ape

@@ -1,0 +1,3 @@
+#include "support/ThisModule.h"
+
+HMODULE thisModule = nullptr;

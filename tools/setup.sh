@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages only, everything the build, the tests and
+# the demo need. Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+else
+    as_root=(sudo)
+fi
+
+packages=(
+    cmake make
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+    mingw-w64-tools
+    wine wine32:i386
+    libboost-dev
+    googletest
+    g++ clang libclang-rt-14-dev
+    ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+    missing+=("${packages[@]}")
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get update -q
+    "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
