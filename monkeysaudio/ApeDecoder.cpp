@@ -1,0 +1,109 @@
+#include "monkeysaudio/ApeDecoder.h"
+
+#include <sstream>
+
+#include <boost/numeric/conversion/cast.hpp>
+
+#include "monkeysaudio/MonkeysAudioError.h"
+
+namespace {
+
+// The codec reports a field's value as a signed integer; the fields read
+// through here are counts that cannot be negative in a sound file.
+std::uint32_t nonNegative(std::int32_t value)
+{
+    return boost::numeric_cast<std::uint32_t>(value);
+}
+
+} // namespace
+
+// A missing entry point leaves the constructor before `handle` is ever set;
+// the base then releases the library reference.
+ApeDecoder::ApeDecoder()
+{
+    load();
+    create = entryPoint<decltype(create)>("c_APEDecompress_Create");
+    destroy = entryPoint<decltype(destroy)>("c_APEDecompress_Destroy");
+    getData = entryPoint<decltype(getData)>("c_APEDecompress_GetData");
+    seekTo = entryPoint<decltype(seekTo)>("c_APEDecompress_Seek");
+    getInfo = entryPoint<decltype(getInfo)>("c_APEDecompress_GetInfo");
+    getTag = entryPoint<decltype(getTag)>("c_APEDecompress_GetTag");
+}
+
+ApeDecoder::~ApeDecoder()
+{
+    close();
+}
+
+void ApeDecoder::close() noexcept
+{
+    if (!handle)
+        return;
+    destroy(handle);
+    handle = nullptr;
+}
+
+void ApeDecoder::open(const std::string& fileName)
+{
+    close();
+    int error;
+    handle = create(fileName.c_str(), &error);
+    if (!handle)
+        throw MonkeysAudioError(error, "Can't open file \"" + fileName + '"');
+}
+
+std::int32_t ApeDecoder::info(std::int32_t field) const
+{
+    return getInfo(handle, field, 0, 0);
+}
+
+std::uint32_t ApeDecoder::sampleRate() const
+{
+    return nonNegative(info(sampleRateField));
+}
+
+std::uint32_t ApeDecoder::bitsPerSampleInfo() const
+{
+    return nonNegative(info(bitsPerSampleField));
+}
+
+std::uint32_t ApeDecoder::channelCount() const
+{
+    return nonNegative(info(channelCountField));
+}
+
+void ApeDecoder::seek(std::uint32_t block)
+{
+    // The codec reads the block number back as unsigned.
+    const int result = seekTo(handle, static_cast<int>(block));
+    if (result != 0) {
+        std::ostringstream text;
+        text << "Can't seek to block position " << block << " in Monkey's Audio file";
+        throw MonkeysAudioError(result, text.str());
+    }
+}
+
+std::uint32_t ApeDecoder::read(void* buffer, std::uint32_t blocks)
+{
+    if (blocks == 0)
+        return 0;
+    int delivered;
+    const int result = getData(handle, static_cast<char*>(buffer), static_cast<int>(blocks), &delivered);
+    if (result != 0) {
+        std::ostringstream text;
+        text << "Can't read " << blocks << " blocks from Monkey's Audio file";
+        throw MonkeysAudioError(result, text.str());
+    }
+    return nonNegative(delivered);
+}
+
+APE_TAG_HANDLE ApeDecoder::tag() const
+{
+    int error;
+    // Success is judged by the error code alone; a tagless file still has a
+    // handle, and whatever comes back is the codec's to interpret.
+    const APE_TAG_HANDLE result = getTag(handle, &error);
+    if (error != 0)
+        throw MonkeysAudioError(error, "Can't retrieve monkeys audio tag");
+    return result;
+}

@@ -1,0 +1,83 @@
+#include "monkeysaudio/ApeTagReader.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <windows.h>
+
+#include "monkeysaudio/ApeDecoder.h"
+#include "monkeysaudio/MonkeysAudioError.h"
+#include "support/StringConversion.h"
+
+namespace {
+
+// What the codec's tag functions return for a field the tag does not hold.
+constexpr int fieldMissing = APE_TAG_FIELD_MISSING;
+
+std::string quoted(const std::string& name)
+{
+    return '"' + name + '"';
+}
+
+// False when `bytes` is not well-formed UTF-8 (overlong forms, surrogates and
+// stray continuation bytes included), so the caller can fall back.
+bool decodeUtf8(const std::string& bytes, std::wstring& text)
+{
+    if (bytes.empty()) {
+        text.clear();
+        return true;
+    }
+    const int length = static_cast<int>(bytes.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (needed == 0)
+        return false;
+    std::wstring decoded(static_cast<std::size_t>(needed), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, decoded.data(), needed) != needed)
+        return false;
+    text = std::move(decoded);
+    return true;
+}
+
+} // namespace
+
+// A missing entry point or a failing tag lookup leaves the constructor with
+// the base's reference released by its destructor.
+ApeTagReader::ApeTagReader(const ApeDecoder& decoder)
+{
+    load();
+    getFieldData = entryPoint<decltype(getFieldData)>("c_APETag_GetFieldData");
+    getFieldSize = entryPoint<decltype(getFieldSize)>("c_APETag_GetFieldSize");
+    tag = decoder.tag();
+}
+
+bool ApeTagReader::fieldExists(const std::string& name) const
+{
+    char scratch[1];
+    int capacity = sizeof scratch;
+    return getFieldData(tag, name.c_str(), scratch, &capacity) != fieldMissing;
+}
+
+std::uint32_t ApeTagReader::fieldSize(const std::string& name) const
+{
+    const int size = getFieldSize(tag, name.c_str());
+    if (size < 0)
+        throw MonkeysAudioError(-1, "Can't retrieve field size for non existing Monkey's Audio tag field" + quoted(name));
+    return static_cast<std::uint32_t>(size);
+}
+
+std::wstring ApeTagReader::fieldValue(const std::string& name) const
+{
+    const std::uint32_t size = fieldSize(name);
+    std::vector<char> buffer(size);
+    // Exactly the value's size: the codec may then leave out the terminator,
+    // which is why the text below is cut at the buffer's end as well.
+    int capacity = static_cast<int>(size);
+    const int result = getFieldData(tag, name.c_str(), buffer.data(), &capacity);
+    if (result != 0)
+        throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + quoted(name));
+    const std::string bytes(buffer.begin(), std::find(buffer.begin(), buffer.end(), '\0'));
+    std::wstring text;
+    if (decodeUtf8(bytes, text))
+        return text;
+    return oryx::widen(bytes);
+}
