@@ -34,14 +34,11 @@ template <NNAdaptation A> inline void NNFilter::push(int32_t output)
     int16_t* a = adapt_.data() + pos_;
     h[order_] = clip16(output);
     if constexpr (A == NNAdaptation::new3980) {
-        int16_t step = 0;
-        if (output != 0) {
-            uint32_t magnitude = output < 0 ? 0u - uint32_t(output) : uint32_t(output);
-            int scale = (uint64_t(magnitude) > 3 * uint64_t(average_)) + (magnitude > average_ + average_ / 3);
-            step = int16_t((8 << scale) * negatedSign(output));
-            average_ += uint32_t(int32_t(magnitude - average_) / 16);
-        }
-        a[order_] = step;
+        uint32_t magnitude = output < 0 ? 0u - uint32_t(output) : uint32_t(output);
+        int scale = (uint64_t(magnitude) > 3 * uint64_t(average_)) + (magnitude > average_ + average_ / 3);
+        a[order_] = int16_t((8 << scale) * negatedSign(output));
+        // A zero output still pulls the average down.
+        average_ += uint32_t(int32_t(magnitude - average_) / 16);
         // Newest at order_: the values written 2, 3 and 9 steps ago lose half.
         a[order_ - 1] = int16_t(a[order_ - 1] >> 1);
         a[order_ - 2] = int16_t(a[order_ - 2] >> 1);

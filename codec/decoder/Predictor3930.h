@@ -1,0 +1,27 @@
+// Stage-1 prediction of versions 3930..3949: an adaptive order-4 filter per
+// predictor channel, the channels independent. In stereo Y takes slot 1 and
+// X slot 0 (the reverse of later versions). All arithmetic wraps at 32 bits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ape {
+
+class Predictor3930 {
+public:
+    void reset();
+    void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
+    void mono(int32_t* values, size_t count);
+
+private:
+    struct Channel {
+        uint32_t lastA = 0, filterA = 0;
+        uint32_t history[4] = {0, 0, 0, 0}; // previous lastA values, newest first
+        int32_t cA[4] = {360, 317, -109, 98};
+        int32_t step(int32_t input);
+    };
+    Channel y_, x_;
+};
+
+} // namespace ape

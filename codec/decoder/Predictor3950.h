@@ -1,0 +1,40 @@
+// Stage-1 prediction of versions 3950 and later: per predictor channel an
+// adaptive order-4 filter on its own history ("A") and, in stereo, an order-5
+// filter on the other channel ("B"). Y takes slot 0, X slot 1; Y is stepped
+// first and its output feeds X's B part.
+//
+// The stereo step exists in two arithmetic widths (StereoWidth); both are
+// instantiated and StereoWidthRule decides which one a chunk uses. State is a
+// plain value so a chunk can be replayed from a copy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ape {
+
+enum class StereoWidth { wrap32, exact64 };
+
+class Predictor3950 {
+public:
+    void reset();
+    // Whole chunk: slot values in, Y and X out.
+    template <StereoWidth W>
+    void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
+    // Mono files and pseudo-stereo frames; always 32-bit.
+    void mono(int32_t* values, size_t count);
+
+private:
+    struct Channel {
+        int64_t lastA = 0, filterA = 0, filterB = 0;
+        int32_t cA[4] = {360, 317, -109, 98};
+        int32_t cB[5] = {0, 0, 0, 0, 0};
+        int64_t rA[4] = {0, 0, 0, 0};
+        int64_t rB[5] = {0, 0, 0, 0, 0};
+    };
+    template <StereoWidth W> static int64_t step(Channel& c, int32_t input, int64_t other);
+
+    Channel y_, x_;
+};
+
+} // namespace ape

@@ -1,0 +1,35 @@
+// Which arithmetic width the stereo predictor of versions 3950+ uses. The
+// file does not say. 8- and 16-bit files always use 32-bit wrapping. For
+// 24-bit files the choice is made from the data: each chunk is computed in
+// 32-bit width; if that reconstructs a sample beyond ±2^23 the stream switches
+// to exact 64-bit arithmetic (the chunk is recomputed); if instead the 64-bit
+// computation of the chunk goes out of range, the stream settles on 32 bits.
+// Until then 32-bit results are kept. The choice lasts for the stream.
+#pragma once
+
+#include "Predictor3950.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ape {
+
+class StereoWidthRule {
+public:
+    StereoWidthRule(int bitsPerSample, size_t chunkBlocks);
+    // Runs the stereo predictor on a chunk and reconstructs left and right.
+    void run(Predictor3950& predictor, const int32_t* slot0, const int32_t* slot1, int32_t* left, int32_t* right,
+             size_t count);
+
+private:
+    enum class Mode { undecided, narrow, wide };
+    Mode mode_;
+    std::vector<int32_t> scratchLeft_, scratchRight_;
+};
+
+// left = X - Y/2 (truncating), right = left + Y; `left` holds Y and `right`
+// holds X on entry.
+void reconstructStereo(int32_t* left, int32_t* right, size_t count);
+
+} // namespace ape

@@ -1,0 +1,103 @@
+// Entropy decoding of residuals: one adaptive stream state per channel slot
+// and the per-version ways of reading a value. Each reader is a small struct
+// with a static decode(), so frame decoding picks one as a template argument
+// once and the per-value loop carries no version test.
+#pragma once
+
+#include "RangeDecoder.h"
+#include "format/RangeTables.h"
+
+#include <cstdint>
+
+namespace ape {
+
+// k / ksum adaptation of one value stream (reset at every frame start).
+struct StreamState {
+    uint32_t k = initialK;
+    uint32_t kSum = initialKSum;
+
+    void reset()
+    {
+        k = initialK;
+        kSum = initialKSum;
+    }
+    void update(uint32_t x)
+    {
+        uint32_t limit = k ? 1u << (k + 4) : 0;
+        kSum = kSum + (x + 1) / 2 - ((kSum + 16) >> 5);
+        if (kSum < limit)
+            --k;
+        else if (kSum >= (1u << (k + 5)) && k < 24)
+            ++k;
+    }
+};
+
+// 0, 1, 2, 3, 4 ... -> 0, 1, -1, 2, -2 ...
+inline int32_t foldedToSigned(uint32_t x)
+{
+    return (x & 1) ? int32_t((x >> 1) + 1) : int32_t(0u - (x >> 1));
+}
+
+// Version 3990: the base is coded against a divisor taken from ksum.
+struct PivotValues {
+    static int32_t decode(RangeDecoder& rc, StreamState& s)
+    {
+        uint32_t pivot = s.kSum >> 5;
+        if (pivot == 0)
+            pivot = 1;
+        uint32_t overflow = rc.symbol(symbolTable3980);
+        if (overflow == escapeSymbol) {
+            uint32_t high = rc.bits(16);
+            overflow = (high << 16) | rc.bits(16);
+        }
+        uint32_t base;
+        if (pivot < 0x10000) {
+            base = rc.decodeFrequency(pivot);
+            rc.update(1, base);
+        } else {
+            int shift = 0;
+            while ((pivot >> shift) >= 0x10000)
+                ++shift;
+            uint32_t high = rc.decodeFrequency((pivot >> shift) + 1);
+            rc.update(1, high);
+            uint32_t low = rc.decodeFrequency(1u << shift);
+            rc.update(1, low);
+            base = (high << shift) + low;
+        }
+        uint32_t x = base + overflow * pivot;
+        s.update(x);
+        return foldedToSigned(x);
+    }
+};
+
+// Versions 3900..3989: k bits below the overflow symbol. From 3910 on a
+// value wider than 16 bits is read in two halves (Split).
+template <bool Split> struct KValues {
+    static int32_t decode(RangeDecoder& rc, StreamState& s)
+    {
+        uint32_t overflow = rc.symbol(symbolTable3970);
+        uint32_t bitCount;
+        if (overflow == escapeSymbol) {
+            bitCount = rc.bits(5);
+            overflow = 0;
+        } else {
+            bitCount = s.k < 1 ? 0 : s.k - 1;
+        }
+        uint32_t x;
+        if (bitCount <= 16 || !Split) {
+            if (bitCount > 23) {
+                rc.fail();
+                bitCount = 0;
+            }
+            x = rc.bits(bitCount);
+        } else {
+            x = rc.bits(16);
+            x |= rc.bits(bitCount - 16) << 16;
+        }
+        x += overflow << bitCount;
+        s.update(x);
+        return foldedToSigned(x);
+    }
+};
+
+} // namespace ape
