@@ -2,9 +2,12 @@
 
 #include "EncodeError.h"
 #include "format/ByteOrder.h"
+#include "format/ContainerLayout.h"
 #include "format/FormatConstants.h"
 #include "format/Md5.h"
+#include "format/WavHeader.h"
 
+#include <initializer_list>
 #include <string>
 
 namespace ape {
@@ -76,24 +79,17 @@ ApeEncoder::ApeEncoder(const PcmFormat& format, const EncoderOptions& options)
 {
 }
 
-std::vector<std::uint8_t> ApeEncoder::canonicalWavHeader(const PcmFormat& format, std::uint64_t blocks)
+bool ApeEncoder::conflictsAllowed() const
 {
-    const std::uint64_t dataBytes = blocks * format.blockAlign();
-    std::vector<std::uint8_t> header;
-    ByteWriter w(header);
-    w.bytes("RIFF", 4);
-    w.u32(static_cast<std::uint32_t>(36 + dataBytes));
-    w.bytes("WAVEfmt ", 8);
-    w.u32(16);
-    w.u16(1);   // integer PCM
-    w.u16(static_cast<std::uint16_t>(format.channels));
-    w.u32(format.sampleRate);
-    w.u32(format.sampleRate * format.blockAlign());
-    w.u16(static_cast<std::uint16_t>(format.blockAlign()));
-    w.u16(static_cast<std::uint16_t>(format.bitsPerSample));
-    w.bytes("data", 4);
-    w.u32(static_cast<std::uint32_t>(dataBytes));
-    return header;
+    switch (options_.widthPolicy) {
+    case WidthPolicy::strict:
+        return false;
+    case WidthPolicy::portable:
+        return options_.level < unsigned(level::insane);
+    case WidthPolicy::ffmpeg51:
+        return true;
+    }
+    return false;
 }
 
 std::vector<std::uint8_t> ApeEncoder::encodeFrames(std::span<const std::uint8_t> pcm, std::vector<std::uint32_t>& offsets)
@@ -104,9 +100,9 @@ std::vector<std::uint8_t> ApeEncoder::encodeFrames(std::span<const std::uint8_t>
         offsets.push_back(static_cast<std::uint32_t>(data.size()));
         const std::uint64_t conflictsBefore = frames_.widthConflicts();
         frames_.encode(pcm.subspan(start, std::min(frameBytes, pcm.size() - start)), data);
-        if (options_.widthPolicy == WidthPolicy::portable && frames_.widthConflicts() != conflictsBefore)
-            throw EncodeError("frame " + std::to_string(offsets.size() - 1)
-                              + " is too loud for a portable stereo file: decoders would disagree on it");
+        if (frames_.widthConflicts() != conflictsBefore && !conflictsAllowed())
+            throw EncodeError("frame " + std::to_string(offsets.size() - 1) + " is too loud for stereo at level "
+                              + std::to_string(options_.level) + ": decoders would disagree on it");
         if (options_.padFrames || start + frameBytes >= pcm.size())
             data.resize((data.size() + 3) & ~std::size_t{3}, 0);
         if (data.size() > kMaxFileBytes)
@@ -129,7 +125,11 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
     if (!wavHeader.empty())
         storedHeader.assign(wavHeader.begin(), wavHeader.end());
     else if (options_.storeWavHeader)
-        storedHeader = canonicalWavHeader(format_, blocks);
+    {
+        const auto canonical = canonicalWavHeader(int(format_.channels), format_.sampleRate, int(format_.bitsPerSample),
+                                                  blocks * format_.blockAlign());
+        storedHeader.assign(canonical.begin(), canonical.end());
+    }
 
     std::vector<std::uint32_t> offsets;
     const std::vector<std::uint8_t> frames = encodeFrames(pcm, offsets);
@@ -137,8 +137,8 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
     const auto finalFrameBlocks = static_cast<std::uint32_t>(blocks - std::uint64_t{totalFrames - 1} * blocksPerFrame_);
     const bool newHeader = options_.version >= unsigned(version::newHeader);
     const std::uint32_t seekTableBytes = 4 * totalFrames;
-    const std::uint32_t headerBytes = newHeader ? descriptorSize + headerSize : oldHeaderSize;
-    const std::uint32_t firstFrame = headerBytes + seekTableBytes + static_cast<std::uint32_t>(storedHeader.size());
+    const std::uint32_t leadBytes = newHeader ? Descriptor::size + Header::size : OldHeader::fixedSize;
+    const std::uint32_t firstFrame = leadBytes + seekTableBytes + static_cast<std::uint32_t>(storedHeader.size());
     if (std::uint64_t{firstFrame} + frames.size() + wavTail.size() > kMaxFileBytes)
         throw EncodeError("the file would exceed 4 GiB");
 
@@ -151,40 +151,43 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
     std::vector<std::uint8_t> file;
     ByteWriter w(file);
     if (newHeader) {
-        std::vector<std::uint8_t> header;
-        ByteWriter h(header);
-        h.u16(static_cast<std::uint16_t>(options_.level));
-        h.u16(flags);
-        h.u32(blocksPerFrame_);
-        h.u32(finalFrameBlocks);
-        h.u32(totalFrames);
-        h.u16(static_cast<std::uint16_t>(format_.bitsPerSample));
-        h.u16(static_cast<std::uint16_t>(format_.channels));
-        h.u32(format_.sampleRate);
+        Header header;
+        header.compressionLevel = static_cast<std::uint16_t>(options_.level);
+        header.formatFlags = flags;
+        header.blocksPerFrame = blocksPerFrame_;
+        header.finalFrameBlocks = finalFrameBlocks;
+        header.totalFrames = totalFrames;
+        header.bitsPerSample = static_cast<std::uint16_t>(format_.bitsPerSample);
+        header.channels = static_cast<std::uint16_t>(format_.channels);
+        header.sampleRate = format_.sampleRate;
+        std::array<std::uint8_t, Header::size> headerBytes{};
+        header.write(headerBytes.data());
 
+        Descriptor descriptor;
+        descriptor.version = static_cast<std::uint16_t>(options_.version);
+        descriptor.descriptorLength = Descriptor::size;
+        descriptor.headerLength = Header::size;
+        descriptor.seekTableLength = seekTableBytes;
+        descriptor.wavHeaderLength = static_cast<std::uint32_t>(storedHeader.size());
+        descriptor.audioDataLength = static_cast<std::uint32_t>(frames.size());
+        descriptor.wavTailLength = static_cast<std::uint32_t>(wavTail.size());
+        // The digest covers the stored parts in this order, by convention.
         Md5 md5;
-        md5.update(storedHeader.data(), storedHeader.size());
-        md5.update(frames.data(), frames.size());
-        md5.update(wavTail.data(), wavTail.size());
-        md5.update(header.data(), header.size());
-        md5.update(seekTable.data(), seekTable.size());
-        const std::array<std::uint8_t, 16> digest = md5.finish();
+        for (std::span<const std::uint8_t> part : {std::span<const std::uint8_t>(storedHeader), std::span<const std::uint8_t>(frames),
+                                                   wavTail, std::span<const std::uint8_t>(headerBytes),
+                                                   std::span<const std::uint8_t>(seekTable)})
+            if (!part.empty())   // an empty part may have no storage at all
+                md5.update(part.data(), part.size());
+        descriptor.md5 = md5.finish();
+        std::array<std::uint8_t, Descriptor::size> descriptorBytes{};
+        descriptor.write(descriptorBytes.data());
 
-        w.bytes(signature, 4);
-        w.u16(static_cast<std::uint16_t>(options_.version));
-        w.u16(0);
-        w.u32(descriptorSize);
-        w.u32(headerSize);
-        w.u32(seekTableBytes);
-        w.u32(static_cast<std::uint32_t>(storedHeader.size()));
-        w.u32(static_cast<std::uint32_t>(frames.size()));
-        w.u32(0);   // audio data length, high 32 bits
-        w.u32(static_cast<std::uint32_t>(wavTail.size()));
-        w.bytes(digest.data(), digest.size());
-        w.bytes(header.data(), header.size());
+        w.bytes(descriptorBytes.data(), descriptorBytes.size());
+        w.bytes(headerBytes.data(), headerBytes.size());
         w.bytes(seekTable.data(), seekTable.size());
         w.bytes(storedHeader.data(), storedHeader.size());
     } else {
+        // The old header implies blocks per frame and takes the depth from flags.
         flags |= formatFlag::crc;
         if (format_.bitsPerSample == 8)
             flags |= formatFlag::eightBit;

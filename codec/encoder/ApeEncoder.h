@@ -32,9 +32,8 @@ public:
     std::uint32_t blocksPerFrame() const { return blocksPerFrame_; }
     std::uint64_t widthConflicts() const { return frames_.widthConflicts(); }
 
-    static std::vector<std::uint8_t> canonicalWavHeader(const PcmFormat& format, std::uint64_t blocks);
-
 private:
+    bool conflictsAllowed() const;
     std::vector<std::uint8_t> encodeFrames(std::span<const std::uint8_t> pcm, std::vector<std::uint32_t>& offsets);
 
     PcmFormat format_;

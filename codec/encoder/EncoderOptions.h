@@ -16,11 +16,17 @@ struct PcmFormat {
     unsigned blockAlign() const { return channels * (bitsPerSample / 8); }
 };
 
-// Decoders disagree about the arithmetic width of the stereo predictor (see
-// Predictor3950Encoder). `portable` refuses input where the choice matters;
-// `ffmpeg51` writes such input as FFmpeg 5.1 decodes it (32-bit below level
-// 5000, 64-bit at 5000), which other decoders may not reproduce.
-enum class WidthPolicy { portable, ffmpeg51 };
+// Decoders disagree about the arithmetic width of the stereo predictor when
+// loud (mostly 24-bit) stereo makes its sums leave 32 bits (see
+// Predictor3950Encoder). Two rules are known: FFmpeg 5.1 uses 32 bits below
+// level 5000 and 64 bits at 5000; newer decoders start in 32 bits and switch
+// to 64 only when 32 bits reconstruct a sample outside the depth, which never
+// happens for a file encoded in 32 bits.
+enum class WidthPolicy {
+    strict,     // refuse any stereo step where the widths differ
+    portable,   // 32 bits below level 5000 (both known rules agree); at 5000 as strict
+    ffmpeg51,   // always FFmpeg 5.1's rule; at level 5000 other decoders may differ
+};
 
 struct EncoderOptions {
     unsigned version = 3990;        // 3930..3990

@@ -1,5 +1,7 @@
 #include "FrameEncoder.h"
 
+#include <initializer_list>
+
 #include "EncodeError.h"
 #include "RangeEncoder.h"
 #include "format/Crc32.h"
@@ -38,7 +40,7 @@ std::int32_t readSample(const std::uint8_t* p, unsigned bits)
 
 StereoWidth widthFor(const EncoderOptions& options)
 {
-    if (options.widthPolicy == WidthPolicy::ffmpeg51 && options.level >= unsigned(level::insane))
+    if (options.widthPolicy != WidthPolicy::strict && options.level >= unsigned(level::insane))
         return StereoWidth::Bits64;
     return StereoWidth::Bits32;
 }
@@ -53,14 +55,15 @@ FrameEncoder::FrameEncoder(const PcmFormat& format, const EncoderOptions& option
       stream0_(options.version),
       stream1_(options.version)
 {
-    const bool newAdaptation = options.version >= unsigned(version::newHeader);
+    const NNAdaptation adaptation =
+        options.version >= unsigned(version::newHeader) ? NNAdaptation::new3980 : NNAdaptation::old3930;
     const NNFilterSet& set = nnFilterSet(int(options.level));
     // The decoder runs the cascade first to last, so the encoder undoes it
     // last to first.
     for (int i = set.count - 1; i >= 0; --i) {
         const NNFilterSpec& spec = set.specs[i];
-        slot0_.emplace_back(unsigned(spec.order), unsigned(spec.fraction), newAdaptation);
-        slot1_.emplace_back(unsigned(spec.order), unsigned(spec.fraction), newAdaptation);
+        slot0_.emplace_back(spec.order, spec.fraction, adaptation);
+        slot1_.emplace_back(spec.order, spec.fraction, adaptation);
     }
 }
 
@@ -73,39 +76,40 @@ void FrameEncoder::resetState()
 {
     std::visit([](auto& p) { p.reset(); }, predictor_);
     for (FilterChain* chain : {&slot0_, &slot1_})
-        for (NnFilterEncoder& filter : *chain)
+        for (NNFilter& filter : *chain)
             filter.reset();
     stream0_.reset();
     stream1_.reset();
 }
 
-std::int32_t FrameEncoder::runChain(FilterChain& chain, std::int32_t value)
+void FrameEncoder::runChain(FilterChain& chain, std::vector<std::int32_t>& values)
 {
-    for (NnFilterEncoder& filter : chain)
-        value = filter.encode(value);
-    return value;
+    for (NNFilter& filter : chain)
+        filter.encode(values.data(), values.size());
 }
 
 template <class P>
-void FrameEncoder::encodeStereo(P& predictor, RangeEncoder& coder, std::size_t blocks)
+void FrameEncoder::predictStereo(P& predictor)
 {
+    const std::size_t blocks = left_.size();
+    slot0Values_.resize(blocks);
+    slot1Values_.resize(blocks);
     for (std::size_t i = 0; i < blocks; ++i) {
         // The decoder rebuilds left = X - Y/2 (truncating), right = left + Y.
         const std::int32_t y = right_[i] - left_[i];
         const std::int32_t x = left_[i] + y / 2;
-        std::int32_t slot0 = 0;
-        std::int32_t slot1 = 0;
-        predictor.encodeStereo(y, x, slot0, slot1);
-        stream0_.encode(coder, runChain(slot0_, slot0));
-        stream1_.encode(coder, runChain(slot1_, slot1));
+        predictor.encodeStereo(y, x, slot0Values_[i], slot1Values_[i]);
     }
 }
 
 template <class P>
-void FrameEncoder::encodeMono(P& predictor, RangeEncoder& coder, std::size_t blocks)
+void FrameEncoder::predictMono(P& predictor)
 {
+    const std::size_t blocks = left_.size();
+    slot0Values_.resize(blocks);
+    slot1Values_.clear();
     for (std::size_t i = 0; i < blocks; ++i)
-        stream0_.encode(coder, runChain(slot0_, predictor.encodeMono(left_[i])));
+        slot0Values_[i] = predictor.encodeMono(left_[i]);
 }
 
 void FrameEncoder::encode(std::span<const std::uint8_t> pcm, std::vector<std::uint8_t>& out)
@@ -140,16 +144,27 @@ void FrameEncoder::encode(std::span<const std::uint8_t> pcm, std::vector<std::ui
 
     resetState();
     RangeEncoder coder(out);
-    const bool silent = (flags & frameFlag::stereoSilence) != 0;
-    if (!silent) {
+    if ((flags & frameFlag::stereoSilence) == 0) {
+        const bool twoStreams = stereo && flags != frameFlag::pseudoStereo;
         std::visit(
             [&](auto& predictor) {
-                if (stereo && flags != frameFlag::pseudoStereo)
-                    encodeStereo(predictor, coder, blocks);
+                if (twoStreams)
+                    predictStereo(predictor);
                 else
-                    encodeMono(predictor, coder, blocks);
+                    predictMono(predictor);
             },
             predictor_);
+        runChain(slot0_, slot0Values_);
+        if (twoStreams) {
+            runChain(slot1_, slot1Values_);
+            for (std::size_t i = 0; i < blocks; ++i) {
+                stream0_.encode(coder, slot0Values_[i]);
+                stream1_.encode(coder, slot1Values_[i]);
+            }
+        } else {
+            for (std::size_t i = 0; i < blocks; ++i)
+                stream0_.encode(coder, slot0Values_[i]);
+        }
     }
     coder.finish();
 }

@@ -3,12 +3,16 @@
 // residuals, as the frame's logical byte stream (most significant byte of
 // each 32-bit word first). All predictor, filter and coder state starts
 // afresh in every frame, so frames are encoded independently.
+//
+// The stages run one after another over the whole frame (every stage is
+// causal and keeps its own state, so this equals running each block through
+// the whole chain): stage 1, the NN filters in reverse order, the coder.
 
 #include "EncoderOptions.h"
-#include "NnFilterEncoder.h"
 #include "Predictor3930Encoder.h"
 #include "Predictor3950Encoder.h"
 #include "ValueEncoder.h"
+#include "format/NNFilter.h"
 
 #include <cstdint>
 #include <span>
@@ -32,14 +36,15 @@ public:
 
 private:
     using Predictor = std::variant<Predictor3950Encoder, Predictor3930Encoder>;
-    using FilterChain = std::vector<NnFilterEncoder>;   // in encoding order
+    using FilterChain = std::vector<NNFilter>;   // in encoding order
 
     void resetState();
+    // Stage 1 over the whole frame: samples to slot 0 (and slot 1) residuals.
     template <class P>
-    void encodeStereo(P& predictor, RangeEncoder& coder, std::size_t blocks);
+    void predictStereo(P& predictor);
     template <class P>
-    void encodeMono(P& predictor, RangeEncoder& coder, std::size_t blocks);
-    static std::int32_t runChain(FilterChain& chain, std::int32_t value);
+    void predictMono(P& predictor);
+    static void runChain(FilterChain& chain, std::vector<std::int32_t>& values);
 
     PcmFormat format_;
     bool useFrameFlags_;
@@ -48,8 +53,11 @@ private:
     FilterChain slot1_;
     ValueEncoder stream0_;
     ValueEncoder stream1_;
-    std::vector<std::int32_t> left_;    // the frame's samples, per channel
+    // The frame's samples per channel, then, in place, its residuals per slot.
+    std::vector<std::int32_t> left_;
     std::vector<std::int32_t> right_;
+    std::vector<std::int32_t> slot0Values_;
+    std::vector<std::int32_t> slot1Values_;
 };
 
 }  // namespace ape

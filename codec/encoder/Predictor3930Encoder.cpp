@@ -1,5 +1,7 @@
 #include "Predictor3930Encoder.h"
 
+#include <initializer_list>
+
 namespace ape {
 
 namespace {

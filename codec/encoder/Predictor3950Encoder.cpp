@@ -1,5 +1,7 @@
 #include "Predictor3950Encoder.h"
 
+#include <initializer_list>
+
 #include "EncodeError.h"
 
 namespace ape {

@@ -1,0 +1,117 @@
+#include "ApeTagWriter.h"
+
+#include "EncodeError.h"
+#include "format/ByteOrder.h"
+
+#include <algorithm>
+#include <array>
+
+namespace ape {
+
+namespace {
+
+constexpr std::uint32_t kTagVersion = 2000;
+constexpr std::uint32_t kHasHeader = 1u << 31;
+constexpr std::uint32_t kIsHeader = 1u << 29;
+constexpr std::size_t kFooterBytes = 32;
+constexpr std::array<std::string_view, 4> kReservedKeys = {"ID3", "TAG", "OggS", "MP+"};
+
+bool equalIgnoringCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool isValidUtf8(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        std::size_t extra = 0;
+        std::uint32_t cp = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= s.size())
+            return false;
+        for (std::size_t j = 1; j <= extra; ++j) {
+            const auto c = static_cast<unsigned char>(s[i + j]);
+            if ((c & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        static constexpr std::uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kSmallest[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+void writeHeaderOrFooter(ByteWriter& w, std::uint32_t tagSize, std::uint32_t itemCount, std::uint32_t flags)
+{
+    w.bytes("APETAGEX", 8);
+    w.u32(kTagVersion);
+    w.u32(tagSize);
+    w.u32(itemCount);
+    w.u32(flags);
+    w.u32(0);
+    w.u32(0);
+}
+
+}  // namespace
+
+void ApeTagWriter::addText(std::string_view key, std::string_view utf8Value)
+{
+    const std::string shown(key);
+    if (key.size() < 2 || key.size() > 255)
+        throw EncodeError("tag key \"" + shown + "\" must have 2 to 255 characters");
+    if (!std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }))
+        throw EncodeError("tag key \"" + shown + "\" must be printable ASCII");
+    for (std::string_view reserved : kReservedKeys)
+        if (equalIgnoringCase(key, reserved))
+            throw EncodeError("tag key \"" + shown + "\" is reserved");
+    for (const Item& item : items_)
+        if (equalIgnoringCase(item.key, key))
+            throw EncodeError("tag key \"" + shown + "\" is given twice");
+    if (!isValidUtf8(utf8Value))
+        throw EncodeError("tag value for \"" + shown + "\" is not valid UTF-8");
+    items_.push_back({std::string(key), std::string(utf8Value)});
+}
+
+std::vector<std::uint8_t> ApeTagWriter::bytes() const
+{
+    std::vector<std::uint8_t> itemBytes;
+    ByteWriter items(itemBytes);
+    for (const Item& item : items_) {
+        items.u32(static_cast<std::uint32_t>(item.value.size()));
+        items.u32(0);   // UTF-8 text, read-write
+        items.bytes(item.key.data(), item.key.size());
+        items.u8(0);
+        items.bytes(item.value.data(), item.value.size());
+    }
+    const auto tagSize = static_cast<std::uint32_t>(itemBytes.size() + kFooterBytes);
+    const auto count = static_cast<std::uint32_t>(items_.size());
+
+    std::vector<std::uint8_t> tag;
+    ByteWriter w(tag);
+    writeHeaderOrFooter(w, tagSize, count, kHasHeader | kIsHeader);
+    w.bytes(itemBytes.data(), itemBytes.size());
+    writeHeaderOrFooter(w, tagSize, count, kHasHeader);
+    return tag;
+}
+
+}  // namespace ape

@@ -1,0 +1,147 @@
+#include "CorpusPlan.h"
+
+#include <array>
+
+namespace ape {
+
+namespace {
+
+// Frames are kept short in most of the corpus so that "several frames"
+// stays cheap; a few files use the usual sizes.
+constexpr std::uint32_t kShortFrame = 4096;
+constexpr unsigned kQuietBits = 5;   // about -30 dB
+
+struct SignalShape {
+    Signal signal;
+    unsigned channels;
+};
+
+//                                         signal             channels
+constexpr std::array<SignalShape, 13> kShapes = {{{Signal::silence, 2},
+                                                  {Signal::dc, 2},
+                                                  {Signal::square, 2},
+                                                  {Signal::extremes, 1},
+                                                  {Signal::extremes, 2},
+                                                  {Signal::sine, 1},
+                                                  {Signal::sweep, 2},
+                                                  {Signal::white, 2},
+                                                  {Signal::pink, 1},
+                                                  {Signal::music, 2},
+                                                  {Signal::identical, 2},
+                                                  {Signal::inverted, 2},
+                                                  {Signal::oneSilent, 2}}};
+
+constexpr std::array<unsigned, 5> kLevels = {1000, 2000, 3000, 4000, 5000};
+constexpr std::array<unsigned, 3> kDepths = {8, 16, 24};
+constexpr std::array<std::uint32_t, 5> kRates = {44100, 48000, 8000, 96000, 11025};
+
+// Lengths in blocks relative to the frame size: 1 block, one less and one
+// more than a frame, several frames with a short last one, exactly two.
+std::uint64_t lengthFor(std::size_t index, std::uint32_t frame)
+{
+    const std::array<std::uint64_t, 5> lengths = {1, frame - 1, frame + 1, 3ull * frame + 777, 2ull * frame};
+    return lengths[index % lengths.size()];
+}
+
+CorpusItem makeItem(Signal signal, unsigned channels, unsigned bits, std::uint32_t rate, std::uint64_t blocks,
+                    const EncoderOptions& options)
+{
+    CorpusItem item{{}, signal, PcmFormat{channels, bits, rate}, blocks, options};
+    // Loud 24-bit stereo makes the stereo predictor's sums exceed 32 bits, and
+    // at level 5000 the known decoders then disagree (they agree below): keep
+    // those files quiet enough that every decoder must give the same samples.
+    if (bits == 24 && channels == 2 && options.level >= 5000)
+        item.attenuationBits = kQuietBits;
+    item.name = std::string(signalName(signal)) + "-v" + std::to_string(options.version) + "-l"
+        + std::to_string(options.level) + "-" + std::to_string(bits) + "b-" + std::to_string(channels) + "ch-"
+        + std::to_string(blocks);
+    if (item.attenuationBits)
+        item.name += "-quiet";
+    if (options.padFrames)
+        item.name += "-padded";
+    if (!options.useFrameFlags)
+        item.name += "-noflags";
+    if (!options.storeWavHeader)
+        item.name += "-nowavheader";
+    return item;
+}
+
+}  // namespace
+
+std::vector<CorpusItem> CorpusPlan::build(bool small)
+{
+    std::vector<CorpusItem> items;
+    std::size_t index = 0;
+
+    // Current version: every shape at every level and depth.
+    for (const SignalShape& shape : kShapes) {
+        for (unsigned level : kLevels) {
+            for (unsigned bits : kDepths) {
+                const std::size_t i = index++;
+                if (small && i % 5 != 0)
+                    continue;
+                EncoderOptions options;
+                options.level = level;
+                options.blocksPerFrame = kShortFrame;
+                options.padFrames = i % 3 == 0;
+                options.useFrameFlags = i % 4 != 1;
+                options.storeWavHeader = i % 7 != 3;
+                items.push_back(makeItem(shape.signal, shape.channels, bits, kRates[i % kRates.size()],
+                                         lengthFor(i, kShortFrame), options));
+            }
+        }
+    }
+
+    // Frames of the usual sizes.
+    {
+        EncoderOptions options;
+        options.level = 2000;
+        items.push_back(makeItem(Signal::music, 2, 16, 44100, 73728 + 1000, options));
+        if (!small) {
+            options.level = 1000;
+            items.push_back(makeItem(Signal::music, 2, 24, 48000, 3 * 73728 + 5, options));
+        }
+    }
+
+    // Older versions, for a representative subset of shapes.
+    constexpr std::array<SignalShape, 7> oldShapes = {{{Signal::sine, 1},
+                                                       {Signal::music, 2},
+                                                       {Signal::white, 2},
+                                                       {Signal::identical, 2},
+                                                       {Signal::silence, 2},
+                                                       {Signal::extremes, 1},
+                                                       {Signal::pink, 1}}};
+    for (unsigned version : {3980u, 3950u, 3930u}) {
+        for (const SignalShape& shape : oldShapes) {
+            for (unsigned level : kLevels) {
+                const std::size_t i = index++;
+                if (small && i % 5 != 0)
+                    continue;
+                EncoderOptions options;
+                options.version = version;
+                options.level = level;
+                options.padFrames = i % 3 == 0;
+                std::uint64_t blocks = std::array<std::uint64_t, 3>{1, 5000, 20000}[i % 3];
+                if (version == 3980) {
+                    options.blocksPerFrame = kShortFrame;
+                    blocks = lengthFor(i, kShortFrame);
+                }
+                items.push_back(makeItem(shape.signal, shape.channels, kDepths[i % kDepths.size()],
+                                         kRates[i % kRates.size()], blocks, options));
+            }
+        }
+    }
+    // Several frames of the sizes the old headers imply.
+    if (!small) {
+        EncoderOptions options;
+        options.level = 1000;
+        options.version = 3950;
+        items.push_back(makeItem(Signal::music, 1, 8, 22050, 294912 + 1000, options));
+        options.version = 3930;
+        options.level = 2000;
+        items.push_back(makeItem(Signal::music, 2, 16, 44100, 2 * 73728 + 100, options));
+    }
+    return items;
+}
+
+}  // namespace ape

@@ -1,0 +1,161 @@
+// apeenc: encodes a PCM WAV file as a Monkey's Audio file, for tests and
+// demos. The output appears complete or not at all: it is written under a
+// temporary name and renamed only once everything succeeded.
+
+#include "ApeEncoder.h"
+#include "ApeTagWriter.h"
+#include "EncodeError.h"
+#include "WavReader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: apeenc [--level N] [--tag KEY=VALUE]... [--format-version V] [--blocks-per-frame N] INPUT.wav OUTPUT.ape";
+
+struct UsageError {
+    std::string message;
+};
+
+struct Arguments {
+    ape::EncoderOptions options;
+    ape::ApeTagWriter tag;
+    std::string input;
+    std::string output;
+};
+
+unsigned long parseNumber(const std::string& option, const std::string& text)
+{
+    std::size_t used = 0;
+    unsigned long value = 0;
+    try {
+        value = std::stoul(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size())
+        throw UsageError{option + " needs a number, not \"" + text + "\""};
+    return value;
+}
+
+Arguments parseArguments(int argc, char** argv)
+{
+    Arguments args;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw UsageError{arg + " needs a value"};
+            return argv[++i];
+        };
+        if (arg == "--level") {
+            args.options.level = unsigned(parseNumber(arg, value()));
+        } else if (arg == "--format-version") {
+            args.options.version = unsigned(parseNumber(arg, value()));
+        } else if (arg == "--blocks-per-frame") {
+            args.options.blocksPerFrame = std::uint32_t(parseNumber(arg, value()));
+        } else if (arg == "--tag") {
+            const std::string item = value();
+            const std::size_t equals = item.find('=');
+            if (equals == std::string::npos)
+                throw UsageError{"--tag needs KEY=VALUE, not \"" + item + "\""};
+            args.tag.addText(item.substr(0, equals), item.substr(equals + 1));
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{"unknown option " + arg};
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 2)
+        throw UsageError{"expected an input and an output file"};
+    args.input = files[0];
+    args.output = files[1];
+    return args;
+}
+
+std::vector<std::uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ape::EncodeError("cannot open " + path);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw ape::EncodeError("cannot read " + path);
+    return bytes;
+}
+
+// Removes the temporary file unless it was renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile()
+    {
+        if (!path_.empty()) {
+            std::error_code ignored;   // nothing more can be done about a failed clean-up here
+            std::filesystem::remove(path_, ignored);
+        }
+    }
+    const std::filesystem::path& path() const { return path_; }
+    void commitAs(const std::filesystem::path& target)
+    {
+        std::filesystem::rename(path_, target);
+        path_.clear();
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeAtomically(const std::string& output, const std::vector<std::uint8_t>& bytes)
+{
+    TemporaryFile temporary(output + ".partial");
+    {
+        std::ofstream out(temporary.path(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        out.close();
+        if (!out)
+            throw ape::EncodeError("cannot write " + output);
+    }
+    try {
+        temporary.commitAs(output);
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw ape::EncodeError("cannot write " + output + ": " + e.code().message());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        Arguments args = parseArguments(argc, argv);
+        const std::vector<std::uint8_t> wav = readFile(args.input);
+        const ape::WavReader reader(wav);
+        ape::ApeEncoder encoder(reader.format(), args.options);
+        std::vector<std::uint8_t> file = encoder.encode(reader.samples(), reader.header(), reader.tail());
+        if (!args.tag.empty()) {
+            const std::vector<std::uint8_t> tag = args.tag.bytes();
+            file.insert(file.end(), tag.begin(), tag.end());
+        }
+        writeAtomically(args.output, file);
+        return EXIT_SUCCESS;
+    } catch (const UsageError& e) {
+        std::cerr << "apeenc: " << e.message << "\n" << kUsage << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "apeenc: " << e.what() << "\n";
+        return EXIT_FAILURE;
+    }
+}
