@@ -1,0 +1,53 @@
+// The module's class table and its exported entry points. The exports live
+// in the module itself, not in the core library, so that test programs
+// linking the core get their own server and no exports.
+#include <array>
+#include <cstdint>
+
+#include <windows.h>
+
+#include "com/COMServer.h"
+#include "com/ClassInfo.h"
+#include "support/ThisModule.h"
+
+namespace {
+
+// The classes this module serves, in the order registration walks them.
+const std::array<oryx::ClassInfo, 0> classTable{};
+
+oryx::COMServer server(classTable.data(), classTable.size());
+
+// Static initialisation runs at process attach, before the host can call any
+// export, and the table never changes afterwards.
+[[maybe_unused]] oryx::COMServer* const installedServer = oryx::theServer = &server;
+
+} // namespace
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
+{
+    return oryx::theServer->getClassObject(clsid, iid, out);
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return oryx::theServer->canUnloadNow();
+}
+
+// The module's own extension: a tool that knows the ClassInfo layout lists
+// the served classes without creating any. cdecl, unlike the other exports.
+// Both pointers must be valid; nothing is checked.
+extern "C" void __cdecl DllGetClassInfos(const oryx::ClassInfo** infos, std::uint32_t* count)
+{
+    *infos = oryx::theServer->classTable();
+    *count = oryx::theServer->classCount();
+}
+
+STDAPI DllRegisterServer()
+{
+    return oryx::theServer->registerClasses(thisModule);
+}
+
+STDAPI DllUnregisterServer()
+{
+    return oryx::theServer->unregisterClasses();
+}

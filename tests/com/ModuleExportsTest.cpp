@@ -1,0 +1,93 @@
+// The real module, loaded the way a host loads it: its export table, the
+// calling convention of DllGetClassInfos, and the entry points over the
+// module's own class table.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "com/ClassInfo.h"
+#include "support/Library.h"
+
+namespace {
+
+// {A1B2C3D4-E5F6-4A0B-9C8D-7E6F5A4B3C2D}, served by no module.
+constexpr CLSID CLSID_NotServed = {0xa1b2c3d4, 0xe5f6, 0x4a0b, {0x9c, 0x8d, 0x7e, 0x6f, 0x5a, 0x4b, 0x3c, 0x2d}};
+
+class Module : public testing::Test {
+protected:
+    oryx::Library module{APESRC_MODULE_PATH, true};
+
+    std::vector<std::string> exportedNames() const
+    {
+        const auto* base = reinterpret_cast<const BYTE*>(module.handle());
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+        const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+        std::vector<std::string> result;
+        for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+            result.emplace_back(reinterpret_cast<const char*>(base + names[i]));
+        return result;
+    }
+};
+
+TEST_F(Module, ExportsExactlyTheFiveEntryPointsUndecorated)
+{
+    const std::vector<std::string> expected = {"DllCanUnloadNow", "DllGetClassInfos", "DllGetClassObject",
+                                               "DllRegisterServer", "DllUnregisterServer"};
+    std::vector<std::string> names = exportedNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, expected);
+}
+
+// A cdecl callee leaves its arguments for the caller to remove; a stdcall
+// one would have removed them itself. The stack pointer right after the
+// call tells which.
+TEST_F(Module, DllGetClassInfosLeavesItsArgumentsToTheCaller)
+{
+    void* const function = reinterpret_cast<void*>(module.procAddress("DllGetClassInfos"));
+    const oryx::ClassInfo* infos = reinterpret_cast<const oryx::ClassInfo*>(1);
+    std::uint32_t count = 99;
+    // The function and its arguments, then the stack pointer before and after.
+    std::uintptr_t frame[5] = {reinterpret_cast<std::uintptr_t>(function), reinterpret_cast<std::uintptr_t>(&infos),
+                               reinterpret_cast<std::uintptr_t>(&count), 0, 0};
+    asm volatile("movl %%esp, 12(%0)\n\t"
+                 "pushl 8(%0)\n\t"
+                 "pushl 4(%0)\n\t"
+                 "call *(%0)\n\t"
+                 "movl %%esp, 16(%0)\n\t"
+                 "movl 12(%0), %%esp"
+                 :
+                 : "r"(frame)
+                 : "eax", "ecx", "edx", "memory", "cc");
+    const std::uintptr_t before = frame[3];
+    const std::uintptr_t after = frame[4];
+    EXPECT_EQ(before - after, 8u) << "both arguments must still be on the stack";
+    EXPECT_EQ(count, 0u) << "the module's table is empty until its source class joins it";
+    EXPECT_NE(infos, reinterpret_cast<const oryx::ClassInfo*>(1));
+}
+
+TEST_F(Module, ServesNoClassOutsideItsTable)
+{
+    const auto getClassObject =
+        module.entryPoint<HRESULT(WINAPI*)(const CLSID*, const IID*, void**)>("DllGetClassObject");
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(&CLSID_NotServed, &IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(out, reinterpret_cast<void*>(1));
+    EXPECT_EQ(getClassObject(nullptr, &IID_IClassFactory, &out), E_POINTER);
+    EXPECT_EQ(getClassObject(&CLSID_NotServed, nullptr, &out), E_POINTER);
+    EXPECT_EQ(getClassObject(&CLSID_NotServed, &IID_IClassFactory, nullptr), E_POINTER);
+}
+
+TEST_F(Module, CanBeUnloadedWhileNothingOfItLives)
+{
+    const auto canUnloadNow = module.entryPoint<HRESULT(WINAPI*)()>("DllCanUnloadNow");
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+} // namespace
