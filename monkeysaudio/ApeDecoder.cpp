@@ -2,20 +2,8 @@
 
 #include <sstream>
 
-#include <boost/numeric/conversion/cast.hpp>
-
+#include "monkeysaudio/LossOfRange.h"
 #include "monkeysaudio/MonkeysAudioError.h"
-
-namespace {
-
-// The codec reports a field's value as a signed integer; the fields read
-// through here are counts that cannot be negative in a sound file.
-std::uint32_t nonNegative(std::int32_t value)
-{
-    return boost::numeric_cast<std::uint32_t>(value);
-}
-
-} // namespace
 
 // A missing entry point leaves the constructor before `handle` is ever set;
 // the base then releases the library reference.
@@ -59,17 +47,17 @@ std::int32_t ApeDecoder::info(std::int32_t field) const
 
 std::uint32_t ApeDecoder::sampleRate() const
 {
-    return nonNegative(info(sampleRateField));
+    return rangeChecked<std::uint32_t>(info(sampleRateField));
 }
 
 std::uint32_t ApeDecoder::bitsPerSampleInfo() const
 {
-    return nonNegative(info(bitsPerSampleField));
+    return rangeChecked<std::uint32_t>(info(bitsPerSampleField));
 }
 
 std::uint32_t ApeDecoder::channelCount() const
 {
-    return nonNegative(info(channelCountField));
+    return rangeChecked<std::uint32_t>(info(channelCountField));
 }
 
 void ApeDecoder::seek(std::uint32_t block)
@@ -94,7 +82,7 @@ std::uint32_t ApeDecoder::read(void* buffer, std::uint32_t blocks)
         text << "Can't read " << blocks << " blocks from Monkey's Audio file";
         throw MonkeysAudioError(result, text.str());
     }
-    return nonNegative(delivered);
+    return rangeChecked<std::uint32_t>(delivered);
 }
 
 APE_TAG_HANDLE ApeDecoder::tag() const
