@@ -9,9 +9,9 @@ int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
 int64_t mul(int64_t a, int64_t b) { return int64_t(uint64_t(a) * uint64_t(b)); }
 
 // In 32-bit width every intermediate is reduced modulo 2^32.
-template <StereoWidth W> int64_t fit(int64_t v)
+template <PredictorWidth W> int64_t fit(int64_t v)
 {
-    if constexpr (W == StereoWidth::wrap32)
+    if constexpr (W == PredictorWidth::wrap32)
         return int32_t(uint32_t(uint64_t(v)));
     else
         return v;
@@ -31,7 +31,7 @@ void Predictor3950::reset()
     x_ = Channel{};
 }
 
-template <StereoWidth W> inline int64_t Predictor3950::step(Channel& c, int32_t input, int64_t other)
+template <PredictorWidth W> inline int64_t Predictor3950::step(Channel& c, int32_t input, int64_t other)
 {
     c.rA[3] = c.rA[2];
     c.rA[2] = c.rA[1];
@@ -63,7 +63,7 @@ template <StereoWidth W> inline int64_t Predictor3950::step(Channel& c, int32_t 
     return c.filterA;
 }
 
-template <StereoWidth W>
+template <PredictorWidth W>
 void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
@@ -74,8 +74,8 @@ void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* 
     }
 }
 
-template void Predictor3950::stereo<StereoWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*, size_t);
-template void Predictor3950::stereo<StereoWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*, size_t);
+template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*, size_t);
+template void Predictor3950::stereo<PredictorWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*, size_t);
 
 void Predictor3950::mono(int32_t* values, size_t count)
 {
@@ -84,14 +84,14 @@ void Predictor3950::mono(int32_t* values, size_t count)
         int32_t input = values[i];
         c.rA[3] = c.rA[2];
         c.rA[2] = c.rA[1];
-        c.rA[1] = fit<StereoWidth::wrap32>(sub(c.lastA, c.rA[0]));
+        c.rA[1] = fit<PredictorWidth::wrap32>(sub(c.lastA, c.rA[0]));
         c.rA[0] = c.lastA;
         int64_t pA = 0;
         for (int k = 0; k < 4; ++k)
             pA = add(pA, mul(c.rA[k], c.cA[k]));
-        pA = fit<StereoWidth::wrap32>(pA);
-        c.lastA = fit<StereoWidth::wrap32>(add(input, pA >> 10));
-        c.filterA = fit<StereoWidth::wrap32>(add(c.lastA, fit<StereoWidth::wrap32>(mul(31, c.filterA)) >> 5));
+        pA = fit<PredictorWidth::wrap32>(pA);
+        c.lastA = fit<PredictorWidth::wrap32>(add(input, pA >> 10));
+        c.filterA = fit<PredictorWidth::wrap32>(add(c.lastA, fit<PredictorWidth::wrap32>(mul(31, c.filterA)) >> 5));
         int s = (input > 0) - (input < 0);
         for (int k = 0; k < 4; ++k)
             c.cA[k] += sign32(c.rA[k]) * s;

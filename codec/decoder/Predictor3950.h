@@ -3,7 +3,7 @@
 // filter on the other channel ("B"). Y takes slot 0, X slot 1; Y is stepped
 // first and its output feeds X's B part.
 //
-// The stereo step exists in two arithmetic widths (StereoWidth); both are
+// The stereo step exists in two arithmetic widths (PredictorWidth); both are
 // instantiated and StereoWidthRule decides which one a chunk uses. State is a
 // plain value so a chunk can be replayed from a copy.
 #pragma once
@@ -13,13 +13,13 @@
 
 namespace ape {
 
-enum class StereoWidth { wrap32, exact64 };
+enum class PredictorWidth { wrap32, exact64 };
 
 class Predictor3950 {
 public:
     void reset();
     // Whole chunk: slot values in, Y and X out.
-    template <StereoWidth W>
+    template <PredictorWidth W>
     void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(int32_t* values, size_t count);
@@ -32,7 +32,7 @@ private:
         int64_t rA[4] = {0, 0, 0, 0};
         int64_t rB[5] = {0, 0, 0, 0, 0};
     };
-    template <StereoWidth W> static int64_t step(Channel& c, int32_t input, int64_t other);
+    template <PredictorWidth W> static int64_t step(Channel& c, int32_t input, int64_t other);
 
     Channel y_, x_;
 };

@@ -46,10 +46,16 @@ public:
         low_ -= help_ * start;
         range_ = help_ * width;
     }
+    // `count` <= 23. Corrupt data can decode a value beyond `count` bits:
+    // that fails the frame, and the value is cut to size so callers stay in range.
     uint32_t bits(unsigned count)
     {
         uint32_t v = decodeShift(count);
         update(1, v);
+        if (v >> count) {
+            failed_ = true;
+            v &= (1u << count) - 1;
+        }
         return v;
     }
     // One overflow symbol 0..63 against a frequency table.

@@ -38,27 +38,27 @@ void StereoWidthRule::run(Predictor3950& predictor, const int32_t* slot0, const 
                           int32_t* right, size_t count)
 {
     if (mode_ == Mode::narrow) {
-        predictor.stereo<StereoWidth::wrap32>(slot0, slot1, left, right, count);
+        predictor.stereo<PredictorWidth::wrap32>(slot0, slot1, left, right, count);
         reconstructStereo(left, right, count);
         return;
     }
     if (mode_ == Mode::wide) {
-        predictor.stereo<StereoWidth::exact64>(slot0, slot1, left, right, count);
+        predictor.stereo<PredictorWidth::exact64>(slot0, slot1, left, right, count);
         reconstructStereo(left, right, count);
         return;
     }
     const Predictor3950 atStart = predictor;
-    predictor.stereo<StereoWidth::wrap32>(slot0, slot1, left, right, count);
+    predictor.stereo<PredictorWidth::wrap32>(slot0, slot1, left, right, count);
     reconstructStereo(left, right, count);
     if (outOfRange(left, right, count)) {
         mode_ = Mode::wide;
         predictor = atStart;
-        predictor.stereo<StereoWidth::exact64>(slot0, slot1, left, right, count);
+        predictor.stereo<PredictorWidth::exact64>(slot0, slot1, left, right, count);
         reconstructStereo(left, right, count);
         return;
     }
     Predictor3950 trial = atStart;
-    trial.stereo<StereoWidth::exact64>(slot0, slot1, scratchLeft_.data(), scratchRight_.data(), count);
+    trial.stereo<PredictorWidth::exact64>(slot0, slot1, scratchLeft_.data(), scratchRight_.data(), count);
     reconstructStereo(scratchLeft_.data(), scratchRight_.data(), count);
     if (outOfRange(scratchLeft_.data(), scratchRight_.data(), count))
         mode_ = Mode::narrow;

@@ -1,0 +1,97 @@
+// Shared helpers of the decoder tests: the real sample files and what ffmpeg
+// made of them (EXPECTED.tsv), whole-file decoding and MD5 of PCM.
+#pragma once
+
+#include "Decompressor.h"
+#include "FileByteSource.h"
+#include "MemoryByteSource.h"
+#include "format/Md5.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace apetest {
+
+inline std::string realFile(const std::string& name) { return std::string(APE_REAL_DIR) + "/" + name; }
+
+struct Expected {
+    std::string file;
+    int version = 0;
+    int channels = 0;
+    int bits = 0;
+    uint64_t totalBlocks = 0;
+    uint64_t decodedBlocks = 0;
+    std::string md5; // "-" when ffmpeg decoded nothing
+    bool good() const { return decodedBlocks == totalBlocks && md5 != "-"; }
+};
+
+inline std::vector<Expected> expectedFiles()
+{
+    std::ifstream in(realFile("EXPECTED.tsv"));
+    std::vector<Expected> rows;
+    std::string line;
+    std::getline(in, line); // column names
+    while (std::getline(in, line)) {
+        std::vector<std::string> col;
+        std::stringstream ss(line);
+        for (std::string c; std::getline(ss, c, '\t');)
+            col.push_back(c);
+        if (col.size() < 14)
+            continue;
+        Expected e;
+        e.file = col[0];
+        e.version = std::stoi(col[1]);
+        e.channels = std::stoi(col[3]);
+        e.bits = std::stoi(col[5]);
+        e.totalBlocks = std::stoull(col[8]);
+        e.decodedBlocks = std::stoull(col[9]);
+        e.md5 = col[13];
+        rows.push_back(e);
+    }
+    return rows;
+}
+
+inline std::vector<uint8_t> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::unique_ptr<ape::Decompressor> openFile(const std::string& path)
+{
+    return ape::Decompressor::open(std::make_unique<ape::FileByteSource>(path));
+}
+
+// Decodes from the current position to the end in calls of `chunk` blocks;
+// `error` receives the first non-zero code (decoding stops there).
+inline std::vector<uint8_t> decodeRest(ape::Decompressor& d, uint32_t chunk, int* error = nullptr)
+{
+    const uint32_t align = uint32_t(d.container().blockAlign());
+    std::vector<uint8_t> pcm, buffer(size_t(chunk) * align);
+    int rc = 0;
+    for (;;) {
+        uint32_t got = 0;
+        rc = d.getData(buffer.data(), chunk, &got);
+        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + ptrdiff_t(size_t(got) * align));
+        if (rc != 0 || got == 0)
+            break;
+    }
+    if (error)
+        *error = rc;
+    return pcm;
+}
+
+inline std::string md5Of(const std::vector<uint8_t>& bytes)
+{
+    ape::Md5 md5;
+    md5.update(bytes.data(), bytes.size());
+    return ape::Md5::hex(md5.finish());
+}
+
+} // namespace apetest
