@@ -241,8 +241,14 @@ void ClassRegistrar::unregisterClasses(const ClassInfo* classes, std::uint32_t c
         return;
     for (std::uint32_t i = 0; i < count; ++i) {
         const ClassInfo& info = classes[i];
-        if (info.filterRegistration)
-            checkResult(filterMapper().UnregisterFilter(info.filterRegistration->category, nullptr, *info.clsid));
+        if (info.filterRegistration) {
+            // A filter entry that is already gone is what we came for; were
+            // it an error, a class whose entry was removed by other means
+            // could never have its class key removed.
+            const HRESULT hr = filterMapper().UnregisterFilter(info.filterRegistration->category, nullptr, *info.clsid);
+            if (hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+                checkResult(hr);
+        }
         const std::string classKey = classKeyName(*info.clsid);
         if (RegistryKey::keyExists(classIds.handle(), classKey))
             classIds.deleteTree(classKey);
