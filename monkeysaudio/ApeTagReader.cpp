@@ -68,14 +68,17 @@ std::uint32_t ApeTagReader::fieldSize(const std::string& name) const
 std::wstring ApeTagReader::fieldValue(const std::string& name) const
 {
     const std::uint32_t size = fieldSize(name);
-    std::vector<char> buffer(size);
-    // Exactly the value's size: the codec may then leave out the terminator,
-    // which is why the text below is cut at the buffer's end as well.
+    // The capacity is exactly the value's size, so the codec may leave out the
+    // terminator and the text is cut at the size as well. An empty value still
+    // gets a real buffer: codecs refuse a null one even when it is to hold
+    // nothing.
+    std::vector<char> buffer(std::max<std::uint32_t>(size, 1));
     int capacity = static_cast<int>(size);
     const int result = getFieldData(tag, name.c_str(), buffer.data(), &capacity);
     if (result != 0)
         throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + quoted(name));
-    const std::string bytes(buffer.begin(), std::find(buffer.begin(), buffer.end(), '\0'));
+    const auto end = buffer.begin() + size;
+    const std::string bytes(buffer.begin(), std::find(buffer.begin(), end, '\0'));
     std::wstring text;
     if (decodeUtf8(bytes, text))
         return text;

@@ -55,6 +55,13 @@ std::string realSample(const std::string& name)
     return windowsPath(APESRC_REAL_SAMPLES "/" + name);
 }
 
+// The real samples live outside the repository and may be missing.
+bool haveRealSamples()
+{
+    const DWORD attributes = GetFileAttributesA(realSample("").c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // The md5 of ffmpeg's decoding of a real sample, from the samples' table.
 std::string expectedMd5(const std::string& name)
 {
@@ -200,6 +207,8 @@ TEST_F(RealCodec, NamesAMissingFileAndKeepsNoFileOpen)
 
 TEST_F(RealCodec, ReplacesAnOpenFileWithTheNextOne)
 {
+    if (!haveRealSamples())
+        GTEST_SKIP() << "no real samples at " << realSample("");
     decoder->open(generatedFile());
     decoder->seek(5000);
     decoder->open(realSample("atl-musicbee-0.ape"));
@@ -210,6 +219,8 @@ TEST_F(RealCodec, ReplacesAnOpenFileWithTheNextOne)
 
 TEST_F(RealCodec, DecodesARealFileAsFfmpegDoesAndReadsItsNonAsciiAlbum)
 {
+    if (!haveRealSamples())
+        GTEST_SKIP() << "no real samples at " << realSample("");
     const std::string md5 = expectedMd5("atl-ape.ape");
     ASSERT_FALSE(md5.empty()) << "no expectation for atl-ape.ape";
     decoder->open(realSample("atl-ape.ape"));

@@ -176,6 +176,9 @@ FAKE_EXPORT int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE, const char* 
         return APE_TAG_FIELD_MISSING;
     if (field->dataResult != 0)
         return field->dataResult;
+    // Like the real codec, which refuses a null buffer whatever the capacity.
+    if (!buffer)
+        return APE_ERROR_BAD_PARAMETER;
     if (*capacity < field->size) {
         *capacity = field->size;
         return APE_ERROR_BAD_PARAMETER;
