@@ -1,6 +1,8 @@
 #include "monkeysaudio/ApeTagReader.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -19,23 +21,21 @@ std::string quoted(const std::string& name)
     return '"' + name + '"';
 }
 
-// False when `bytes` is not well-formed UTF-8 (overlong forms, surrogates and
-// stray continuation bytes included), so the caller can fall back.
-bool decodeUtf8(const std::string& bytes, std::wstring& text)
+// Nothing when `bytes` is not well-formed UTF-8 (overlong forms, encoded
+// surrogates and stray continuation bytes included), so the caller can fall
+// back to the older byte-for-byte reading.
+std::optional<std::wstring> decodeUtf8(const std::string& bytes)
 {
-    if (bytes.empty()) {
-        text.clear();
-        return true;
-    }
+    if (bytes.empty())
+        return std::wstring();
     const int length = static_cast<int>(bytes.size());
     const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
     if (needed == 0)
-        return false;
-    std::wstring decoded(static_cast<std::size_t>(needed), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, decoded.data(), needed) != needed)
-        return false;
-    text = std::move(decoded);
-    return true;
+        return std::nullopt;
+    std::wstring text(static_cast<std::size_t>(needed), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), needed) != needed)
+        return std::nullopt;
+    return text;
 }
 
 } // namespace
@@ -79,8 +79,7 @@ std::wstring ApeTagReader::fieldValue(const std::string& name) const
         throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + quoted(name));
     const auto end = buffer.begin() + size;
     const std::string bytes(buffer.begin(), std::find(buffer.begin(), end, '\0'));
-    std::wstring text;
-    if (decodeUtf8(bytes, text))
-        return text;
+    if (std::optional<std::wstring> text = decodeUtf8(bytes))
+        return *std::move(text);
     return oryx::widen(bytes);
 }
