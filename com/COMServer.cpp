@@ -25,8 +25,6 @@ LONG atomicRead(const LONG& value)
 
 } // namespace
 
-COMServer::COMServer(const ClassInfo* classes, std::uint32_t count) : classes(classes), count(count) {}
-
 HRESULT COMServer::getClassObject(REFCLSID clsid, REFIID iid, void** out) const
 {
     if (isNullReference(clsid) || isNullReference(iid) || !out)

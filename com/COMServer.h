@@ -15,7 +15,7 @@ namespace oryx {
 // object count are interlocked.
 class COMServer {
 public:
-    COMServer(const ClassInfo* classes, std::uint32_t count);
+    constexpr COMServer(const ClassInfo* classes, std::uint32_t count) : classes(classes), count(count) {}
     COMServer(const COMServer&) = delete;
     COMServer& operator=(const COMServer&) = delete;
 

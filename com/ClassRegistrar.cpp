@@ -111,7 +111,7 @@ const ShellExtensionFolder& shellExtensionFolder(const IID& handlerInterface)
         if (IsEqualGUID(folder.handlerInterface, handlerInterface))
             return folder;
     }
-    // The wording is fixed, as readers of these messages match on it.
+    // The established text of this message, slip and all.
     throw std::runtime_error("No shell extension folder name found fo " + guidName(handlerInterface, true));
 }
 

@@ -90,4 +90,14 @@ TEST_F(Module, CanBeUnloadedWhileNothingOfItLives)
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+// With its table still empty the module registers and unregisters nothing,
+// and says so.
+TEST_F(Module, RegistersAndUnregistersItsEmptyTable)
+{
+    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    EXPECT_EQ(module.entryPoint<HRESULT(WINAPI*)()>("DllRegisterServer")(), S_OK);
+    EXPECT_EQ(module.entryPoint<HRESULT(WINAPI*)()>("DllUnregisterServer")(), S_OK);
+    CoUninitialize();
+}
+
 } // namespace
