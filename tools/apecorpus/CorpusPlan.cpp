@@ -74,11 +74,15 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
     std::size_t index = 0;
 
     // Current version: every shape at every level and depth.
-    for (const SignalShape& shape : kShapes) {
-        for (unsigned level : kLevels) {
-            for (unsigned bits : kDepths) {
+    for (std::size_t s = 0; s < kShapes.size(); ++s) {
+        const SignalShape& shape = kShapes[s];
+        for (std::size_t l = 0; l < kLevels.size(); ++l) {
+            const unsigned level = kLevels[l];
+            for (std::size_t b = 0; b < kDepths.size(); ++b) {
+                const unsigned bits = kDepths[b];
                 const std::size_t i = index++;
-                if (small && i % 5 != 0)
+                // The subset: per shape, each depth once, at levels that rotate.
+                if (small && (s + l + b) % kLevels.size() != 0)
                     continue;
                 EncoderOptions options;
                 options.level = level;
@@ -112,10 +116,12 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
                                                        {Signal::extremes, 1},
                                                        {Signal::pink, 1}}};
     for (unsigned version : {3980u, 3950u, 3930u}) {
-        for (const SignalShape& shape : oldShapes) {
-            for (unsigned level : kLevels) {
+        for (std::size_t s = 0; s < oldShapes.size(); ++s) {
+            const SignalShape& shape = oldShapes[s];
+            for (std::size_t l = 0; l < kLevels.size(); ++l) {
+                const unsigned level = kLevels[l];
                 const std::size_t i = index++;
-                if (small && i % 5 != 0)
+                if (small && (s + l) % 3 != 0)
                     continue;
                 EncoderOptions options;
                 options.version = version;

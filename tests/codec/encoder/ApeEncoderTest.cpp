@@ -111,8 +111,9 @@ TEST(ApeEncoderLayout, FrameCountFinalFrameAndSeekTableFollowTheLength)
             EXPECT_EQ(layout.seek[0], layout.firstFrame);
             for (std::size_t i = 1; i < layout.seek.size(); ++i) {
                 EXPECT_GT(layout.seek[i], layout.seek[i - 1] + 8);
-                if (padded)
+                if (padded) {
                     EXPECT_EQ((layout.seek[i] - layout.firstFrame) % 4, 0u);
+                }
             }
             // The frame data is whole words and is all that follows.
             EXPECT_EQ(layout.descriptor.audioDataLength % 4, 0u);

@@ -30,7 +30,7 @@ std::vector<std::uint8_t> decodeAll(const std::vector<std::uint8_t>& file, unsig
         EXPECT_EQ(rc, 0);
         if (rc != 0 || delivered == 0)
             break;
-        pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + std::ptrdiff_t{delivered} * blockAlign);
+        pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(std::size_t{delivered} * blockAlign));
     }
     return pcm;
 }
