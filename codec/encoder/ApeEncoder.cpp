@@ -32,7 +32,7 @@ std::uint32_t defaultBlocksPerFrame(unsigned fileVersion, unsigned compression)
     return blocksPerFrame::standard;
 }
 
-void validate(const PcmFormat& format, const EncoderOptions& options)
+const PcmFormat& validated(const PcmFormat& format, const EncoderOptions& options)
 {
     if (format.channels != 1 && format.channels != 2)
         throw EncodeError("unsupported channel count " + std::to_string(format.channels) + " (only 1 or 2)");
@@ -44,6 +44,7 @@ void validate(const PcmFormat& format, const EncoderOptions& options)
         throw EncodeError("unsupported compression level " + std::to_string(options.level) + " (1000..5000 in steps of 1000)");
     if (options.version < kOldestWritable || options.version > unsigned(version::newest))
         throw EncodeError("unsupported format version " + std::to_string(options.version) + " (3930..3990)");
+    return format;
 }
 
 std::uint32_t chooseBlocksPerFrame(const EncoderOptions& options)
@@ -72,7 +73,7 @@ void swapWords(std::vector<std::uint8_t>& bytes)
 }  // namespace
 
 ApeEncoder::ApeEncoder(const PcmFormat& format, const EncoderOptions& options)
-    : format_((validate(format, options), format)),
+    : format_(validated(format, options)),
       options_(options),
       blocksPerFrame_(chooseBlocksPerFrame(options)),
       frames_(format, options)

@@ -20,7 +20,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: apeenc [--level N] [--tag KEY=VALUE]... [--format-version V] [--blocks-per-frame N] INPUT.wav OUTPUT.ape";
+    "usage: apeenc [--help] [--level N] [--tag KEY=VALUE]... [--format-version V] [--blocks-per-frame N]\n"
+    "              [--stereo-width strict|portable|ffmpeg51] INPUT.wav OUTPUT.ape";
 
 struct UsageError {
     std::string message;
@@ -31,6 +32,7 @@ struct Arguments {
     ape::ApeTagWriter tag;
     std::string input;
     std::string output;
+    bool helpWanted = false;
 };
 
 unsigned long parseNumber(const std::string& option, const std::string& text)
@@ -58,12 +60,24 @@ Arguments parseArguments(int argc, char** argv)
                 throw UsageError{arg + " needs a value"};
             return argv[++i];
         };
-        if (arg == "--level") {
+        if (arg == "--help") {
+            args.helpWanted = true;
+        } else if (arg == "--level") {
             args.options.level = unsigned(parseNumber(arg, value()));
         } else if (arg == "--format-version") {
             args.options.version = unsigned(parseNumber(arg, value()));
         } else if (arg == "--blocks-per-frame") {
             args.options.blocksPerFrame = std::uint32_t(parseNumber(arg, value()));
+        } else if (arg == "--stereo-width") {
+            const std::string rule = value();
+            if (rule == "strict")
+                args.options.widthPolicy = ape::WidthPolicy::strict;
+            else if (rule == "portable")
+                args.options.widthPolicy = ape::WidthPolicy::portable;
+            else if (rule == "ffmpeg51")
+                args.options.widthPolicy = ape::WidthPolicy::ffmpeg51;
+            else
+                throw UsageError{"--stereo-width is strict, portable or ffmpeg51, not \"" + rule + "\""};
         } else if (arg == "--tag") {
             const std::string item = value();
             const std::size_t equals = item.find('=');
@@ -76,6 +90,8 @@ Arguments parseArguments(int argc, char** argv)
             files.push_back(arg);
         }
     }
+    if (args.helpWanted)
+        return args;
     if (files.size() != 2)
         throw UsageError{"expected an input and an output file"};
     args.input = files[0];
@@ -141,6 +157,10 @@ int main(int argc, char** argv)
 {
     try {
         Arguments args = parseArguments(argc, argv);
+        if (args.helpWanted) {
+            std::cout << kUsage << "\n";
+            return EXIT_SUCCESS;
+        }
         const std::vector<std::uint8_t> wav = readFile(args.input);
         const ape::WavReader reader(wav);
         ape::ApeEncoder encoder(reader.format(), args.options);
@@ -152,7 +172,7 @@ int main(int argc, char** argv)
         writeAtomically(args.output, file);
         return EXIT_SUCCESS;
     } catch (const UsageError& e) {
-        std::cerr << "apeenc: " << e.message << "\n" << kUsage << "\n";
+        std::cerr << "apeenc: " << e.message << " (apeenc --help shows the usage)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "apeenc: " << e.what() << "\n";
