@@ -18,6 +18,9 @@ namespace {
 
 constexpr DWORD deadlockLimit = 30000;
 constexpr DWORD patience = 5000;
+// How long a freshly started worker is given to take a request that it must
+// not see. Nothing can arrive in a sound channel, however long the wait.
+constexpr DWORD staleRequestWindow = 200;
 
 class Threads : public testing::Test {
 protected:
@@ -45,12 +48,15 @@ public:
     ~EchoWorker() override { join(); }
 
     std::vector<std::int32_t> taken;
+    // Set whenever a request was taken.
+    Event tookOne{false, false};
 
     DWORD run() override
     {
         for (;;) {
             const std::int32_t value = waitForSignal();
             taken.push_back(value);
+            tookOne.set();
             if (value == stop) {
                 reply(0);
                 return static_cast<DWORD>(taken.size());
@@ -148,6 +154,7 @@ TEST_F(Threads, ASignalBeforeStartRaisesAndLeavesNoTraceForTheWorker)
         EXPECT_STREQ(e.what(), "Thread is not running in signal(int)");
     }
     worker.start(false);
+    EXPECT_EQ(worker.tookOne.wait(staleRequestWindow), WaitResult::Timeout) << "the worker took the failed request";
     EXPECT_EQ(worker.signal(5), 11) << "answered by the reply to this request, not to the stale one";
     EXPECT_EQ(worker.signal(EchoWorker::stop), 0);
     EXPECT_EQ(worker.join(), 2u);
@@ -171,7 +178,7 @@ TEST_F(Threads, AnExchangeCountsEvenWhenTheWorkerEndsRightAfterReplying)
     // The worker may take, answer and end before the controller gets to ask
     // whether it runs; many rounds make that likely at least once.
     OneShotWorker worker;
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 2000; ++round) {
         worker.start(false);
         ASSERT_EQ(worker.signal(round), round + 1) << "round " << round;
         worker.join();
@@ -188,6 +195,7 @@ public:
 
     Mode mode = Mode::TakeAndQuit;
     std::vector<std::int32_t> taken;
+    Event tookOne{false, false};
 
     DWORD run() override
     {
@@ -204,6 +212,7 @@ public:
         }
         const std::int32_t value = waitForSignal();
         taken.push_back(value);
+        tookOne.set();
         reply(2 * value + 1);
         return 3;
     }
@@ -222,6 +231,8 @@ TEST_F(Threads, AWorkerThatEndsWithoutReplyingReleasesTheControllerAndLeavesTheC
         worker.mode = QuittingWorker::Mode::Echo;
         worker.taken.clear();
         worker.start(false);
+        EXPECT_EQ(worker.tookOne.wait(staleRequestWindow), WaitResult::Timeout)
+            << "the new worker took the request of the failed exchange";
         EXPECT_EQ(worker.signal(20), 41);
         EXPECT_EQ(worker.join(), 3u);
         EXPECT_EQ(worker.taken, std::vector<std::int32_t>{20}) << "the new worker took only the new request";
