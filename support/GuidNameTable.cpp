@@ -4,7 +4,6 @@
 
 #include <objbase.h>
 
-#include "support/HResults.h"
 #include "support/StringConversion.h"
 #include "support/VendorKey.h"
 
@@ -35,7 +34,12 @@ void GuidNameTable::read()
     std::string name;
     while (file >> guidText >> name) {
         GUID guid;
-        checkResult(CLSIDFromString(widen(guidText).c_str(), &guid), "Can't parse GUID \"" + guidText + '"');
+        // A word that is no braced GUID ends the file's useful part. The
+        // brace is checked first because the parser would also take a
+        // registered program name for its class. Not raised: the error's
+        // text would fill the HRESULT table from inside this one.
+        if (guidText.front() != '{' || FAILED(CLSIDFromString(widen(guidText).c_str(), &guid)))
+            return;
         names[guid] = name;
     }
 }

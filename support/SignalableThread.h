@@ -40,7 +40,7 @@ public:
 
     // Clears the channel, then starts the thread. Hides Thread::start so that
     // every start of a worker goes through the clean-up.
-    void start(bool suspended);
+    void start(bool suspended = false);
 
     // For a controller. Raises NotRunningException when no thread runs or
     // the thread ends before acknowledging.

@@ -28,7 +28,7 @@ public:
     Thread();
     ~Thread() override;
 
-    void start(bool suspended);
+    void start(bool suspended = false);
     // The exit code of the last run; 0 when there never was one.
     DWORD join();
     bool isRunning() const;

@@ -30,11 +30,12 @@ constexpr char addedLater[] = "{0BAD0BAD-0000-4000-8000-0000000000F4}";
 constexpr char manufacturer[] = "{D5A47FA8-6D98-11D1-A21A-00A0C9223196}";
 
 // Pairs may span lines; a later pair replaces an earlier name; the word that
-// is no GUID ends the reading.
+// is no GUID (a program name the platform could resolve to a class, at that)
+// ends the reading.
 const std::string guidNames = std::string(first) + " ORYX_FIRST\n" + second + "\n    ORYX_SECOND\n" + first +
                               " ORYX_FIRST_RENAMED " + manufacturer + " ORYX_MANUFACTURER\n" +
                               "{00000000-0000-0000-C000-000000000046} ORYX_UNKNOWN\n" +
-                              "NotAGuid ORYX_NEVER\n" + afterTheBadWord + " ORYX_NEVER_EITHER\n";
+                              "Shell.Application ORYX_NEVER\n" + afterTheBadWord + " ORYX_NEVER_EITHER\n";
 
 // Values with and without "0x", comments with white space and line breaks
 // in them, a repeated value, and a last record that ends in its comment
