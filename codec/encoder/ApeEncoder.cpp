@@ -17,7 +17,7 @@ namespace {
 constexpr unsigned kOldestWritable = version::interleaved;   // older versions need the bit-stream coders
 constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFFu;          // seek entries are 32-bit offsets
 
-// Blocks per frame as the reference encoder chooses them; the file stores
+// Blocks per frame as files in the wild use them; the file stores
 // the value from version 3980 on and implies it before.
 std::uint32_t defaultBlocksPerFrame(unsigned fileVersion, unsigned compression)
 {

@@ -1,5 +1,5 @@
 #pragma once
-// Turns a whole PCM stream into a complete Monkey's Audio file: container
+// Turns a whole PCM stream into a complete .ape file: container
 // header(s), seek table, stored WAV header, the frames and the WAV tail. Tags
 // are appended by the caller (ApeTagWriter). Versions 3930 to 3990 are
 // written with the algorithms and layout of their version.

@@ -1,6 +1,6 @@
 #pragma once
 // What an encoding run is asked to produce. Defaults give a current-format
-// file as the reference encoder would lay it out.
+// file laid out as common files are.
 
 #include <cstdint>
 

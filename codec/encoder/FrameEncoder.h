@@ -53,9 +53,10 @@ private:
     FilterChain slot1_;
     ValueEncoder stream0_;
     ValueEncoder stream1_;
-    // The frame's samples per channel, then, in place, its residuals per slot.
-    std::vector<std::int32_t> left_;
+    std::vector<std::int32_t> left_;    // the frame's samples per channel
     std::vector<std::int32_t> right_;
+    // Stage-1 residuals per slot, which the NN filters turn, in place, into
+    // the values the coder codes.
     std::vector<std::int32_t> slot0Values_;
     std::vector<std::int32_t> slot1Values_;
 };

@@ -5,6 +5,8 @@
 #include "format/FormatConstants.h"
 #include "format/RangeTables.h"
 
+#include <bit>
+
 namespace ape {
 
 namespace {
@@ -19,14 +21,6 @@ void encodeSymbol(RangeEncoder& coder, const SymbolTable& table, std::uint32_t s
         coder.encodeShift(table.width(int(symbol)), table.cum[symbol], kSymbolShift);
     else
         coder.encodeShift(1, wideSymbolBase + symbol, kSymbolShift);
-}
-
-unsigned bitLength(std::uint32_t v)
-{
-    unsigned n = 0;
-    while (v >> n)
-        ++n;
-    return n;
 }
 
 }  // namespace
@@ -90,7 +84,7 @@ void ValueEncoder::encodeK(RangeEncoder& coder, std::uint32_t x)
     std::uint32_t overflow = x >> rawBits;
     if (overflow >= kEscape) {
         // The escape carries its own bit count and no overflow.
-        rawBits = bitLength(x);
+        rawBits = unsigned(std::bit_width(x));
         if (rawBits > 31)
             throw EncodeError("residual too large for the k-based value coder");
         encodeSymbol(coder, table, kEscape);

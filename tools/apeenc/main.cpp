@@ -1,4 +1,4 @@
-// apeenc: encodes a PCM WAV file as a Monkey's Audio file, for tests and
+// apeenc: encodes a PCM WAV file as an .ape file, for tests and
 // demos. The output appears complete or not at all: it is written under a
 // temporary name and renamed only once everything succeeded.
 
