@@ -16,7 +16,7 @@ using namespace oryx;
 
 namespace {
 
-constexpr DWORD deadlockLimit = 30000;
+constexpr DWORD deadlockLimit = 60000;
 constexpr DWORD patience = 5000;
 // How long a freshly started worker is given to take a request that it must
 // not see. Nothing can arrive in a sound channel, however long the wait.
