@@ -92,11 +92,11 @@ void RegistryKey::create(HKEY parent, StringRef<char> name, StringRef<char> clas
                          REGSAM access, SECURITY_ATTRIBUTES* security, DWORD* disposition)
 {
     close();
-    const std::string classText = text(className);
+    std::string classText = text(className);
+    char* classArgument = classText.empty() ? nullptr : classText.data();
     HKEY created = nullptr;
-    const LONG result =
-        RegCreateKeyExA(parent, text(name).c_str(), 0, classText.empty() ? nullptr : const_cast<char*>(classText.c_str()),
-                        options, access, security, &created, disposition);
+    const LONG result = RegCreateKeyExA(parent, text(name).c_str(), 0, classArgument, options, access, security,
+                                        &created, disposition);
     if (result != ERROR_SUCCESS)
         raiseError(result);
     hkey = created;
@@ -187,7 +187,8 @@ bool RegistryKey::readDword(StringRef<char> name, DWORD& out) const
 {
     DWORD type = 0;
     DWORD size = sizeof(DWORD);
-    const LONG result = RegQueryValueExA(hkey, text(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
+    const LONG result =
+        RegQueryValueExA(hkey, text(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
     if (result == ERROR_FILE_NOT_FOUND)
         return false;
     if (result != ERROR_SUCCESS)

@@ -247,7 +247,8 @@ TEST_F(RegistryKeyTest, QueryValueReportsMissingValuesAndRaisesOtherFailures)
     size = sizeof buffer;
     EXPECT_EQ(windowsErrorOf([&] { base.queryValue("Long", buffer, &size, nullptr); }).code,
               static_cast<std::uint32_t>(ERROR_MORE_DATA));
-    EXPECT_EQ(windowsErrorOf([&] { base.valueSize("Missing"); }).code, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(windowsErrorOf([&] { base.valueSize("Missing"); }).code,
+              static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(RegistryKeyTest, ValuesAndKeysCanBeTestedForAndDeleted)
