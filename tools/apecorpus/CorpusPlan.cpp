@@ -107,6 +107,21 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
         }
     }
 
+    // Tags around the stream.
+    {
+        EncoderOptions options;
+        options.level = 3000;
+        options.blocksPerFrame = kShortFrame;
+        CorpusItem tagged = makeItem(Signal::music, 2, 16, 44100, 2 * kShortFrame + 10, options);
+        tagged.wrapping = Wrapping::apeTag;
+        tagged.name += "-apetag";
+        items.push_back(tagged);
+        CorpusItem id3 = makeItem(Signal::pink, 1, 16, 32000, kShortFrame + 10, options);
+        id3.wrapping = Wrapping::id3Tags;
+        id3.name += "-id3tags";
+        items.push_back(id3);
+    }
+
     // Older versions, for a representative subset of shapes.
     constexpr std::array<SignalShape, 7> oldShapes = {{{Signal::sine, 1},
                                                        {Signal::music, 2},

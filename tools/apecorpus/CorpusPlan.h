@@ -11,6 +11,14 @@
 
 namespace ape {
 
+// What surrounds the audio stream in the file. Decoders must find the
+// stream behind a leading ID3v2 tag and must not read tags as audio.
+enum class Wrapping {
+    none,
+    apeTag,        // an APEv2 tag after the frames
+    id3Tags,       // an ID3v2 tag before the stream, an ID3v1 tag after it
+};
+
 struct CorpusItem {
     std::string name;
     Signal signal;
@@ -18,6 +26,7 @@ struct CorpusItem {
     std::uint64_t blocks;
     EncoderOptions options;
     unsigned attenuationBits = 0;   // samples are shifted right by this much
+    Wrapping wrapping = Wrapping::none;
 };
 
 class CorpusPlan {
