@@ -3,57 +3,71 @@
 namespace ape {
 namespace {
 
-// Wrapping arithmetic on 64-bit values (unsigned underneath, so never undefined).
-int64_t add(int64_t a, int64_t b) { return int64_t(uint64_t(a) + uint64_t(b)); }
-int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
-int64_t mul(int64_t a, int64_t b) { return int64_t(uint64_t(a) * uint64_t(b)); }
+// Arithmetic that wraps in the storage type (computed unsigned, so never
+// undefined), with the signed shift the format uses.
+template <class T> struct Ops;
 
-// In 32-bit width every intermediate is reduced modulo 2^32.
-template <PredictorWidth W> int64_t fit(int64_t v)
-{
-    if constexpr (W == PredictorWidth::wrap32)
-        return int32_t(uint32_t(uint64_t(v)));
-    else
-        return v;
-}
+template <> struct Ops<int32_t> {
+    static int32_t add(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+    static int32_t sub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
+    static int32_t mul(int32_t a, int32_t b) { return int32_t(uint32_t(a) * uint32_t(b)); }
+};
 
-int sign32(int64_t v)
+template <> struct Ops<int64_t> {
+    static int64_t add(int64_t a, int64_t b) { return int64_t(uint64_t(a) + uint64_t(b)); }
+    static int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
+    static int64_t mul(int64_t a, int64_t b) { return int64_t(uint64_t(a) * uint64_t(b)); }
+};
+
+// The sign of a register, taken from its low 32 bits.
+template <class T> int sign32(T v)
 {
-    int32_t t = int32_t(uint32_t(uint64_t(v)));
+    int32_t t = int32_t(uint32_t(v));
     return (t > 0) - (t < 0);
 }
 
-} // namespace
+template <class T> using Channel = Predictor3950::Channel<T>;
 
-void Predictor3950::reset()
+template <class To, class From> Channel<To> convert(const Channel<From>& c)
 {
-    y_ = Channel{};
-    x_ = Channel{};
+    Channel<To> out;
+    out.lastA = To(c.lastA);
+    out.filterA = To(c.filterA);
+    out.filterB = To(c.filterB);
+    for (int i = 0; i < 4; ++i) {
+        out.cA[i] = c.cA[i];
+        out.rA[i] = To(c.rA[i]);
+    }
+    for (int i = 0; i < 5; ++i) {
+        out.cB[i] = c.cB[i];
+        out.rB[i] = To(c.rB[i]);
+    }
+    return out;
 }
 
-template <PredictorWidth W> inline int64_t Predictor3950::step(Channel& c, int32_t input, int64_t other)
+template <class T> inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input, T other)
 {
+    using O = Ops<T>;
     c.rA[3] = c.rA[2];
     c.rA[2] = c.rA[1];
-    c.rA[1] = fit<W>(sub(c.lastA, c.rA[0]));
+    c.rA[1] = O::sub(c.lastA, c.rA[0]);
     c.rA[0] = c.lastA;
 
-    int64_t b0 = fit<W>(sub(other, fit<W>(mul(31, c.filterB)) >> 5));
+    T b0 = O::sub(other, O::mul(31, c.filterB) >> 5);
     c.rB[4] = c.rB[3];
     c.rB[3] = c.rB[2];
     c.rB[2] = c.rB[1];
-    c.rB[1] = fit<W>(sub(b0, c.rB[0]));
+    c.rB[1] = O::sub(b0, c.rB[0]);
     c.rB[0] = b0;
     c.filterB = other;
 
-    int64_t pA = 0, pB = 0;
-    for (int i = 0; i < 4; ++i)
-        pA = add(pA, mul(c.rA[i], c.cA[i]));
-    for (int i = 0; i < 5; ++i)
-        pB = add(pB, mul(c.rB[i], c.cB[i]));
-    int64_t total = fit<W>(add(fit<W>(pA), fit<W>(pB) >> 1));
-    c.lastA = fit<W>(add(input, total >> 10));
-    c.filterA = fit<W>(add(c.lastA, fit<W>(mul(31, c.filterA)) >> 5));
+    T pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
+                  O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
+    T pB = O::add(O::add(O::add(O::mul(c.rB[0], c.cB[0]), O::mul(c.rB[1], c.cB[1])),
+                         O::add(O::mul(c.rB[2], c.cB[2]), O::mul(c.rB[3], c.cB[3]))),
+                  O::mul(c.rB[4], c.cB[4]));
+    c.lastA = O::add(input, O::add(pA, pB >> 1) >> 10);
+    c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
 
     int s = (input > 0) - (input < 0);
     for (int i = 0; i < 4; ++i)
@@ -63,40 +77,65 @@ template <PredictorWidth W> inline int64_t Predictor3950::step(Channel& c, int32
     return c.filterA;
 }
 
-template <PredictorWidth W>
-void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
+template <class T>
+void stereoRun(Channel<T>& y, Channel<T>& x, const int32_t* slot0, const int32_t* slot1, int32_t* outY,
+               int32_t* outX, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
-        int64_t outY = step<W>(y_, slot0[i], x_.filterA);
-        int64_t outX = step<W>(x_, slot1[i], outY);
-        y[i] = int32_t(uint32_t(uint64_t(outY)));
-        x[i] = int32_t(uint32_t(uint64_t(outX)));
+        T valueY = stereoStep<T>(y, slot0[i], x.filterA);
+        T valueX = stereoStep<T>(x, slot1[i], valueY);
+        outY[i] = int32_t(uint32_t(valueY));
+        outX[i] = int32_t(uint32_t(valueX));
     }
 }
 
-template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*, size_t);
-template void Predictor3950::stereo<PredictorWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*, size_t);
+} // namespace
+
+void Predictor3950::reset()
+{
+    y_ = Channel<int64_t>{};
+    x_ = Channel<int64_t>{};
+}
+
+template <PredictorWidth W>
+void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
+{
+    if constexpr (W == PredictorWidth::wrap32) {
+        auto y32 = convert<int32_t>(y_);
+        auto x32 = convert<int32_t>(x_);
+        stereoRun(y32, x32, slot0, slot1, y, x, count);
+        y_ = convert<int64_t>(y32);
+        x_ = convert<int64_t>(x32);
+    } else {
+        stereoRun(y_, x_, slot0, slot1, y, x, count);
+    }
+}
+
+template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*,
+                                                            size_t);
+template void Predictor3950::stereo<PredictorWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*,
+                                                             size_t);
 
 void Predictor3950::mono(int32_t* values, size_t count)
 {
-    Channel& c = y_;
+    using O = Ops<int32_t>;
+    auto c = convert<int32_t>(y_);
     for (size_t i = 0; i < count; ++i) {
         int32_t input = values[i];
         c.rA[3] = c.rA[2];
         c.rA[2] = c.rA[1];
-        c.rA[1] = fit<PredictorWidth::wrap32>(sub(c.lastA, c.rA[0]));
+        c.rA[1] = O::sub(c.lastA, c.rA[0]);
         c.rA[0] = c.lastA;
-        int64_t pA = 0;
-        for (int k = 0; k < 4; ++k)
-            pA = add(pA, mul(c.rA[k], c.cA[k]));
-        pA = fit<PredictorWidth::wrap32>(pA);
-        c.lastA = fit<PredictorWidth::wrap32>(add(input, pA >> 10));
-        c.filterA = fit<PredictorWidth::wrap32>(add(c.lastA, fit<PredictorWidth::wrap32>(mul(31, c.filterA)) >> 5));
+        int32_t pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
+                            O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
+        c.lastA = O::add(input, pA >> 10);
+        c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
         int s = (input > 0) - (input < 0);
         for (int k = 0; k < 4; ++k)
             c.cA[k] += sign32(c.rA[k]) * s;
-        values[i] = int32_t(c.filterA);
+        values[i] = c.filterA;
     }
+    y_ = convert<int64_t>(c);
 }
 
 } // namespace ape

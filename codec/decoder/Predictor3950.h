@@ -4,8 +4,10 @@
 // first and its output feeds X's B part.
 //
 // The stereo step exists in two arithmetic widths (PredictorWidth); both are
-// instantiated and StereoWidthRule decides which one a chunk uses. State is a
-// plain value so a chunk can be replayed from a copy.
+// instantiated and StereoWidthRule decides which one a chunk uses. The state
+// is kept in 64 bits; a 32-bit chunk works on a 32-bit copy (values in 32-bit
+// width are always wrapped, so the copy loses nothing) and stores it back.
+// State is a plain value so a chunk can be replayed from a copy.
 #pragma once
 
 #include <cstddef>
@@ -24,17 +26,17 @@ public:
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(int32_t* values, size_t count);
 
-private:
-    struct Channel {
-        int64_t lastA = 0, filterA = 0, filterB = 0;
+    // T is the storage of the sums and registers: int32_t (wrapping) or int64_t.
+    template <class T> struct Channel {
+        T lastA = 0, filterA = 0, filterB = 0;
         int32_t cA[4] = {360, 317, -109, 98};
         int32_t cB[5] = {0, 0, 0, 0, 0};
-        int64_t rA[4] = {0, 0, 0, 0};
-        int64_t rB[5] = {0, 0, 0, 0, 0};
+        T rA[4] = {0, 0, 0, 0};
+        T rB[5] = {0, 0, 0, 0, 0};
     };
-    template <PredictorWidth W> static int64_t step(Channel& c, int32_t input, int64_t other);
 
-    Channel y_, x_;
+private:
+    Channel<int64_t> y_, x_;
 };
 
 } // namespace ape

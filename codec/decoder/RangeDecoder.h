@@ -7,9 +7,32 @@
 #include "FrameReader.h"
 #include "format/RangeTables.h"
 
+#include <array>
 #include <cstdint>
 
 namespace ape {
+
+// A frequency table with a start index per 128 cumulative counts, so that a
+// symbol is found with at most a step or two instead of a search.
+struct SymbolIndex {
+    static constexpr int shift = 7;
+    const SymbolTable& table;
+    std::array<uint8_t, (lastTableCum >> shift) + 1> start{};
+
+    constexpr explicit SymbolIndex(const SymbolTable& t) : table(t)
+    {
+        for (size_t i = 0; i < start.size(); ++i) {
+            uint32_t cf = uint32_t(i) << shift;
+            uint8_t s = 0;
+            while (table.cum[s + 1] <= cf)
+                ++s;
+            start[i] = s;
+        }
+    }
+};
+
+inline constexpr SymbolIndex symbolIndex3970{symbolTable3970};
+inline constexpr SymbolIndex symbolIndex3980{symbolTable3980};
 
 class RangeDecoder {
 public:
@@ -59,8 +82,9 @@ public:
         return v;
     }
     // One overflow symbol 0..63 against a frequency table.
-    uint32_t symbol(const SymbolTable& table)
+    uint32_t symbol(const SymbolIndex& index)
     {
+        const SymbolTable& table = index.table;
         uint32_t cf = decodeShift(16);
         if (cf > lastTableCum) {
             if (cf > 0xFFFF) {
@@ -70,7 +94,7 @@ public:
             update(1, cf);
             return cf - wideSymbolBase;
         }
-        int s = 0;
+        int s = index.start[cf >> SymbolIndex::shift];
         while (table.cum[s + 1] <= cf)
             ++s;
         update(table.width(s), table.cum[s]);

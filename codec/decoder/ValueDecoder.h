@@ -45,7 +45,7 @@ struct PivotValues {
         uint32_t pivot = s.kSum >> 5;
         if (pivot == 0)
             pivot = 1;
-        uint32_t overflow = rc.symbol(symbolTable3980);
+        uint32_t overflow = rc.symbol(symbolIndex3980);
         if (overflow == escapeSymbol) {
             uint32_t high = rc.bits(16);
             overflow = (high << 16) | rc.bits(16);
@@ -75,7 +75,7 @@ struct PivotValues {
 template <bool Split> struct KValues {
     static int32_t decode(RangeDecoder& rc, StreamState& s)
     {
-        uint32_t overflow = rc.symbol(symbolTable3970);
+        uint32_t overflow = rc.symbol(symbolIndex3970);
         uint32_t bitCount;
         if (overflow == escapeSymbol) {
             bitCount = rc.bits(5);

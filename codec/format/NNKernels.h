@@ -1,6 +1,7 @@
 // The inner loops of the NN filters: a dot product of coefficients with the
-// clipped history, and the sign-sign coefficient update. One set of plain C++
-// loops and one SSE2 set; bestNNKernels() picks once, at start-up.
+// clipped history, and the sign-sign coefficient update. Plain C++ loops, an
+// SSE2 set and an AVX2 set; bestNNKernels() picks once, at start-up, the
+// widest the processor supports.
 // All arithmetic wraps: dot products modulo 2^32, coefficients modulo 2^16.
 #pragma once
 
@@ -20,6 +21,7 @@ struct NNKernels {
 
 const NNKernels& scalarNNKernels();
 const NNKernels* sse2NNKernels(); // null where SSE2 is not compiled in
+const NNKernels* avx2NNKernels(); // null where the processor lacks AVX2
 const NNKernels& bestNNKernels();
 
 } // namespace ape

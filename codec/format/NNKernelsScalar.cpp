@@ -37,7 +37,9 @@ const NNKernels& scalarNNKernels() { return scalar; }
 
 const NNKernels& bestNNKernels()
 {
-    static const NNKernels& best = sse2NNKernels() ? *sse2NNKernels() : scalarNNKernels();
+    static const NNKernels& best = avx2NNKernels()   ? *avx2NNKernels()
+                                   : sse2NNKernels() ? *sse2NNKernels()
+                                                     : scalarNNKernels();
     return best;
 }
 
