@@ -5,6 +5,7 @@
 #include "ApeEncoder.h"
 #include "ApeTagWriter.h"
 #include "EncodeError.h"
+#include "Utf8Arguments.h"
 #include "WavReader.h"
 
 #include <cstdio>
@@ -49,14 +50,14 @@ unsigned long parseNumber(const std::string& option, const std::string& text)
     return value;
 }
 
-Arguments parseArguments(int argc, char** argv)
+Arguments parseArguments(const std::vector<std::string>& argv)
 {
     Arguments args;
     std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
+    for (std::size_t i = 0; i < argv.size(); ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
+            if (i + 1 >= argv.size())
                 throw UsageError{arg + " needs a value"};
             return argv[++i];
         };
@@ -101,7 +102,7 @@ Arguments parseArguments(int argc, char** argv)
 
 std::vector<std::uint8_t> readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(ape::pathFromUtf8(path), std::ios::binary);
     if (!in)
         throw ape::EncodeError("cannot open " + path);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -136,7 +137,7 @@ private:
 
 void writeAtomically(const std::string& output, const std::vector<std::uint8_t>& bytes)
 {
-    TemporaryFile temporary(output + ".partial");
+    TemporaryFile temporary(ape::pathFromUtf8(output + ".partial"));
     {
         std::ofstream out(temporary.path(), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -145,7 +146,7 @@ void writeAtomically(const std::string& output, const std::vector<std::uint8_t>&
             throw ape::EncodeError("cannot write " + output);
     }
     try {
-        temporary.commitAs(output);
+        temporary.commitAs(ape::pathFromUtf8(output));
     } catch (const std::filesystem::filesystem_error& e) {
         throw ape::EncodeError("cannot write " + output + ": " + e.code().message());
     }
@@ -156,7 +157,7 @@ void writeAtomically(const std::string& output, const std::vector<std::uint8_t>&
 int main(int argc, char** argv)
 {
     try {
-        Arguments args = parseArguments(argc, argv);
+        Arguments args = parseArguments(ape::utf8Arguments(argc, argv));
         if (args.helpWanted) {
             std::cout << kUsage << "\n";
             return EXIT_SUCCESS;
