@@ -123,10 +123,9 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
         throw EncodeError("no audio: a file must hold at least one block");
 
     std::vector<std::uint8_t> storedHeader;
-    if (!wavHeader.empty())
+    if (!wavHeader.empty()) {
         storedHeader.assign(wavHeader.begin(), wavHeader.end());
-    else if (options_.storeWavHeader)
-    {
+    } else if (options_.storeWavHeader) {
         const auto canonical = canonicalWavHeader(int(format_.channels), format_.sampleRate, int(format_.bitsPerSample),
                                                   blocks * format_.blockAlign());
         storedHeader.assign(canonical.begin(), canonical.end());
