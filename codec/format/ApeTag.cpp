@@ -108,7 +108,8 @@ bool ApeTag::readApeTag(ByteSource& source, uint64_t end)
     streamEnd_ = end - tagSize - (hasHeader ? footerSize : 0);
     uint64_t at = end - tagSize;
     const uint64_t areaEnd = end - footerSize;
-    itemCount = std::min<uint32_t>(itemCount, uint32_t((areaEnd - at) / smallestItem));
+    itemCount = std::min<uint32_t>({itemCount, uint32_t((areaEnd - at) / smallestItem), itemLimit});
+    uint64_t held = 0;
 
     uint8_t head[itemHeaderSize + maximumKeyLength + 1];
     for (uint32_t i = 0; i < itemCount && at < areaEnd; ++i) {
@@ -130,7 +131,8 @@ bool ApeTag::readApeTag(ByteSource& source, uint64_t end)
         item.flags = kind_ == Kind::apeV2 ? itemFlags : 0;
         item.size = valueSize;
         item.offset = valueAt;
-        if (valueSize <= heldValueLimit) {
+        if (valueSize <= heldValueLimit && held + valueSize <= heldTotalLimit) {
+            held += valueSize;
             item.value.resize(valueSize);
             if (valueSize && !source.read(valueAt, item.value.data(), valueSize))
                 break;

@@ -31,8 +31,12 @@ class ApeTag {
 public:
     enum class Kind { none, apeV1, apeV2, id3v1 };
 
-    // Values up to this size are held in memory.
+    // Values up to this size are held in memory, until they hold heldTotalLimit
+    // bytes together; the rest are read when asked for. Items beyond
+    // itemLimit are ignored. Together these bound a tag's memory.
     static constexpr uint32_t heldValueLimit = 4096;
+    static constexpr uint32_t heldTotalLimit = 1 << 20;
+    static constexpr uint32_t itemLimit = 65536;
 
     // Reads the tags that end `source`. A damaged tag is ignored, never an error.
     static ApeTag read(ByteSource& source);

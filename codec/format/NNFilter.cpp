@@ -11,6 +11,11 @@ int16_t clip16(int32_t v) { return int16_t(std::clamp<int32_t>(v, -32768, 32767)
 // -1 for positive, +1 for negative, 0 for zero: the coefficient step's sign.
 int negatedSign(int32_t v) { return (v < 0) - (v > 0); }
 
+// (dot + 2^(shift-1)) >> shift as if computed in 33 bits or more, without
+// 64-bit arithmetic (which costs on 32-bit targets): the rounding bit is
+// the highest bit that the shift drops.
+int32_t roundedShift(int32_t dot, int shift) { return (dot >> shift) + ((dot >> (shift - 1)) & 1); }
+
 } // namespace
 
 NNFilter::NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKernels& kernels)
@@ -57,12 +62,11 @@ template <NNAdaptation A> inline void NNFilter::push(int32_t output)
 
 template <NNAdaptation A> void NNFilter::decodeRun(int32_t* values, size_t count)
 {
-    const int64_t round = int64_t(1) << (fraction_ - 1);
     for (size_t i = 0; i < count; ++i) {
         int32_t residual = values[i];
         int32_t dot = kernels_.dotAndAdapt(coef_.data(), hist_.data() + pos_, adapt_.data() + pos_, order_,
                                            negatedSign(residual));
-        int32_t prediction = int32_t((int64_t(dot) + round) >> fraction_);
+        int32_t prediction = roundedShift(dot, fraction_);
         int32_t output = int32_t(uint32_t(prediction) + uint32_t(residual));
         push<A>(output);
         values[i] = output;
@@ -71,11 +75,10 @@ template <NNAdaptation A> void NNFilter::decodeRun(int32_t* values, size_t count
 
 template <NNAdaptation A> void NNFilter::encodeRun(int32_t* values, size_t count)
 {
-    const int64_t round = int64_t(1) << (fraction_ - 1);
     for (size_t i = 0; i < count; ++i) {
         int32_t output = values[i];
         int32_t dot = kernels_.dot(coef_.data(), hist_.data() + pos_, order_);
-        int32_t prediction = int32_t((int64_t(dot) + round) >> fraction_);
+        int32_t prediction = roundedShift(dot, fraction_);
         int32_t residual = int32_t(uint32_t(output) - uint32_t(prediction));
         kernels_.adapt(coef_.data(), adapt_.data() + pos_, order_, negatedSign(residual));
         push<A>(output);
