@@ -103,9 +103,10 @@ TEST(Corpus, EveryFileDecodesToItsSourcePcmAndSeeksLandOnExactBlocks)
     }
 }
 
-TEST(Corpus, OurDecodeEqualsFfmpegsForOneFileOfEveryFormat)
+TEST(Corpus, OurDecodesAndSeeksEqualFfmpegsWholeFileDecodeForOneFileOfEveryFormat)
 {
     std::set<std::tuple<int, int, int, int>> seen; // version, level, channels, bits
+    std::mt19937 random(777);
     int compared = 0;
     for (const CorpusFile& f : corpus()) {
         if (!seen.insert({f.version, f.level, f.channels, f.bits}).second || f.blocks < 2)
@@ -116,6 +117,15 @@ TEST(Corpus, OurDecodeEqualsFfmpegsForOneFileOfEveryFormat)
         auto theirs = ffmpegDecode(f);
         ASSERT_FALSE(theirs.empty()) << "ffmpeg produced nothing";
         EXPECT_TRUE(ours == theirs);
+        const uint32_t align = uint32_t(d->container().blockAlign());
+        for (int i = 0; i < 3; ++i) {
+            uint64_t block = random() % f.blocks;
+            ASSERT_EQ(d->seek(block), 0);
+            auto rest = decodeRest(*d, 1 + random() % 5000);
+            ASSERT_EQ(rest.size() + block * align, theirs.size()) << "after seeking to " << block;
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), theirs.begin() + ptrdiff_t(block * align)))
+                << "after seeking to " << block;
+        }
         ++compared;
     }
     EXPECT_GT(compared, 0);
