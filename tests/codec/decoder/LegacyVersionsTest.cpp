@@ -1,13 +1,18 @@
-// No real files of versions 3800..3929 are at hand. The frames of the 3940
-// sample, read as older versions (header relabelled, frames shortened to the
-// older 9216 blocks), are noise to those decoders, but deterministic noise:
-// the bit-stream value coders, long filters and old predictors must turn it
-// into exactly what the ffmpeg binary makes of the same bytes.
+// No real files of versions 3800..3929 are at hand, so the ffmpeg binary is
+// the reference: (1) the frames of the 3940 sample, read as older versions
+// (header relabelled, frames shortened to the older 9216 blocks), are noise to
+// the bit-stream decoders, but deterministic noise that must come out exactly
+// as ffmpeg makes it; (2) range-coded frames of random residuals built for
+// 3900..3929, mono and stereo (with the coder restart between the channels),
+// must decode like ffmpeg with the CRCs that ffmpeg's output implies.
 #include "DecoderTestSupport.h"
 #include "RangeEncoder.h"
 #include "ValueEncoder.h"
 #include "format/ByteOrder.h"
 #include "format/Crc32.h"
+#include "FrameReader.h"
+#include "RangeDecoder.h"
+#include "ValueDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,39 +25,84 @@ using namespace apetest;
 
 namespace {
 
-struct OldMonoFile {
+struct OldFile {
     std::vector<uint8_t> bytes;
     std::vector<size_t> crcAt; // file offsets of each frame's CRC word
 };
 
-// A mono file of versions 3900..3929 with the old header: `frames` frames of
-// random residuals, range-coded as those versions read them. CRCs are 0 until
-// patched.
-OldMonoFile oldMonoFile(int version, int level, const std::vector<uint32_t>& frameBlocks, uint32_t seed)
+std::vector<uint8_t> encodeStream(int version, uint32_t blocks, std::mt19937& random, size_t reserve)
+{
+    std::vector<uint8_t> out(reserve, 0);
+    ape::RangeEncoder coder(out);
+    ape::ValueEncoder values{static_cast<unsigned>(version)};
+    values.reset();
+    for (uint32_t i = 0; i < blocks; ++i)
+        values.encode(coder, int32_t(random() % 401) - 200);
+    coder.finish();
+    return out;
+}
+
+// Bytes the decoder's extra normalisation reads after the first stream of a
+// stereo frame (logical bytes, CRC word first): where the second stream starts.
+uint64_t bytesReadByTheRestart(int version, const std::vector<uint8_t>& logical, uint32_t blocks)
+{
+    std::vector<uint8_t> words(logical);
+    words.resize((words.size() + 3) / 4 * 4 + 4, 0);
+    for (size_t i = 0; i < words.size(); i += 4) {
+        std::swap(words[i], words[i + 3]);
+        std::swap(words[i + 1], words[i + 2]);
+    }
+    ape::MemoryByteSource source(words.data(), words.size());
+    ape::FrameReader reader(source);
+    reader.begin(ape::FrameSpan{0, words.size(), 0, blocks}, 0);
+    for (int i = 0; i < 5; ++i) // CRC word and the skipped byte
+        reader.next();
+    ape::RangeDecoder rc(reader);
+    rc.start();
+    ape::StreamState state;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        if (version >= 3910)
+            ape::KValues<true>::decode(rc, state);
+        else
+            ape::KValues<false>::decode(rc, state);
+    }
+    uint64_t before = reader.remaining();
+    rc.normalise();
+    return before - reader.remaining();
+}
+
+// A file of versions 3900..3929 with the old header: frames of random
+// residuals, range-coded as those versions read them, CRCs 0 until patched.
+// A stereo frame codes channel 0, then channel 1 with a coder that restarts on
+// the last byte the decoder read; frames are drawn until that byte can be the
+// second coder's first.
+OldFile oldFile(int version, int level, int channels, const std::vector<uint32_t>& frameBlocks, uint32_t seed)
 {
     constexpr uint32_t headerLength = 32;
     const uint32_t frames = uint32_t(frameBlocks.size());
     std::vector<std::vector<uint8_t>> logical;
     std::mt19937 random(seed);
     for (uint32_t blocks : frameBlocks) {
-        std::vector<uint8_t> frame(4, 0); // CRC word
-        ape::RangeEncoder coder(frame);
-        ape::ValueEncoder values{static_cast<unsigned>(version)};
-        values.reset();
-        for (uint32_t i = 0; i < blocks; ++i)
-            values.encode(coder, int32_t(random() % 401) - 200);
-        coder.finish();
+        std::vector<uint8_t> frame = encodeStream(version, blocks, random, 4);
+        if (channels == 2) {
+            uint64_t extra;
+            while ((extra = bytesReadByTheRestart(version, frame, blocks)) == 0)
+                frame = encodeStream(version, blocks, random, 4);
+            std::vector<uint8_t> second = encodeStream(version, blocks, random, 0);
+            frame.insert(frame.end(), size_t(extra - 1), 0);
+            frame.insert(frame.end(), second.begin() + 1, second.end()); // its first byte is the re-read one
+        }
         frame.resize((frame.size() + 3) / 4 * 4, 0);
         logical.push_back(std::move(frame));
     }
-    OldMonoFile file;
+    OldFile file;
     file.bytes.resize(headerLength);
     uint8_t* h = file.bytes.data();
     std::memcpy(h, "MAC ", 4);
     ape::writeLe16(h + 4, uint16_t(version));
     ape::writeLe16(h + 6, uint16_t(level));
     ape::writeLe16(h + 8, 32); // no stored WAV header; 16-bit
-    ape::writeLe16(h + 10, 1);
+    ape::writeLe16(h + 10, uint16_t(channels));
     ape::writeLe32(h + 12, 44100);
     ape::writeLe32(h + 24, frames);
     ape::writeLe32(h + 28, frameBlocks.back());
@@ -125,34 +175,38 @@ TEST(LegacyVersions, BitStreamVersionsDecodeTheSameBytesAsFfmpeg)
     }
 }
 
-TEST(LegacyVersions, RangeCodedMonoFramesDecodeLikeFfmpegWithTheirCrcs)
+TEST(LegacyVersions, RangeCodedFramesDecodeLikeFfmpegWithTheirCrcs)
 {
     const std::vector<uint32_t> frameBlocks = {73728, 5000};
-    for (int version : {3900, 3920}) {
-        for (int level : {1000, 2000, 3000, 4000}) {
-            SCOPED_TRACE(testing::Message() << "version " << version << " level " << level);
-            OldMonoFile file = oldMonoFile(version, level, frameBlocks, uint32_t(version + level));
-            const std::string name = "legacy-mono-" + std::to_string(version) + "-" + std::to_string(level) + ".ape";
-            writeFile(name, file.bytes);
-            // ffmpeg does not check CRCs: its PCM gives each frame's CRC, which makes the file whole.
-            auto theirs = ffmpegPcm(name);
-            ASSERT_EQ(theirs.size(), size_t(73728 + 5000) * 2);
-            size_t at = 0;
-            for (size_t f = 0; f < frameBlocks.size(); ++f) {
-                ape::Crc32 crc;
-                crc.update(theirs.data() + at, size_t(frameBlocks[f]) * 2);
-                at += size_t(frameBlocks[f]) * 2;
-                uint32_t stored = crc.value() >> 1;
-                for (int k = 0; k < 4; ++k) // the CRC word, most significant byte last in the file word
-                    file.bytes[file.crcAt[f] + size_t(k)] = uint8_t(stored >> (8 * k));
+    for (int channels : {1, 2}) {
+        for (int version : {3900, 3920}) {
+            for (int level : {1000, 2000, 3000, 4000}) {
+                SCOPED_TRACE(testing::Message() << channels << " channels, version " << version << " level " << level);
+                OldFile file = oldFile(version, level, channels, frameBlocks, uint32_t(version + level + channels));
+                const std::string name = "legacy-rc-" + std::to_string(channels) + "-" + std::to_string(version) +
+                                         "-" + std::to_string(level) + ".ape";
+                writeFile(name, file.bytes);
+                // ffmpeg does not check CRCs: its PCM gives each frame's CRC, which makes the file whole.
+                auto theirs = ffmpegPcm(name);
+                const size_t blockBytes = size_t(channels) * 2;
+                ASSERT_EQ(theirs.size(), size_t(73728 + 5000) * blockBytes);
+                size_t at = 0;
+                for (size_t f = 0; f < frameBlocks.size(); ++f) {
+                    ape::Crc32 crc;
+                    crc.update(theirs.data() + at, size_t(frameBlocks[f]) * blockBytes);
+                    at += size_t(frameBlocks[f]) * blockBytes;
+                    uint32_t stored = crc.value() >> 1;
+                    for (int k = 0; k < 4; ++k) // the CRC word is stored as a little-endian word
+                        file.bytes[file.crcAt[f] + size_t(k)] = uint8_t(stored >> (8 * k));
+                }
+                auto d = ape::Decompressor::open(
+                    std::make_unique<ape::MemoryByteSource>(file.bytes.data(), file.bytes.size()));
+                int rc = -1;
+                auto ours = decodeRest(*d, 4096, &rc);
+                EXPECT_EQ(rc, 0);
+                EXPECT_TRUE(ours == theirs);
+                std::remove(name.c_str());
             }
-            auto d = ape::Decompressor::open(
-                std::make_unique<ape::MemoryByteSource>(file.bytes.data(), file.bytes.size()));
-            int rc = -1;
-            auto ours = decodeRest(*d, 4096, &rc);
-            EXPECT_EQ(rc, 0);
-            EXPECT_TRUE(ours == theirs);
-            std::remove(name.c_str());
         }
     }
 }
