@@ -1,16 +1,12 @@
 // The class object and the server that hands it out, over class tables the
 // tests define.
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <new>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "TestObjects.h"
+#include "tests/ConcurrentRun.h"
 #include "com/COMServer.h"
 #include "support/COMPtr.h"
 
@@ -185,32 +181,12 @@ TEST_F(ClassObject, RacingUnlocksNeverTakeTheCountBelowZero)
 
     std::atomic<int> unlocked = 0;
     std::atomic<int> refused = 0;
-    std::mutex mutex;
-    std::condition_variable allDone;
-    int finished = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back([&] {
-            COMPtr<IClassFactory> factory = classObject(CLSID_Widget);
-            // Together the threads ask for twice as many unlocks as there are locks.
-            for (int i = 0; i < 2 * locks / threadCount; ++i)
-                ++(factory->LockServer(FALSE) == S_OK ? unlocked : refused);
-            factory.release();
-            std::lock_guard lock(mutex);
-            ++finished;
-            allDone.notify_one();
-        });
-    }
-    std::unique_lock lock(mutex);
-    const bool done = allDone.wait_for(lock, std::chrono::seconds(60), [&] { return finished == threadCount; });
-    lock.unlock();
-    if (!done) {
-        for (std::thread& thread : threads)
-            thread.detach();
-        FAIL() << "the unlocking threads did not finish";
-    }
-    for (std::thread& thread : threads)
-        thread.join();
+    ASSERT_TRUE(runConcurrently(threadCount, [&] {
+        COMPtr<IClassFactory> factory = classObject(CLSID_Widget);
+        // Together the threads ask for twice as many unlocks as there are locks.
+        for (int i = 0; i < 2 * locks / threadCount; ++i)
+            ++(factory->LockServer(FALSE) == S_OK ? unlocked : refused);
+    })) << "the unlocking threads did not finish";
     EXPECT_EQ(unlocked, locks);
     EXPECT_EQ(refused, locks);
     EXPECT_EQ(server.locks(), 0);

@@ -2,15 +2,11 @@
 // IUnknownImpl. Every scenario ends with the module's object count back
 // where it started.
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "TestObjects.h"
+#include "tests/ConcurrentRun.h"
 #include "com/COMServer.h"
 #include "com/Factory.h"
 #include "support/COMPtr.h"
@@ -107,33 +103,13 @@ TEST_F(Identity, ReferencesFromManyThreadsEndAtExactlyZero)
     IQualityControl* widget = newWidget();
     constexpr int threadCount = 8;
     constexpr int roundsPerThread = 100000;
-    std::mutex mutex;
-    std::condition_variable allDone;
-    int finished = 0;
     std::atomic<bool> countWentWrong = false;
-
-    std::vector<std::thread> threads;
-    for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < roundsPerThread; ++i) {
-                if (widget->AddRef() < 2 || widget->Release() < 1)
-                    countWentWrong = true;
-            }
-            std::lock_guard lock(mutex);
-            ++finished;
-            allDone.notify_one();
-        });
-    }
-    std::unique_lock lock(mutex);
-    const bool done = allDone.wait_for(lock, std::chrono::seconds(60), [&] { return finished == threadCount; });
-    lock.unlock();
-    if (!done) {
-        for (std::thread& thread : threads)
-            thread.detach();
-        FAIL() << "the reference counting threads did not finish";
-    }
-    for (std::thread& thread : threads)
-        thread.join();
+    ASSERT_TRUE(runConcurrently(threadCount, [&] {
+        for (int i = 0; i < roundsPerThread; ++i) {
+            if (widget->AddRef() < 2 || widget->Release() < 1)
+                countWentWrong = true;
+        }
+    })) << "the reference counting threads did not finish";
     EXPECT_FALSE(countWentWrong);
     EXPECT_EQ(widget->Release(), 0u);
 }
