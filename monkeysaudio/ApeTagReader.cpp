@@ -9,17 +9,13 @@
 
 #include "monkeysaudio/ApeDecoder.h"
 #include "monkeysaudio/MonkeysAudioError.h"
+#include "support/Quoted.h"
 #include "support/StringConversion.h"
 
 namespace {
 
 // What the codec's tag functions return for a field the tag does not hold.
 constexpr int fieldMissing = APE_TAG_FIELD_MISSING;
-
-std::string quoted(const std::string& name)
-{
-    return '"' + name + '"';
-}
 
 // Nothing when `bytes` is not well-formed UTF-8 (overlong forms, encoded
 // surrogates and stray continuation bytes included), so the caller can fall
@@ -61,7 +57,7 @@ std::uint32_t ApeTagReader::fieldSize(const std::string& name) const
 {
     const int size = getFieldSize(tag, name.c_str());
     if (size < 0)
-        throw MonkeysAudioError(-1, "Can't retrieve field size for non existing Monkey's Audio tag field" + quoted(name));
+        throw MonkeysAudioError(-1, "Can't retrieve field size for non existing Monkey's Audio tag field" + oryx::quoted(name));
     return static_cast<std::uint32_t>(size);
 }
 
@@ -76,7 +72,7 @@ std::wstring ApeTagReader::fieldValue(const std::string& name) const
     int capacity = static_cast<int>(size);
     const int result = getFieldData(tag, name.c_str(), buffer.data(), &capacity);
     if (result != 0)
-        throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + quoted(name));
+        throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + oryx::quoted(name));
     const auto end = buffer.begin() + size;
     const std::string bytes(buffer.begin(), std::find(buffer.begin(), end, '\0'));
     if (std::optional<std::wstring> text = decodeUtf8(bytes))

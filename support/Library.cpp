@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "support/LocalMemory.h"
+#include "support/Quoted.h"
 #include "support/StringConversion.h"
 #include "support/WindowsError.h"
 
@@ -16,11 +17,6 @@ void checkPathLength(const std::string& name)
 {
     if (name.size() > MAX_PATH)
         throw std::runtime_error("Path length exceeds MAX_PATH");
-}
-
-std::string quoted(const std::string& name)
-{
-    return '"' + name + '"';
 }
 
 } // namespace

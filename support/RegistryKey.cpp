@@ -6,26 +6,12 @@
 
 #include "support/Array.h"
 #include "support/StringConversion.h"
+#include "support/Quoted.h"
 #include "support/WindowsError.h"
 
 namespace oryx {
 
 namespace {
-
-// The registry functions want NUL-terminated names; a range may carry none.
-std::string text(StringRef<char> name)
-{
-    if (!name.text)
-        return std::string();
-    if (name.length < 0)
-        return std::string(name.text);
-    return std::string(name.text, std::find(name.text, name.text + name.length, '\0'));
-}
-
-std::string quoted(const std::string& name)
-{
-    return '"' + name + '"';
-}
 
 [[noreturn]] void raiseError(LONG code, const std::string& message = std::string())
 {
@@ -43,7 +29,7 @@ constexpr char valueNotFound[] = "Registry value not found";
 RegistryKey::RegistryKey(HKEY parent, StringRef<char> name, REGSAM access)
 {
     if (!open(parent, name, access))
-        raiseError(ERROR_FILE_NOT_FOUND, "Registry key " + quoted(text(name)) + " not found");
+        raiseError(ERROR_FILE_NOT_FOUND, "Registry key " + quoted(name.str()) + " not found");
 }
 
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept : isOpen(other.isOpen), hkey(other.hkey)
@@ -78,7 +64,7 @@ bool RegistryKey::open(HKEY parent, StringRef<char> name, REGSAM access)
 {
     close();
     HKEY opened = nullptr;
-    const LONG result = RegOpenKeyExA(parent, text(name).c_str(), 0, access, &opened);
+    const LONG result = RegOpenKeyExA(parent, name.str().c_str(), 0, access, &opened);
     if (result == ERROR_FILE_NOT_FOUND)
         return false;
     if (result != ERROR_SUCCESS)
@@ -92,10 +78,10 @@ void RegistryKey::create(HKEY parent, StringRef<char> name, StringRef<char> clas
                          REGSAM access, SECURITY_ATTRIBUTES* security, DWORD* disposition)
 {
     close();
-    std::string classText = text(className);
+    std::string classText = className.str();
     char* classArgument = classText.empty() ? nullptr : classText.data();
     HKEY created = nullptr;
-    const LONG result = RegCreateKeyExA(parent, text(name).c_str(), 0, classArgument, options, access, security,
+    const LONG result = RegCreateKeyExA(parent, name.str().c_str(), 0, classArgument, options, access, security,
                                         &created, disposition);
     if (result != ERROR_SUCCESS)
         raiseError(result);
@@ -127,7 +113,7 @@ bool RegistryKey::keyExists(HKEY parent, StringRef<char> name)
 
 bool RegistryKey::queryValue(StringRef<char> name, BYTE* data, DWORD* size, DWORD* type) const
 {
-    const LONG result = RegQueryValueExA(hkey, text(name).c_str(), nullptr, type, data, size);
+    const LONG result = RegQueryValueExA(hkey, name.str().c_str(), nullptr, type, data, size);
     if (result == ERROR_FILE_NOT_FOUND)
         return false;
     if (result != ERROR_SUCCESS)
@@ -137,14 +123,14 @@ bool RegistryKey::queryValue(StringRef<char> name, BYTE* data, DWORD* size, DWOR
 
 void RegistryKey::setValue(StringRef<char> name, const BYTE* data, DWORD size, DWORD type)
 {
-    const LONG result = RegSetValueExA(hkey, text(name).c_str(), 0, type, data, size);
+    const LONG result = RegSetValueExA(hkey, name.str().c_str(), 0, type, data, size);
     if (result != ERROR_SUCCESS)
         raiseError(result);
 }
 
 void RegistryKey::setString(StringRef<char> name, StringRef<char> value)
 {
-    const std::string data = text(value);
+    const std::string data = value.str();
     setValue(name, reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size() + 1), REG_SZ);
 }
 
@@ -156,7 +142,7 @@ void RegistryKey::setString(StringRef<wchar_t> name, StringRef<wchar_t> value)
 DWORD RegistryKey::valueSize(StringRef<char> name) const
 {
     DWORD size = 0;
-    const LONG result = RegQueryValueExA(hkey, text(name).c_str(), nullptr, nullptr, nullptr, &size);
+    const LONG result = RegQueryValueExA(hkey, name.str().c_str(), nullptr, nullptr, nullptr, &size);
     if (result != ERROR_SUCCESS)
         raiseError(result);
     return size;
@@ -188,7 +174,7 @@ bool RegistryKey::readDword(StringRef<char> name, DWORD& out) const
     DWORD type = 0;
     DWORD size = sizeof(DWORD);
     const LONG result =
-        RegQueryValueExA(hkey, text(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
+        RegQueryValueExA(hkey, name.str().c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
     if (result == ERROR_FILE_NOT_FOUND)
         return false;
     if (result != ERROR_SUCCESS)
@@ -216,7 +202,7 @@ DWORD RegistryKey::dword(StringRef<wchar_t> name) const
 
 bool RegistryKey::valueExists(StringRef<char> name) const
 {
-    const LONG result = RegQueryValueExA(hkey, text(name).c_str(), nullptr, nullptr, nullptr, nullptr);
+    const LONG result = RegQueryValueExA(hkey, name.str().c_str(), nullptr, nullptr, nullptr, nullptr);
     if (result == ERROR_SUCCESS)
         return true;
     if (result == ERROR_FILE_NOT_FOUND)
@@ -231,14 +217,14 @@ bool RegistryKey::valueExists(StringRef<wchar_t> name) const
 
 void RegistryKey::deleteValue(StringRef<char> name)
 {
-    const LONG result = RegDeleteValueA(hkey, text(name).c_str());
+    const LONG result = RegDeleteValueA(hkey, name.str().c_str());
     if (result != ERROR_SUCCESS)
         raiseError(result, "Can't delete registry value");
 }
 
 void RegistryKey::deleteKey(StringRef<char> name)
 {
-    const std::string keyName = text(name);
+    const std::string keyName = name.str();
     const LONG result = RegDeleteKeyA(hkey, keyName.c_str());
     if (result != ERROR_SUCCESS)
         raiseError(result, "Can't delete registry key " + quoted(keyName));

@@ -13,22 +13,12 @@ namespace oryx {
 
 namespace {
 
-// mbstowcs takes no length; a range that does not end in a NUL is copied
-// into one that does.
-std::string terminated(StringRef<char> text)
-{
-    if (!text.text)
-        return std::string();
-    if (text.length < 0)
-        return std::string(text.text);
-    return std::string(text.text, std::find(text.text, text.text + text.length, '\0'));
-}
-
 } // namespace
 
 std::wstring widen(StringRef<char> text)
 {
-    const std::string source = terminated(text);
+    // mbstowcs takes no length: it needs a copy that ends in a NUL.
+    const std::string source = text.str();
     const std::size_t needed = std::mbstowcs(nullptr, source.c_str(), 0);
     if (needed == static_cast<std::size_t>(-1))
         throw std::runtime_error("Can't convert char -> wchar_t string");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,16 @@ struct StringRef {
     StringRef(const std::basic_string<Ch>& text)
         : text(text.data()), length(lengthOf(text))
     {
+    }
+
+    // The characters up to the first NUL or the end of the range.
+    std::basic_string<Ch> str() const
+    {
+        if (!text)
+            return std::basic_string<Ch>();
+        if (length < 0)
+            return std::basic_string<Ch>(text);
+        return std::basic_string<Ch>(text, std::find(text, text + length, Ch()));
     }
 
     const Ch* text;
