@@ -32,7 +32,7 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
     const NNFilterSet& set = nnFilterSet(container.level);
     for (auto& slot : filters_)
         for (int i = 0; i < set.count; ++i)
-            slot.emplace_back(set.specs[size_t(i)].order, set.specs[size_t(i)].fraction, adaptation);
+            slot.emplace_back(set.filters[size_t(i)].order, set.filters[size_t(i)].fraction, adaptation);
     if (version_ >= version::pivotValues) {
         readMono_ = &InterleavedFrameDecoder::readMono<PivotValues>;
         readStereo_ = &InterleavedFrameDecoder::readStereo<PivotValues>;

@@ -61,9 +61,9 @@ FrameEncoder::FrameEncoder(const PcmFormat& format, const EncoderOptions& option
     // The decoder runs the cascade first to last, so the encoder undoes it
     // last to first.
     for (int i = set.count - 1; i >= 0; --i) {
-        const NNFilterSpec& spec = set.specs[i];
-        slot0_.emplace_back(spec.order, spec.fraction, adaptation);
-        slot1_.emplace_back(spec.order, spec.fraction, adaptation);
+        const NNFilterShape& filter = set.filters[i];
+        slot0_.emplace_back(filter.order, filter.fraction, adaptation);
+        slot1_.emplace_back(filter.order, filter.fraction, adaptation);
     }
 }
 

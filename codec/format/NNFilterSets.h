@@ -7,7 +7,7 @@
 
 namespace ape {
 
-struct NNFilterSpec {
+struct NNFilterShape {
     int order;     // taps; a multiple of 16
     int fraction;  // fixed-point fraction bits of the coefficients
 };
@@ -15,7 +15,7 @@ struct NNFilterSpec {
 struct NNFilterSet {
     int level;                         // compression level
     int count;                         // filters used
-    std::array<NNFilterSpec, 3> specs; // in decoding order
+    std::array<NNFilterShape, 3> filters; // in decoding order
 };
 
 //                                   level  count  (order, fraction) ...
