@@ -18,8 +18,8 @@ constexpr uint32_t wideSymbolBase = 65472; // cumulative position of symbol 0 of
 constexpr uint32_t lastTableCum = 65492;   // codes above this are width-1 symbols
 constexpr int escapeSymbol = 63;
 
-//                           s:   0      1      2      3      4      5      6      7      8      9     10
-//                                11     12     13     14     15     16     17     18     19     20   end
+//                                  s:   0      1      2      3      4      5      6      7      8      9     10
+//                                       11     12     13     14     15     16     17     18     19     20   end
 inline constexpr SymbolTable symbolTable3970{{0,     14824, 28224, 39348, 47855, 53994, 58171, 60926, 62682, 63786, 64463,
                                               64878, 65126, 65276, 65365, 65419, 65450, 65469, 65480, 65487, 65491, 65493}};
 inline constexpr SymbolTable symbolTable3980{{0,     19578, 36160, 48417, 56323, 60899, 63265, 64435, 64971, 65232, 65351,
