@@ -1,7 +1,6 @@
 // A process with no name files: every name comes from the patterns or the
 // platform's registrations, and HRESULTs are described by number.
 
-#include <cstring>
 #include <string>
 
 #include <dshow.h>
@@ -11,18 +10,12 @@
 #include "support/Diagnostics.h"
 #include "support/RegistryKey.h"
 #include "support/VendorKey.h"
+#include "tests/support/GuidText.h"
 #include "tests/support/VendorKeyScope.h"
 
 using namespace oryx;
 
 namespace {
-
-GUID guidOf(const char* text)
-{
-    GUID guid;
-    EXPECT_EQ(CLSIDFromString(std::wstring(text, text + std::strlen(text)).c_str(), &guid), S_OK) << text;
-    return guid;
-}
 
 GUID withData1(GUID guid, unsigned long data1)
 {

@@ -1,7 +1,6 @@
 // A process whose tables come from name files: run on its own, since each
 // table is read once per process.
 
-#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,19 +8,13 @@
 #include "support/COMError.h"
 #include "support/COMPtr.h"
 #include "support/Diagnostics.h"
+#include "tests/support/GuidText.h"
 #include "tests/support/NameFileWriter.h"
 #include "tests/support/VendorKeyScope.h"
 
 using namespace oryx;
 
 namespace {
-
-GUID guidOf(const char* text)
-{
-    GUID guid;
-    EXPECT_EQ(CLSIDFromString(std::wstring(text, text + std::strlen(text)).c_str(), &guid), S_OK) << text;
-    return guid;
-}
 
 constexpr char first[] = "{0BAD0BAD-0000-4000-8000-0000000000F1}";
 constexpr char second[] = "{0BAD0BAD-0000-4000-8000-0000000000F2}";

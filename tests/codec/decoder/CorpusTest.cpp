@@ -59,20 +59,10 @@ std::string path(const CorpusFile& f, const char* extension)
     return std::string(APE_CORPUS_DIR) + "/" + f.name + extension;
 }
 
-// ffmpeg's whole-file decode, single-threaded, in the file's own sample format.
+// ffmpeg's whole-file decode in the file's own sample format.
 std::vector<uint8_t> ffmpegDecode(const CorpusFile& f)
 {
-    const char* format = f.bits == 8 ? "u8" : f.bits == 16 ? "s16le" : "s24le";
-    std::string command = "ffmpeg -nostdin -v error -threads 1 -i '" + path(f, ".ape") + "' -f " + format + " -";
-    std::vector<uint8_t> out;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    uint8_t buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        out.insert(out.end(), buffer, buffer + n);
-    pclose(pipe);
-    return out;
+    return apetest::ffmpegDecode(path(f, ".ape"), f.bits == 8 ? "u8" : f.bits == 16 ? "s16le" : "s24le");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "format/Md5.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -85,6 +86,22 @@ inline std::vector<uint8_t> decodeRest(ape::Decompressor& d, uint32_t chunk, int
     if (error)
         *error = rc;
     return pcm;
+}
+
+// ffmpeg's whole-file decode of `file`, single-threaded, as raw PCM in
+// `format` (u8, s16le or s24le); empty when ffmpeg cannot be run.
+inline std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format)
+{
+    std::string command = "ffmpeg -nostdin -v quiet -threads 1 -i '" + file + "' -f " + format + " -";
+    std::vector<uint8_t> out;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    uint8_t buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.insert(out.end(), buffer, buffer + n);
+    pclose(pipe);
+    return out;
 }
 
 inline std::string md5Of(const std::vector<uint8_t>& bytes)
