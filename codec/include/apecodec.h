@@ -87,7 +87,8 @@ APE_TAG_HANDLE APECODEC_CALL c_APEDecompress_GetTag(APE_DECOMPRESS_HANDLE handle
 int APECODEC_CALL c_APETag_GetFieldSize(APE_TAG_HANDLE tag, const char* field);
 /* Copies a field's value; a NUL is appended when the capacity allows. 0 on
  * success, -1 when the field is missing, APE_ERROR_BAD_PARAMETER when the
- * capacity is too small (then *capacity receives the size needed). */
+ * capacity is too small (then *capacity receives the size needed) or when
+ * tag, field, buffer or capacity is null, even for a value of 0 bytes. */
 int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE tag, const char* field, char* buffer,
                                         int* capacity);
 
