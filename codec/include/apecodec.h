@@ -88,7 +88,8 @@ int APECODEC_CALL c_APETag_GetFieldSize(APE_TAG_HANDLE tag, const char* field);
 /* Copies a field's value; a NUL is appended when the capacity allows. 0 on
  * success, -1 when the field is missing, APE_ERROR_BAD_PARAMETER when the
  * capacity is too small (then *capacity receives the size needed) or when
- * tag, field, buffer or capacity is null, even for a value of 0 bytes. */
+ * buffer or capacity is null, even for a value of 0 bytes. A null tag or
+ * field reads as a missing field. */
 int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE tag, const char* field, char* buffer,
                                         int* capacity);
 
