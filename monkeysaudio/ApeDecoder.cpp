@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "monkeysaudio/LossOfRange.h"
 #include "monkeysaudio/MonkeysAudioError.h"
+#include "support/LossOfRange.h"
 
 // A missing entry point leaves the constructor before `handle` is ever set;
 // the base then releases the library reference.
@@ -47,17 +47,17 @@ std::int32_t ApeDecoder::info(std::int32_t field) const
 
 std::uint32_t ApeDecoder::sampleRate() const
 {
-    return rangeChecked<std::uint32_t>(info(sampleRateField));
+    return oryx::rangeChecked<std::uint32_t>(info(sampleRateField));
 }
 
 std::uint32_t ApeDecoder::bitsPerSampleInfo() const
 {
-    return rangeChecked<std::uint32_t>(info(bitsPerSampleField));
+    return oryx::rangeChecked<std::uint32_t>(info(bitsPerSampleField));
 }
 
 std::uint32_t ApeDecoder::channelCount() const
 {
-    return rangeChecked<std::uint32_t>(info(channelCountField));
+    return oryx::rangeChecked<std::uint32_t>(info(channelCountField));
 }
 
 void ApeDecoder::seek(std::uint32_t block)
@@ -82,7 +82,7 @@ std::uint32_t ApeDecoder::read(void* buffer, std::uint32_t blocks)
         text << "Can't read " << blocks << " blocks from Monkey's Audio file";
         throw MonkeysAudioError(result, text.str());
     }
-    return rangeChecked<std::uint32_t>(delivered);
+    return oryx::rangeChecked<std::uint32_t>(delivered);
 }
 
 APE_TAG_HANDLE ApeDecoder::tag() const

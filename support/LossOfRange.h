@@ -2,9 +2,11 @@
 
 #include <boost/numeric/conversion/cast.hpp>
 
-// The range error of every checked integer conversion in the Monkey's Audio
-// source: a boost::bad_numeric_cast (so a catch of that type sees it) whose
-// text does not depend on the Boost version or on the direction of overflow.
+namespace oryx {
+
+// The range error of every checked integer conversion of the system: a
+// boost::bad_numeric_cast (so a catch of that type sees it) whose text does
+// not depend on the Boost version or on the direction of overflow.
 class LossOfRange : public boost::bad_numeric_cast {
 public:
     const char* what() const noexcept override;
@@ -20,3 +22,5 @@ Target rangeChecked(Source value)
         throw LossOfRange();
     }
 }
+
+} // namespace oryx
