@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "TestObjects.h"
-#include "tests/ConcurrentRun.h"
+#include "tests/common/ConcurrentRun.h"
 #include "com/COMServer.h"
 #include "support/COMPtr.h"
 

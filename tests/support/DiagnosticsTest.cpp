@@ -10,7 +10,7 @@
 #include "support/Diagnostics.h"
 #include "support/RegistryKey.h"
 #include "support/VendorKey.h"
-#include "tests/support/GuidText.h"
+#include "tests/common/GuidText.h"
 #include "tests/support/VendorKeyScope.h"
 
 using namespace oryx;

@@ -8,7 +8,7 @@
 #include "support/COMError.h"
 #include "support/COMPtr.h"
 #include "support/Diagnostics.h"
-#include "tests/support/GuidText.h"
+#include "tests/common/GuidText.h"
 #include "tests/support/NameFileWriter.h"
 #include "tests/support/VendorKeyScope.h"
 

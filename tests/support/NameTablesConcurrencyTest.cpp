@@ -15,7 +15,7 @@
 #include "support/Diagnostics.h"
 #include "tests/support/NameFileWriter.h"
 #include "tests/support/VendorKeyScope.h"
-#include "tests/support/Watchdog.h"
+#include "tests/common/Watchdog.h"
 
 using namespace oryx;
 

@@ -10,7 +10,7 @@
 #include "support/Mutex.h"
 #include "support/WindowsError.h"
 #include "support/WindowsHandle.h"
-#include "tests/support/Watchdog.h"
+#include "tests/common/Watchdog.h"
 
 using namespace oryx;
 

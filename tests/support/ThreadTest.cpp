@@ -10,7 +10,7 @@
 #include "support/Event.h"
 #include "support/SignalableThread.h"
 #include "support/Thread.h"
-#include "tests/support/Watchdog.h"
+#include "tests/common/Watchdog.h"
 
 using namespace oryx;
 
