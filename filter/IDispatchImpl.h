@@ -22,8 +22,9 @@
 // passes its constructor where the type library lives; the type information
 // is loaded on the first call that needs it and kept until destruction.
 //
-// Threads: typeInfoLock serialises only that first load. Once set, typeInfo
-// never changes until the destructor, so callers use it without the lock.
+// Threads: typeInfoLock guards the test-and-load of typeInfo, so only one
+// thread loads it. Once set it never changes until the destructor, so the
+// type information is used, outside the lock, by several calls at once.
 template <typename DualInterface>
 class IDispatchImpl : public DualInterface {
 public:
