@@ -18,8 +18,8 @@
 // type library's, and Invoke lands in the object's own vtable methods.
 //
 // A subclass supplies the interface's own methods and, as for every mix-in,
-// QueryInterface, AddRef and Release (usually via DelegatingUnknown). It
-// passes its constructor where the type library lives; the type information
+// QueryInterface, AddRef and Release (usually via DelegatingUnknown), and
+// tells the constructor where the type library lives. The type information
 // is loaded on the first call that needs it and kept until destruction.
 //
 // Threads: typeInfoLock guards the test-and-load of typeInfo, so only one
