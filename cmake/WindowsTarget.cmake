@@ -24,6 +24,7 @@ target_include_directories(boost_headers SYSTEM INTERFACE ${APESRC_BOOST_DIR})
 enable_language(RC)
 include(VersionResource)
 
-# Modules carry no link time stamp, so that the same sources give the same
-# files.
+# Modules carry no link time stamp and no path of the tree they were built
+# in, so that the same sources give the same files.
 add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
