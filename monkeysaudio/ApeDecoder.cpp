@@ -102,6 +102,7 @@ APE_TAG_HANDLE ApeDecoder::tag() const
     // stored counts; a tagless file still has a handle, and whatever comes
     // back is the codec's to interpret.
     const APE_TAG_HANDLE result = getTag(handle, &error);
+    // Callers match this text as it stands, lower case "monkeys" included.
     if (error != 0)
         throw MonkeysAudioError(error, "Can't retrieve monkeys audio tag");
     return result;

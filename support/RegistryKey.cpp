@@ -217,6 +217,7 @@ bool RegistryKey::valueExists(StringRef<char> name) const
         return true;
     if (result == ERROR_FILE_NOT_FOUND)
         return false;
+    // Callers match this text as it stands: "existance" is not to be corrected.
     raiseError(result, "Error in checking registry value existance");
 }
 
