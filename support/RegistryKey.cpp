@@ -159,9 +159,9 @@ std::string RegistryKey::string(StringRef<char> name) const
             raiseError(ERROR_FILE_NOT_FOUND, valueNotFound);
         throw;
     }
-    // At least one byte: given no buffer, the registry answers a value that
-    // has grown since its size was read with success and the new size, as if
-    // the data had been copied.
+    // At least one byte: asked with no buffer, the registry reports success
+    // and the new size for a value that has grown since its size was read,
+    // as if it had copied the data.
     const DWORD capacity = std::max<DWORD>(size, 1);
     Array<char, std::allocator<char>> buffer(rangeChecked<std::int32_t>(capacity));
     size = capacity;
