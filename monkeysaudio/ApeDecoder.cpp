@@ -34,7 +34,9 @@ void ApeDecoder::close() noexcept
 void ApeDecoder::open(const std::string& fileName)
 {
     close();
-    int error;
+    // Preset, so that a codec that fails without storing a code still
+    // reports a failure rather than whatever the stack held.
+    int error = undefinedCodecError;
     handle = create(fileName.c_str(), &error);
     if (!handle)
         throw MonkeysAudioError(error, "Can't open file \"" + fileName + '"');
@@ -75,22 +77,32 @@ std::uint32_t ApeDecoder::read(void* buffer, std::uint32_t blocks)
 {
     if (blocks == 0)
         return 0;
-    int delivered;
+    int delivered = 0;
     const int result = getData(handle, static_cast<char*>(buffer), static_cast<int>(blocks), &delivered);
     if (result != 0) {
         std::ostringstream text;
         text << "Can't read " << blocks << " blocks from Monkey's Audio file";
         throw MonkeysAudioError(result, text.str());
     }
-    return oryx::rangeChecked<std::uint32_t>(delivered);
+    const std::uint32_t count = oryx::rangeChecked<std::uint32_t>(delivered);
+    // The caller sizes its copy from this count; more than it asked for would
+    // run past the buffer it handed over.
+    if (count > blocks) {
+        std::ostringstream text;
+        text << "Can't read " << blocks << " blocks from Monkey's Audio file: codec delivered " << count;
+        throw MonkeysAudioError(undefinedCodecError, text.str());
+    }
+    return count;
 }
 
 APE_TAG_HANDLE ApeDecoder::tag() const
 {
-    int error;
-    // Success is judged by the error code alone; a tagless file still has a
-    // handle, and whatever comes back is the codec's to interpret.
+    int error = undefinedCodecError;
+    // Success is judged by the error code alone, and only a 0 the codec
+    // stored counts; a tagless file still has a handle, and whatever comes
+    // back is the codec's to interpret.
     const APE_TAG_HANDLE result = getTag(handle, &error);
+    // Callers match this text as it stands, lower case "monkeys" included.
     if (error != 0)
         throw MonkeysAudioError(error, "Can't retrieve monkeys audio tag");
     return result;

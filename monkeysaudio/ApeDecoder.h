@@ -44,7 +44,8 @@ public:
     void seek(std::uint32_t block);
     // Decodes up to `blocks` blocks into `buffer`, which holds block-align
     // bytes for each; fewer at the end of the file, 0 once past it. A request
-    // for 0 blocks never reaches the codec.
+    // for 0 blocks never reaches the codec. A codec claiming more blocks than
+    // asked is refused with a MonkeysAudioError(undefinedCodecError).
     std::uint32_t read(void* buffer, std::uint32_t blocks);
     // The open file's tag; it lives as long as the file stays open.
     APE_TAG_HANDLE tag() const;

@@ -4,7 +4,7 @@ namespace {
 
 struct CodecErrorEntry {
     std::int32_t code; // as the codec library returns it
-    const char* text;  // kept exactly as the codec's own texts read
+    const char* text;  // exactly as the codec's own texts read; callers match them, oddities and all
 };
 
 // Searched in this order; the first match wins.
@@ -13,7 +13,7 @@ constexpr CodecErrorEntry codecErrors[] = {
     {1001, "I/O write error"},
     {1002, "invalid input file"},
     {1003, "invalid output file"},
-    {1004, "input file file too large"},
+    {1004, "input file file too large"}, // "file file" stays: callers match the text
     {1005, "input file unsupported bit depth"},
     {1006, "input file unsupported sample rate"},
     {1007, "input file unsupported channel count"},
@@ -32,7 +32,7 @@ constexpr CodecErrorEntry codecErrors[] = {
     {5000, "bad parameter"},
     {6000, "APE compress too much data"},
     {-1, "undefined"},
-    {0, "Bla Bla"},
+    {0, "Bla Bla"},                       // stays, for the same reason
 };
 
 } // namespace

@@ -14,6 +14,10 @@ public:
     std::int32_t code;
 };
 
+// The code of failures the system detects itself, and the preset of every
+// code the codec is to store: a codec that fails to store one reports this.
+constexpr std::int32_t undefinedCodecError = -1;
+
 // The fixed text of a codec error code; "Unknown error value" for codes the
 // table does not hold.
 const char* codecErrorText(std::int32_t code);

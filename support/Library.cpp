@@ -108,6 +108,7 @@ std::string Library::formatMessage(DWORD messageId, DWORD languageId) const
         module, messageId, languageId, reinterpret_cast<char*>(&buffer), 0, nullptr);
     if (length == 0) {
         std::ostringstream message;
+        // Callers match this text as it stands: "languag" is not to be corrected.
         message << std::hex << "Can't format message id " << messageId << " with languag " << languageId;
         throw WindowsError(message.str());
     }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "support/Array.h"
+#include "support/LossOfRange.h"
 #include "support/StringConversion.h"
 #include "support/Quoted.h"
 #include "support/WindowsError.h"
@@ -158,10 +159,19 @@ std::string RegistryKey::string(StringRef<char> name) const
             raiseError(ERROR_FILE_NOT_FOUND, valueNotFound);
         throw;
     }
-    Array<char, std::allocator<char>> buffer(static_cast<std::int32_t>(size));
+    // At least one byte: asked with no buffer, the registry reports success
+    // and the new size for a value that has grown since its size was read,
+    // as if it had copied the data.
+    const DWORD capacity = std::max<DWORD>(size, 1);
+    Array<char, std::allocator<char>> buffer(rangeChecked<std::int32_t>(capacity));
+    size = capacity;
     DWORD type = REG_SZ;
     if (!queryValue(name, reinterpret_cast<BYTE*>(buffer.data), &size, &type))
         raiseError(ERROR_FILE_NOT_FOUND, valueNotFound);
+    // A value that outgrew the buffer between the two queries; the registry
+    // says so itself, this only keeps a size it did not copy from being used.
+    if (size > capacity)
+        raiseError(ERROR_MORE_DATA);
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         throw std::runtime_error("Wrong value type. Expected REG_SZ or REG_EXPAND_SZ");
     while (size > 0 && buffer.data[size - 1] == '\0')
@@ -207,6 +217,7 @@ bool RegistryKey::valueExists(StringRef<char> name) const
         return true;
     if (result == ERROR_FILE_NOT_FOUND)
         return false;
+    // Callers match this text as it stands: "existance" is not to be corrected.
     raiseError(result, "Error in checking registry value existance");
 }
 

@@ -15,6 +15,14 @@ namespace {
 
 [[noreturn]] void invalid(const char* what) { throw CodecError(APE_ERROR_INVALID_INPUT_FILE, what); }
 
+// For reads that lie inside the file by construction: a failure there is the
+// source's, not a sign of a malformed file.
+void readOrFail(ByteSource& source, uint64_t offset, void* out, size_t count)
+{
+    if (!source.read(offset, out, count))
+        throw CodecError(APE_ERROR_IO_READ, "read failed");
+}
+
 bool validLevel(int level, int version)
 {
     return level % 1000 == 0 && level >= level::fast && level <= level::insane &&
@@ -37,14 +45,14 @@ ApeContainer ApeContainer::open(ByteSource& source)
     ApeContainer c;
     const uint64_t fileSize = source.size();
     uint8_t first[10] = {};
-    if (fileSize >= sizeof first && !source.read(0, first, sizeof first))
-        throw CodecError(APE_ERROR_IO_READ, "read failed");
+    if (fileSize >= sizeof first)
+        readOrFail(source, 0, first, sizeof first);
     c.apeStart = ApeTag::leadingId3v2Size(first);
 
     uint8_t fixed[Descriptor::size] = {};
     if (c.apeStart >= fileSize)
         invalid("no signature");
-    source.read(c.apeStart, fixed, size_t(std::min<uint64_t>(sizeof fixed, fileSize - c.apeStart)));
+    readOrFail(source, c.apeStart, fixed, size_t(std::min<uint64_t>(sizeof fixed, fileSize - c.apeStart)));
     if (std::memcmp(fixed, signature, 4) != 0)
         invalid("no signature");
     c.version = readLe16(fixed + 4);
@@ -61,8 +69,9 @@ ApeContainer ApeContainer::open(ByteSource& source)
             invalid("descriptor too short");
         uint64_t headerAt = c.apeStart + d.descriptorLength;
         uint8_t raw[Header::size];
-        if (headerAt + Header::size > streamEnd || !source.read(headerAt, raw, sizeof raw))
+        if (headerAt + Header::size > streamEnd)
             invalid("header outside the file");
+        readOrFail(source, headerAt, raw, sizeof raw);
         Header h = Header::read(raw);
         c.level = h.compressionLevel;
         c.formatFlags = h.formatFlags;
@@ -81,7 +90,7 @@ ApeContainer ApeContainer::open(ByteSource& source)
         audioDataEnd = c.firstFrame + d.audioDataBytes();
     } else {
         uint8_t raw[OldHeader::maximumSize] = {};
-        source.read(c.apeStart, raw, size_t(std::min<uint64_t>(sizeof raw, fileSize - c.apeStart)));
+        readOrFail(source, c.apeStart, raw, size_t(std::min<uint64_t>(sizeof raw, fileSize - c.apeStart)));
         OldHeader h = OldHeader::read(raw);
         c.level = h.compressionLevel;
         c.formatFlags = h.formatFlags;

@@ -25,7 +25,8 @@ class ApeContainer {
 public:
     // Throws CodecError: APE_ERROR_INVALID_INPUT_FILE for anything malformed
     // or missing, APE_ERROR_UNSUPPORTED_FILE_TYPE for versions outside
-    // 3800..3990, APE_ERROR_INPUT_FILE_TOO_LARGE beyond 2^31 - 1 blocks.
+    // 3800..3990, APE_ERROR_INPUT_FILE_TOO_LARGE beyond 2^31 - 1 blocks,
+    // APE_ERROR_IO_READ when the source fails to read bytes it holds.
     static ApeContainer open(ByteSource& source);
 
     // Throws CodecError(APE_ERROR_DECOMPRESSING_FRAME) when the seek table

@@ -271,16 +271,25 @@ void LegacyFrameDecoder::start(const FrameSpan& span)
 
 void LegacyFrameDecoder::readRangeCoded(size_t count, bool stereo)
 {
+    // The failure flag is sticky and fails the whole frame, so a frame that
+    // has run out of data stops here instead of decoding zeros to its end:
+    // a damaged or cut file costs no more than the bytes it holds.
+    constexpr size_t valuesPerCheck = 1024;
     auto read = [&](int32_t* out) {
         StreamState s;
-        if (version_ >= version::splitWideValues)
-            for (size_t i = 0; i < count; ++i)
-                out[i] = KValues<true>::decode(rc_, s);
-        else
-            for (size_t i = 0; i < count; ++i)
-                out[i] = KValues<false>::decode(rc_, s);
+        for (size_t i = 0; i < count && !rc_.failed();) {
+            const size_t runEnd = std::min(count, i + valuesPerCheck);
+            if (version_ >= version::splitWideValues)
+                for (; i < runEnd; ++i)
+                    out[i] = KValues<true>::decode(rc_, s);
+            else
+                for (; i < runEnd; ++i)
+                    out[i] = KValues<false>::decode(rc_, s);
+        }
     };
     read(slot0_.data());
+    if (rc_.failed())
+        return;
     if (stereo) {
         // The second channel restarts the coder on the last byte it read.
         rc_.normalise();

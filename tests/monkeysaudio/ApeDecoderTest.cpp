@@ -156,4 +156,41 @@ TEST_F(ApeDecoderWithFakeCodec, JudgesTheTagByTheErrorCodeAlone)
     EXPECT_TRUE(decoder.isOpen());
 }
 
+// A codec that leaves its error codes unwritten and claims more blocks than
+// it was asked for.
+class ApeDecoderWithContractBreakingCodec : public FakeCodecFixture {
+protected:
+    ApeDecoderWithContractBreakingCodec() : FakeCodecFixture("breaking") {}
+};
+
+TEST_F(ApeDecoderWithContractBreakingCodec, ReportsUnwrittenCodesAsUndefinedAndRefusesExcessBlocks)
+{
+    ApeDecoder decoder;
+    control->createError = 1002;
+    try {
+        decoder.open("file.ape");
+        FAIL() << "nothing raised";
+    } catch (const MonkeysAudioError& e) {
+        EXPECT_EQ(e.code, -1);
+        EXPECT_STREQ(e.what(), "Can't open file \"file.ape\": undefined");
+    }
+    EXPECT_FALSE(decoder.isOpen());
+
+    control->createError = 0;
+    decoder.open("file.ape");
+    EXPECT_THROW(decoder.tag(), MonkeysAudioError) << "only a stored 0 is success";
+
+    // One block of room past the request, so that an excess count cannot
+    // corrupt the test's own memory before it is refused.
+    std::vector<char> buffer(11 * fakeBlockAlign);
+    try {
+        decoder.read(buffer.data(), 10);
+        FAIL() << "nothing raised";
+    } catch (const MonkeysAudioError& e) {
+        EXPECT_EQ(e.code, -1);
+        EXPECT_STREQ(e.what(), "Can't read 10 blocks from Monkey's Audio file: codec delivered 11: undefined");
+    }
+    EXPECT_TRUE(decoder.isOpen());
+}
+
 } // namespace

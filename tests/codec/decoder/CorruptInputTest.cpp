@@ -40,7 +40,51 @@ int decodeBytes(const std::vector<uint8_t>& bytes)
     }
 }
 
+// A file in memory whose reads fail from the n-th on, as a disk or network
+// share may after a good start.
+class FailingByteSource : public ape::ByteSource {
+public:
+    FailingByteSource(const std::vector<uint8_t>& bytes, int goodReads)
+        : bytes_(bytes.data(), bytes.size()), left_(goodReads)
+    {
+    }
+    uint64_t size() const override { return bytes_.size(); }
+    bool read(uint64_t offset, void* out, size_t count) override
+    {
+        ++reads;
+        return left_-- > 0 && bytes_.read(offset, out, count);
+    }
+    int reads = 0;
+
+private:
+    ape::MemoryByteSource bytes_;
+    int left_;
+};
+
 } // namespace
+
+TEST(CorruptInput, ReadFailuresWhileOpeningAreReportedAsReadErrors)
+{
+    // A new-style header and an old one: each reads its header elsewhere.
+    for (const char* file : {"picard-test.ape", "atl-v394.ape"}) {
+        SCOPED_TRACE(file);
+        const auto bytes = readBytes(realFile(file));
+        FailingByteSource sound(bytes, INT32_MAX);
+        ape::ApeContainer::open(sound);
+        ASSERT_GT(sound.reads, 2);
+        // Tag reads that fail count as no tag; the header read after them
+        // still fails and must say so.
+        for (int goodReads = 0; goodReads < sound.reads; ++goodReads) {
+            FailingByteSource failing(bytes, goodReads);
+            try {
+                ape::ApeContainer::open(failing);
+                ADD_FAILURE() << "opened with reads failing after " << goodReads;
+            } catch (const ape::CodecError& e) {
+                EXPECT_EQ(e.code(), APE_ERROR_IO_READ) << "reads failing after " << goodReads << ": " << e.what();
+            }
+        }
+    }
+}
 
 TEST(CorruptInput, TruncationAtAnyPointGivesAnErrorNotACrash)
 {

@@ -1,51 +1,126 @@
-// libFuzzer entry: any byte string as a file. Opens it, reads every tag value,
-// decodes a bounded number of blocks, seeks to a block chosen from the data
-// and decodes a little more. Errors are fine; crashes, sanitizer reports,
-// leaks and hangs are not.
-#include "Decompressor.h"
-#include "MemoryByteSource.h"
-#include "format/CodecError.h"
+// libFuzzer entry: any byte string as a file. Opens it, reads every tag value
+// and information field, then runs a few steps that the input's last bytes
+// choose: frames decoded directly a few blocks at a time, and seeks and
+// reads through the decompressor where its frames are short. Errors are
+// fine; crashes, sanitizer reports, leaks and hangs are not.
+//
+// The work per input is bounded by what an input can reach, not by the
+// length of its audio: a stream decodes the same way all along, so long runs
+// buy little coverage for their time (ApeDeepFuzzer.cpp does those). At most
+// `maximumSteps` steps of at most `maximumStepBlocks` blocks each. The
+// decompressor always decodes whole chunks of up to 4608 blocks, so it is
+// read only where its frames hold at most `shortFrameBlocks`; the fuzzer
+// makes such files from the seeds by itself. Versions before 3950 decode a
+// whole frame on its first block, which no harness can avoid; a frame that
+// runs out of data stops there.
+#include "FrameDecoder.h"
+#include "FuzzedFile.h"
 
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <vector>
+#include <algorithm>
 
 namespace {
 
-constexpr uint32_t blocksPerCall = 4096;
-constexpr int maximumCalls = 64; // bounds the work per input, not the file size
+constexpr int maximumSteps = 6;
+constexpr uint32_t maximumStepBlocks = 256;
+constexpr uint32_t shortFrameBlocks = 4 * maximumStepBlocks;
 
-void decodeSome(ape::Decompressor& d, std::vector<uint8_t>& buffer, int calls)
-{
-    for (int i = 0; i < calls; ++i) {
-        uint32_t got = 0;
-        if (d.getData(buffer.data(), blocksPerCall, &got) != 0 || got == 0)
-            return;
+// A frame decoder of its own, driven directly, so that a step decodes only
+// the blocks it asks for. Errors end the frame; the next step starts another.
+// Made at the first step that needs it: making one costs as much as a short
+// run of decoding (old versions hold a whole frame).
+class FrameWalk {
+public:
+    FrameWalk(const ape::ApeContainer& container, ape::ByteSource& source)
+        : container_(container), source_(source)
+    {
     }
+
+    void start(uint32_t frame)
+    {
+        frame %= container_.totalFrames;
+        next_ = frame + 1;
+        remaining_ = 0;
+        if (!decoder_) {
+            decoder_ = ape::FrameDecoder::create(container_, source_);
+            left_.resize(maximumStepBlocks);
+            right_.resize(maximumStepBlocks);
+        }
+        try {
+            decoder_->start(container_.frame(source_, frame));
+            remaining_ = container_.frameBlocks(frame);
+        } catch (const ape::CodecError&) {
+        }
+    }
+
+    // Up to `blocks` more of the frame under way, or of the next one.
+    void decode(uint32_t blocks)
+    {
+        if (remaining_ == 0)
+            start(next_);
+        const uint32_t count = std::min(blocks, remaining_);
+        if (count == 0)
+            return;
+        try {
+            decoder_->decode(left_.data(), right_.data(), count);
+            remaining_ -= count;
+        } catch (const ape::CodecError&) {
+            remaining_ = 0;
+        }
+    }
+
+private:
+    const ape::ApeContainer& container_;
+    ape::ByteSource& source_;
+    std::unique_ptr<ape::FrameDecoder> decoder_;
+    std::vector<int32_t> left_, right_;
+    uint32_t next_ = 0;      // the frame a decode step starts when none is under way
+    uint32_t remaining_ = 0; // blocks of the frame under way not yet decoded
+};
+
+// Whether the decompressor's next read decodes at most a short frame.
+bool readIsShort(const ape::Decompressor& d)
+{
+    const ape::ApeContainer& c = d.container();
+    const bool inFinalFrame = d.currentBlock() / c.blocksPerFrame + 1 >= c.totalFrames;
+    return c.blocksPerFrame <= shortFrameBlocks || (inFinalFrame && c.finalFrameBlocks <= shortFrameBlocks);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::unique_ptr<ape::Decompressor> d;
-    try {
-        d = ape::Decompressor::open(std::make_unique<ape::MemoryByteSource>(data, size));
-    } catch (const ape::CodecError&) {
+    const std::unique_ptr<ape::Decompressor> d = openFuzzedFile(data, size);
+    if (!d)
         return 0;
+    FrameWalk walk(d->container(), d->source());
+    std::vector<uint8_t> buffer(size_t(maximumStepBlocks) * uint32_t(d->container().blockAlign()));
+
+    // One step per 16-bit word of the input's last bytes, read backwards
+    // from the end: bits 0-1 choose the step, bits 2-15 are its argument.
+    // The last bytes of a tagged file are the tag footer's reserved bytes,
+    // which nothing reads, so mutating them changes the steps alone; their
+    // zeros decode one block of frame 0 at a time.
+    const int steps = int(std::min<size_t>(maximumSteps, size / 2));
+    for (int step = 0; step < steps; ++step) {
+        const uint8_t* word = data + size - 2 * size_t(step + 1);
+        const uint32_t argument = uint32_t(word[0]) << 6 | word[1] >> 2;
+        switch (word[1] & 3) {
+        case 0:
+            walk.decode(1 + argument % maximumStepBlocks);
+            break;
+        case 1:
+            walk.start(argument);
+            break;
+        case 2: // anywhere from the start to one past the end, which is refused
+            d->seek((uint64_t(argument) * (d->totalBlocks() + 2)) >> 14);
+            break;
+        default:
+            if (readIsShort(*d)) {
+                uint32_t got = 0;
+                d->getData(buffer.data(), 1 + argument % maximumStepBlocks, &got);
+            }
+            break;
+        }
     }
-    for (const ape::TagItem& item : d->tag().items()) {
-        std::vector<uint8_t> value(item.size);
-        ape::ApeTag::readValue(d->source(), item, value.data());
-    }
-    for (int field : {1000, 1003, 1004, 1006, 1007, 2000, 2001, 2002, 2003})
-        d->info(field);
-    std::vector<uint8_t> buffer(size_t(blocksPerCall) * uint32_t(d->container().blockAlign()));
-    decodeSome(*d, buffer, maximumCalls);
-    uint32_t pick = 0;
-    std::memcpy(&pick, data + size - std::min<size_t>(size, 4), std::min<size_t>(size, 4));
-    d->seek(pick % (d->totalBlocks() + 2));
-    decodeSome(*d, buffer, 4);
     return 0;
 }

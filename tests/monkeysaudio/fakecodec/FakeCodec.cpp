@@ -3,6 +3,8 @@
 //   FAKE_WITHOUT_VERSION_NUMBER    GetVersionNumber is not exported
 //   FAKE_WITHOUT_SEEK              c_APEDecompress_Seek is not exported
 //   FAKE_WITHOUT_TAG_DATA          c_APETag_GetFieldData is not exported
+//   FAKE_BREAKING_CONTRACT         Create and GetTag store no error code, and
+//                                  GetData reports one block more than asked
 // Its decoded "file" is a counting byte pattern, its tag a fixed table, and
 // what it answers at run time is steered through FakeCodecControl.
 #include <algorithm>
@@ -84,7 +86,11 @@ FAKE_EXPORT APE_DECOMPRESS_HANDLE APECODEC_CALL c_APEDecompress_Create(const cha
 {
     const std::string name = fileName ? fileName : "";
     record("create", name);
+#ifndef FAKE_BREAKING_CONTRACT
     *errorCode = control.createError;
+#else
+    (void)errorCode;
+#endif
     if (control.createError != 0)
         return nullptr;
     ++control.openFiles;
@@ -115,7 +121,11 @@ FAKE_EXPORT int APECODEC_CALL c_APEDecompress_GetData(APE_DECOMPRESS_HANDLE hand
     for (int byte = 0; byte < count * fakeBlockAlign; ++byte)
         buffer[byte] = static_cast<char>(file->currentBlock * fakeBlockAlign + byte);
     file->currentBlock += count;
+#ifndef FAKE_BREAKING_CONTRACT
     *delivered = count;
+#else
+    *delivered = blocks + 1;
+#endif
     return APE_SUCCESS;
 }
 
@@ -157,7 +167,11 @@ FAKE_EXPORT int APECODEC_CALL c_APEDecompress_GetInfo(APE_DECOMPRESS_HANDLE hand
 
 FAKE_EXPORT APE_TAG_HANDLE APECODEC_CALL c_APEDecompress_GetTag(APE_DECOMPRESS_HANDLE, int* errorCode)
 {
+#ifndef FAKE_BREAKING_CONTRACT
     *errorCode = control.tagError;
+#else
+    (void)errorCode;
+#endif
     return control.tagError == 0 ? const_cast<FakeField*>(fakeTag) : nullptr;
 }
 
