@@ -1,0 +1,90 @@
+#pragma once
+// The filter graph around one Monkey's Audio source: the source is created
+// by its class identifier through its COM registration (never linked), loaded
+// with the file, added to a graph, and its output pin "PCM Output" is then
+// either rendered to the default sound device or connected through the
+// Sample Grabber to the Null Renderer for a conversion without a clock.
+//
+// Wine's graph manager never picks the source by the file's extension (its
+// RenderFile ignores the registration of ".ape"), so the graph is built here
+// rather than with RenderFile; on Windows the result is the same graph.
+//
+// Every failure raises PlayerError with a message for the console. Used by
+// the one thread that made it; the graph's own threads call only the
+// Sample Grabber's callback.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+#include <qnetwork.h>
+
+#include "PcmFormat.h"
+#include "support/COMPtr.h"
+
+// Defined in the platform's strmiids library, declared by no header of
+// this compiler's.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
+// The compiler's control.h gives IMediaEvent no __uuidof.
+__CRT_UUID_DECL(IMediaEvent, 0x56a868b6, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70)
+
+namespace apeplay {
+
+// {6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}
+extern const CLSID CLSID_MonkeysAudioSource;
+
+struct TagText {
+    const char* label;
+    std::wstring text;
+};
+
+class PlaybackGraph {
+public:
+    explicit PlaybackGraph(const std::wstring& file);
+    PlaybackGraph(const PlaybackGraph&) = delete;
+    PlaybackGraph& operator=(const PlaybackGraph&) = delete;
+    // Stops the graph, then lets it go.
+    ~PlaybackGraph();
+
+    // The format the output pin offers for the file, before any connection.
+    PcmFormat offeredFormat() const;
+    // The length of the file in 100-ns units, from the pin's IMediaSeeking.
+    REFERENCE_TIME duration() const;
+    // The tag texts that IAMMediaContent gives, in its order, empty ones left
+    // out; none when the source lacks the interface.
+    std::vector<TagText> tags() const;
+
+    // Lets the graph manager render "PCM Output" (to the DirectSound
+    // renderer of the default device).
+    void renderToDefaultDevice();
+    // Connects "PCM Output" through the Sample Grabber to the Null
+    // Renderer and takes the graph's clock away, so samples flow as fast as
+    // they are decoded; returns the format of the connection.
+    PcmFormat connectToSampleGrabber();
+    // The grabber calls `callback`'s SampleCB for every sample, in order.
+    void setGrabberCallback(ISampleGrabberCB* callback);
+
+    void seek(REFERENCE_TIME start);
+    void run();
+    void stop();
+    // Where playback is, by the graph's clock; nothing when the graph can't
+    // tell.
+    std::optional<REFERENCE_TIME> position() const;
+    // Takes the graph's next event, waiting up to `milliseconds`: true for
+    // EC_COMPLETE. EC_ERRORABORT and the other aborts raise PlayerError.
+    bool waitForCompletion(long milliseconds);
+
+private:
+    oryx::COMPtr<IGraphBuilder> graph;
+    oryx::COMPtr<IMediaControl> control;
+    oryx::COMPtr<IMediaEvent> events;
+    oryx::COMPtr<IBaseFilter> source;
+    oryx::COMPtr<IPin> output;
+    oryx::COMPtr<ISampleGrabber> grabber;
+};
+
+} // namespace apeplay
