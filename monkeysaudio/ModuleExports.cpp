@@ -8,6 +8,7 @@
 
 #include "com/COMServer.h"
 #include "com/ClassInfo.h"
+#include "monkeysaudio/SourceRegistration.h"
 #include "support/ThisModule.h"
 
 namespace {
@@ -44,10 +45,10 @@ extern "C" void __cdecl DllGetClassInfos(const oryx::ClassInfo** infos, std::uin
 
 STDAPI DllRegisterServer()
 {
-    return oryx::theServer->registerClasses(thisModule);
+    return registerServer(*oryx::theServer, thisModule);
 }
 
 STDAPI DllUnregisterServer()
 {
-    return oryx::theServer->unregisterClasses();
+    return unregisterServer(*oryx::theServer);
 }
