@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <cwctype>
 
 #include <errors.h>
@@ -68,18 +69,28 @@ namespace apeplay {
 
 std::string hresultText(HRESULT hr)
 {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
     wchar_t text[MAX_ERROR_TEXT_LEN] = {};
-    DWORD length = AMGetErrorTextW(hr, text, MAX_ERROR_TEXT_LEN);
-    if (length == 0)
-        length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(hr), 0,
-                                text, MAX_ERROR_TEXT_LEN, nullptr);
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(hr), 0,
+                                  text, MAX_ERROR_TEXT_LEN, nullptr);
+    if (length == 0) {
+        length = AMGetErrorTextW(hr, text, MAX_ERROR_TEXT_LEN);
+        // Some implementations answer every code with a text that only
+        // repeats it in hexadecimal, which says nothing the code doesn't.
+        wchar_t hex[16];
+        std::swprintf(hex, 16, L"%lx", static_cast<unsigned long>(hr));
+        std::wstring lower(text, std::min<DWORD>(length, MAX_ERROR_TEXT_LEN));
+        for (wchar_t& c : lower)
+            c = wchar_t(std::towlower(c));
+        if (lower.find(hex) != std::wstring::npos)
+            length = 0;
+    }
     std::wstring description(text, std::min<DWORD>(length, MAX_ERROR_TEXT_LEN));
     // Both sources end their texts with a full stop and a line break, which
     // would split the one-line message this goes into.
     while (!description.empty() && (std::iswspace(description.back()) || description.back() == L'.'))
         description.pop_back();
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
     return description.empty() ? std::string(code) : toUtf8(description) + " (" + code + ")";
 }
 

@@ -4,12 +4,11 @@
 
 #include "ConsoleText.h"
 #include "PlayerError.h"
+#include "monkeysaudio/SourceIdentifiers.h"
 #include "support/Diagnostics.h"
 #include "support/RegistryKey.h"
 
 namespace apeplay {
-
-const CLSID CLSID_MonkeysAudioSource{0x6E2B9F14, 0x8C3D, 0x4A57, {0x9D, 0x21, 0x5F, 0x0A, 0x7C, 0x3E, 0x1B, 0x92}};
 
 namespace {
 
@@ -97,7 +96,7 @@ std::string quoted(const std::wstring& text)
 // the class is not registered.
 std::string registeredServer()
 {
-    const std::string key = "CLSID\\" + oryx::guidName(CLSID_MonkeysAudioSource, false) + "\\InprocServer32";
+    const std::string key = "CLSID\\" + oryx::guidName(sourceClassId, false) + "\\InprocServer32";
     oryx::RegistryKey server;
     if (!server.open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ))
         return {};
@@ -109,7 +108,7 @@ std::string registeredServer()
 {
     const std::string server = registeredServer();
     if (hr == REGDB_E_CLASSNOTREG || server.empty())
-        throw PlayerError("the Monkey's Audio source " + oryx::guidName(CLSID_MonkeysAudioSource, false) +
+        throw PlayerError("the Monkey's Audio source " + oryx::guidName(sourceClassId, false) +
                           " is not registered (regsvr32 apesrc.dll): " + hresultText(hr));
     if (GetFileAttributesA(server.c_str()) == INVALID_FILE_ATTRIBUTES)
         throw PlayerError("the Monkey's Audio source is registered as \"" + server + "\", which does not exist");
@@ -173,7 +172,7 @@ PlaybackGraph::PlaybackGraph(const std::wstring& file)
     if (!control || !events)
         throw PlayerError("the filter graph manager lacks IMediaControl or IMediaEvent");
 
-    const HRESULT created = CoCreateInstance(CLSID_MonkeysAudioSource, nullptr, CLSCTX_INPROC_SERVER,
+    const HRESULT created = CoCreateInstance(sourceClassId, nullptr, CLSCTX_INPROC_SERVER,
                                              IID_IBaseFilter, reinterpret_cast<void**>(source.receive()));
     if (FAILED(created))
         raiseCreationFailure(created);

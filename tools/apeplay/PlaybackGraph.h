@@ -34,9 +34,6 @@ __CRT_UUID_DECL(IMediaEvent, 0x56a868b6, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20,
 
 namespace apeplay {
 
-// {6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}
-extern const CLSID CLSID_MonkeysAudioSource;
-
 struct TagText {
     const char* label;
     std::wstring text;

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cwchar>
-#include <cwctype>
 
 #include "ConsoleText.h"
 
@@ -26,10 +25,14 @@ const char* const usageText =
 
 REFERENCE_TIME parseSeconds(const std::wstring& text)
 {
+    // Plain decimals only: wcstod would also take signs, exponents,
+    // hexadecimal and "inf".
+    const bool decimal = !text.empty() && text.find_first_not_of(L"0123456789.") == std::wstring::npos &&
+                         text.find(L'.') == text.rfind(L'.') && text != L".";
     const wchar_t* const begin = text.c_str();
     wchar_t* end = nullptr;
-    const double seconds = text.empty() || std::iswspace(text[0]) ? NAN : std::wcstod(begin, &end);
-    if (!std::isfinite(seconds) || end != begin + text.size() || seconds < 0 || seconds > longestStartSeconds)
+    const double seconds = decimal ? std::wcstod(begin, &end) : NAN;
+    if (!std::isfinite(seconds) || end != begin + text.size() || seconds > longestStartSeconds)
         throw UsageError("--start needs a number of seconds, not \"" + toUtf8(text) + "\"");
     return std::llround(seconds * unitsPerSecond);
 }
