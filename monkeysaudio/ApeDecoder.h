@@ -31,6 +31,8 @@ public:
     // is open. `fileName` is in the ANSI code page.
     void open(const std::string& fileName);
     bool isOpen() const { return handle != nullptr; }
+    // Closes the open file, if any.
+    void close() noexcept;
 
     // The field's value as the codec gives it, unchecked.
     std::int32_t info(std::int32_t field) const;
@@ -48,8 +50,6 @@ public:
     APE_TAG_HANDLE tag() const;
 
 private:
-    void close() noexcept;
-
     decltype(&c_APEDecompress_Create) create = nullptr;
     decltype(&c_APEDecompress_Destroy) destroy = nullptr;
     decltype(&c_APEDecompress_GetData) getData = nullptr;

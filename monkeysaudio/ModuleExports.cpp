@@ -8,13 +8,18 @@
 
 #include "com/COMServer.h"
 #include "com/ClassInfo.h"
+#include "monkeysaudio/MonkeysAudioFileSource.h"
+#include "monkeysaudio/SourceIdentifiers.h"
 #include "monkeysaudio/SourceRegistration.h"
 #include "support/ThisModule.h"
 
 namespace {
 
 // The classes this module serves, in the order registration walks them.
-const std::array<oryx::ClassInfo, 0> classTable{};
+const std::array classTable{
+    oryx::ClassInfo{&sourceClassId, 0x20 /* InprocServer32, "Both" */, sourceClassName,
+                    &MonkeysAudioFileSource::createInstance, &sourceFilterRegistration, nullptr},
+};
 
 oryx::COMServer server(classTable.data(), classTable.size());
 
