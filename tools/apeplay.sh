@@ -53,4 +53,9 @@ for argument in "$@"; do
     *) arguments+=("$argument") ;;
     esac
 done
-exec wine "$dir/apeplay.exe" "${arguments[@]}"
+# winealsa reports its missing MIDI sequencer on every start of the sound
+# system; that line says nothing about playing and is left out.
+# Only the error output goes through the filter; the progress line keeps
+# its way to the terminal.
+{ wine "$dir/apeplay.exe" "${arguments[@]}" 2>&1 1>&3 3>&- | { grep -v '^ALSA lib seq_hw\.c:.*snd_seq_hw_open' || true; } >&2; } 3>&1
+exit "${PIPESTATUS[0]}"

@@ -5,6 +5,8 @@
 // mistake in the arguments.
 #include <atomic>
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -215,6 +217,10 @@ void run(const PlayerOptions& options)
 
 int main()
 {
+    // Plain line feeds: under Wine the output goes to Unix terminals and
+    // pipes, and the Windows console starts a new line on them as well.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     try {
         const PlayerOptions options = parsePlayerOptions(commandLine());
         if (options.helpWanted) {

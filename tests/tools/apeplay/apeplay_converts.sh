@@ -91,7 +91,10 @@ bad_cases=(
     "$scratch/text.ape|is not a Monkey's Audio file"
     "$scratch/truncated.ape|damaged or truncated"
 )
-for file in audioscan-apev1 exiftool-APE mediafile-oldape mutagen-mac-396 mutagen-mac-390-hdr taglib-zerodiv; do
+# The bad real files, but for mutagen-mac-396.ape: the codec library
+# decodes its missing audio as silence, as ffmpeg does, and the player has
+# no way to tell that from a quiet recording.
+for file in audioscan-apev1 exiftool-APE mediafile-oldape mutagen-mac-390-hdr taglib-zerodiv; do
     bad_cases+=("$real/$file.ape|")
 done
 check_bad() {
