@@ -232,12 +232,7 @@ std::vector<TagText> PlaybackGraph::tags() const
     return texts;
 }
 
-void PlaybackGraph::renderToDefaultDevice()
-{
-    check(graph->Render(output.get()), "can't render \"PCM Output\" to a sound device");
-}
-
-PcmFormat PlaybackGraph::connectToSampleGrabber()
+PcmFormat PlaybackGraph::connectThroughSampleGrabber(Destination destination, ISampleGrabberCB* callback)
 {
     const oryx::COMPtr<IBaseFilter> grabberFilter = create<IBaseFilter>(CLSID_SampleGrabber, "Sample Grabber");
     grabber = query<ISampleGrabber>(grabberFilter.get());
@@ -250,35 +245,39 @@ PcmFormat PlaybackGraph::connectToSampleGrabber()
     check(grabber->SetMediaType(&wanted), "the Sample Grabber refuses PCM audio");
     check(grabber->SetOneShot(FALSE), "can't set the Sample Grabber to go on");
     check(grabber->SetBufferSamples(FALSE), "can't stop the Sample Grabber keeping samples");
-    const oryx::COMPtr<IBaseFilter> renderer = create<IBaseFilter>(CLSID_NullRenderer, "Null Renderer");
+    // 0: SampleCB, which hands over the sample itself without a copy.
+    check(grabber->SetCallback(callback, 0), "can't give the Sample Grabber its callback");
     check(graph->AddFilter(grabberFilter.get(), L"Sample Grabber"), "can't add the Sample Grabber to the graph");
-    check(graph->AddFilter(renderer.get(), L"Null Renderer"), "can't add the Null Renderer to the graph");
-
     const oryx::COMPtr<IPin> grabberInput = findPin(grabberFilter.get(), PINDIR_INPUT, nullptr);
     const oryx::COMPtr<IPin> grabberOutput = findPin(grabberFilter.get(), PINDIR_OUTPUT, nullptr);
-    const oryx::COMPtr<IPin> rendererInput = findPin(renderer.get(), PINDIR_INPUT, nullptr);
-    if (!grabberInput || !grabberOutput || !rendererInput)
-        throw PlayerError("the Sample Grabber or the Null Renderer lacks a pin");
-    check(graph->Connect(output.get(), grabberInput.get()), "can't connect \"PCM Output\" to the Sample Grabber");
-    check(graph->Connect(grabberOutput.get(), rendererInput.get()),
-          "can't connect the Sample Grabber to the Null Renderer");
+    if (!grabberInput || !grabberOutput)
+        throw PlayerError("the Sample Grabber lacks a pin");
 
-    const oryx::COMPtr<IMediaFilter> timing = query<IMediaFilter>(graph.get());
-    if (!timing)
-        throw PlayerError("the filter graph manager has no IMediaFilter");
-    check(timing->SetSyncSource(nullptr), "can't take the clock away from the graph");
+    if (destination == Destination::defaultDevice) {
+        // Intelligent connection tries the filters already in the graph
+        // first, so the grabber comes before the renderer it then finds.
+        check(graph->Render(output.get()), "can't render \"PCM Output\" to a sound device");
+        oryx::COMPtr<IPin> peer;
+        if (FAILED(output->ConnectedTo(peer.receive())) || peer.get() != grabberInput.get())
+            throw PlayerError("the graph manager rendered \"PCM Output\" past the Sample Grabber");
+    } else {
+        const oryx::COMPtr<IBaseFilter> renderer = create<IBaseFilter>(CLSID_NullRenderer, "Null Renderer");
+        check(graph->AddFilter(renderer.get(), L"Null Renderer"), "can't add the Null Renderer to the graph");
+        const oryx::COMPtr<IPin> rendererInput = findPin(renderer.get(), PINDIR_INPUT, nullptr);
+        if (!rendererInput)
+            throw PlayerError("the Null Renderer lacks an input pin");
+        check(graph->Connect(output.get(), grabberInput.get()), "can't connect \"PCM Output\" to the Sample Grabber");
+        check(graph->Connect(grabberOutput.get(), rendererInput.get()),
+              "can't connect the Sample Grabber to the Null Renderer");
+        const oryx::COMPtr<IMediaFilter> timing = query<IMediaFilter>(graph.get());
+        if (!timing)
+            throw PlayerError("the filter graph manager has no IMediaFilter");
+        check(timing->SetSyncSource(nullptr), "can't take the clock away from the graph");
+    }
 
     MediaTypeOwner connected;
     check(output->ConnectionMediaType(connected.receiveFilled()), "can't read the connection's media type");
     return pcmFormatOf(*connected.get());
-}
-
-void PlaybackGraph::setGrabberCallback(ISampleGrabberCB* callback)
-{
-    if (!grabber)
-        throw PlayerError("no Sample Grabber in the graph");
-    // 0: SampleCB, which hands over the sample itself without a copy.
-    check(grabber->SetCallback(callback, 0), "can't give the Sample Grabber its callback");
 }
 
 void PlaybackGraph::seek(REFERENCE_TIME start)

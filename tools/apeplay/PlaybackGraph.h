@@ -2,8 +2,9 @@
 // The filter graph around one Monkey's Audio source: the source is created
 // by its class identifier through its COM registration (never linked), loaded
 // with the file, added to a graph, and its output pin "PCM Output" is then
-// either rendered to the default sound device or connected through the
-// Sample Grabber to the Null Renderer for a conversion without a clock.
+// connected through the Sample Grabber, which lets the player count (or
+// keep) every byte, either to the default sound device or to the Null
+// Renderer for a conversion without a clock.
 //
 // Wine's graph manager never picks the source by the file's extension (its
 // RenderFile ignores the registration of ".ape"), so the graph is built here
@@ -55,15 +56,20 @@ public:
     // out; none when the source lacks the interface.
     std::vector<TagText> tags() const;
 
-    // Lets the graph manager render "PCM Output" (to the DirectSound
-    // renderer of the default device).
-    void renderToDefaultDevice();
-    // Connects "PCM Output" through the Sample Grabber to the Null
-    // Renderer and takes the graph's clock away, so samples flow as fast as
-    // they are decoded; returns the format of the connection.
-    PcmFormat connectToSampleGrabber();
-    // The grabber calls `callback`'s SampleCB for every sample, in order.
-    void setGrabberCallback(ISampleGrabberCB* callback);
+    // Where the samples go after the Sample Grabber.
+    enum class Destination {
+        // The graph manager renders "PCM Output" (IGraphBuilder::Render),
+        // which leads through the grabber, already in the graph, to the
+        // DirectSound renderer of the default device.
+        defaultDevice,
+        // The Null Renderer, with the graph's clock taken away, so samples
+        // flow as fast as they are decoded.
+        nullRenderer,
+    };
+    // Connects "PCM Output" through the Sample Grabber to `destination` and
+    // returns the format of the connection. The grabber calls `callback`'s
+    // SampleCB for every sample, in order, on the streaming thread.
+    PcmFormat connectThroughSampleGrabber(Destination destination, ISampleGrabberCB* callback);
 
     void seek(REFERENCE_TIME start);
     void run();

@@ -5,9 +5,13 @@
 
 namespace apeplay {
 
-SampleCollector::SampleCollector(const std::wstring& wavFile, const PcmFormat& format)
-    : IUnknownImpl(nullptr), writer(wavFile, format)
+SampleCollector::SampleCollector() : IUnknownImpl(nullptr)
 {
+}
+
+void SampleCollector::writeTo(std::unique_ptr<WavFileWriter> file)
+{
+    writer = std::move(file);
 }
 
 STDMETHODIMP SampleCollector::SampleCB(double, IMediaSample* sample)
@@ -21,7 +25,8 @@ STDMETHODIMP SampleCollector::SampleCB(double, IMediaSample* sample)
         oryx::checkResult(sample->GetPointer(&data), "Can't get the sample's buffer");
         const long length = sample->GetActualDataLength();
         if (length > 0) {
-            writer.append(data, std::size_t(length));
+            if (writer)
+                writer->append(data, std::size_t(length));
             collected += std::uint64_t(length);
         }
     } catch (const std::exception& e) {
@@ -54,7 +59,8 @@ std::string SampleCollector::failure()
 
 void SampleCollector::commit()
 {
-    writer.commit();
+    if (writer)
+        writer->commit();
 }
 
 } // namespace apeplay

@@ -1,10 +1,12 @@
 #pragma once
-// The Sample Grabber's callback for a conversion: every sample's bytes go,
-// in the order the grabber delivers them, into the WAV file being written.
+// The Sample Grabber's callback: counts every sample's bytes, so the player
+// knows whether the whole stream arrived, and for a conversion writes them,
+// in the order the grabber delivers them, into the WAV file.
 //
 // Threads: SampleCB runs on the source's streaming thread; the controlling
-// thread reads bytesCollected() and failed() while streaming runs, and
-// calls commit() or failure() only after the graph has stopped. A write
+// thread calls writeTo() before streaming starts, reads bytesCollected() and
+// failed() while streaming runs, and calls commit() only after the graph
+// has stopped. A write
 // error is kept, later samples are dropped, and the controlling thread is
 // expected to notice failed() and stop the graph.
 //
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <windows.h>
@@ -29,8 +32,10 @@ namespace apeplay {
 
 class SampleCollector : public oryx::DelegatingUnknown<SampleCollector, ISampleGrabberCB>, public oryx::IUnknownImpl {
 public:
-    // Creates the partial WAV file (raises as WavFileWriter does).
-    SampleCollector(const std::wstring& wavFile, const PcmFormat& format);
+    SampleCollector();
+
+    // From now on the bytes also go into `file`; before streaming starts.
+    void writeTo(std::unique_ptr<WavFileWriter> file);
 
     STDMETHOD(SampleCB)(double sampleTime, IMediaSample* sample) override;
     // Not used: the grabber is set to call SampleCB, which needs no copy.
@@ -42,10 +47,11 @@ public:
     bool failed() const { return hasFailed.load(); }
     // The first write error's text; empty when none.
     std::string failure();
+    // Completes the WAV file, if there is one.
     void commit();
 
 private:
-    WavFileWriter writer;
+    std::unique_ptr<WavFileWriter> writer;
     std::atomic<std::uint64_t> collected{0};
     std::atomic<bool> hasFailed{false};
     oryx::CriticalSection failureLock; // guards failureText

@@ -19,6 +19,7 @@
 #include "PlayerError.h"
 #include "PlayerOptions.h"
 #include "SampleCollector.h"
+#include "WavFileWriter.h"
 #include "support/COMPtr.h"
 
 namespace {
@@ -26,11 +27,10 @@ namespace {
 using namespace apeplay;
 
 constexpr long refreshMilliseconds = 250;
-// A conversion that receives nothing for this long has stalled: the source
-// stops without an end of stream when the codec fails in mid-file.
+// A stream that delivers nothing for this long has stalled: the source may
+// stop without an end of stream when the codec fails in mid-file. Playing,
+// samples arrive at least every buffer's length (2000 blocks), far less.
 constexpr ULONGLONG stallMilliseconds = 10'000;
-// How far the clock may run past the end before playback counts as stuck.
-constexpr REFERENCE_TIME overrunAllowance = 5 * 10'000'000LL;
 constexpr REFERENCE_TIME unitsPerSecond = 10'000'000;
 
 std::atomic<bool> interrupted{false};
@@ -116,41 +116,31 @@ void printDescription(const PlayerOptions& options, const PcmFormat& format, REF
     std::fflush(stdout);
 }
 
-void playAloud(PlaybackGraph& graph, REFERENCE_TIME start, REFERENCE_TIME duration)
+// Streams the file from `start` and returns once all of it arrived; the
+// progress follows the graph's clock when playing, the bytes received when
+// converting. Raises PlayerError when the stream fails, stalls or ends short.
+void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME start, REFERENCE_TIME duration)
 {
-    graph.renderToDefaultDevice();
-    if (start > 0)
-        graph.seek(start);
-    ProgressDisplay progress;
-    progress.show(start, duration);
-    graph.run();
-    while (!graph.waitForCompletion(refreshMilliseconds)) {
-        checkInterrupted();
-        const REFERENCE_TIME position = graph.position().value_or(start);
-        if (position > duration + overrunAllowance)
-            throw PlayerError("the stream stopped before its end (the clock passed " + formatClock(duration) +
-                              "): the file is damaged or truncated");
-        progress.show(position, duration);
-    }
-    graph.stop();
-    progress.show(duration, duration);
-}
+    const bool converting = !options.wavFile.empty();
+    // The grabber takes its own reference; the last one to go deletes a
+    // partial WAV file unless it was committed.
+    SampleCollector* const collector = new SampleCollector;
+    const oryx::COMPtr<ISampleGrabberCB> reference(collector);
+    const PcmFormat format = graph.connectThroughSampleGrabber(
+        converting ? PlaybackGraph::Destination::nullRenderer : PlaybackGraph::Destination::defaultDevice, collector);
+    if (converting)
+        collector->writeTo(std::make_unique<WavFileWriter>(options.wavFile, format));
 
-void convert(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME start, REFERENCE_TIME duration)
-{
-    const PcmFormat format = graph.connectToSampleGrabber();
     // Blocks as the source counts them: the duration was truncated from a
     // whole number of blocks, and a start position is truncated to one.
     const std::uint64_t totalBlocks =
         (std::uint64_t(duration) * format.sampleRate + unitsPerSecond - 1) / std::uint64_t(unitsPerSecond);
     const std::uint64_t startBlock = std::uint64_t(start) * format.sampleRate / std::uint64_t(unitsPerSecond);
     const std::uint64_t expectedBytes = (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign();
+    const auto reached = [&](std::uint64_t bytes) {
+        return start + timeOfBlocks(bytes / format.blockAlign(), format);
+    };
 
-    // The grabber takes its own reference; the last one to go deletes the
-    // partial file unless it was committed.
-    SampleCollector* const collector = new SampleCollector(options.wavFile, format);
-    const oryx::COMPtr<ISampleGrabberCB> reference(collector);
-    graph.setGrabberCallback(collector);
     if (start > 0)
         graph.seek(start);
     ProgressDisplay progress;
@@ -158,9 +148,6 @@ void convert(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME 
     graph.run();
     std::uint64_t lastBytes = 0;
     ULONGLONG lastArrival = GetTickCount64();
-    const auto reached = [&](std::uint64_t bytes) {
-        return start + timeOfBlocks(bytes / format.blockAlign(), format);
-    };
     while (!graph.waitForCompletion(refreshMilliseconds)) {
         checkInterrupted();
         if (collector->failed())
@@ -173,7 +160,7 @@ void convert(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME 
             throw PlayerError("decoding stopped at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
                               ": the file is damaged or truncated");
         }
-        progress.show(reached(bytes), duration);
+        progress.show(converting ? reached(bytes) : graph.position().value_or(start), duration);
     }
     graph.stop();
     if (collector->failed())
@@ -185,8 +172,9 @@ void convert(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME 
     collector->commit();
     progress.show(reached(bytes), duration);
     progress.finish();
-    std::printf("Wrote        %s (%s, %llu bytes of PCM)\n", toUtf8(options.wavFile).c_str(), format.describe().c_str(),
-                static_cast<unsigned long long>(bytes));
+    if (converting)
+        std::printf("Wrote        %s (%s, %llu bytes of PCM)\n", toUtf8(options.wavFile).c_str(),
+                    format.describe().c_str(), static_cast<unsigned long long>(bytes));
 }
 
 void run(const PlayerOptions& options)
@@ -207,10 +195,7 @@ void run(const PlayerOptions& options)
     const REFERENCE_TIME start = options.start.value_or(0);
     if (start > duration)
         throw PlayerError("--start " + formatClock(start) + " lies beyond the end (" + formatClock(duration) + ")");
-    if (options.wavFile.empty())
-        playAloud(graph, start, duration);
-    else
-        convert(graph, options, start, duration);
+    stream(graph, options, start, duration);
 }
 
 } // namespace
