@@ -17,11 +17,11 @@ find "$root/build/windows" -maxdepth 3 \( -name '*.dll' -o -name '*.exe' \) ! -p
     ! -path '*/wine/*' ! -path '*/tests/*' ! -path '*/googletest/*' | sed "s|^$root/|  |" | sort
 echo
 echo "Playing ${sample#"$root"/} with apeplay:"
-"$root/tools/apeplay.sh" "$sample"
+(cd "$root" && tools/apeplay.sh samples/demo.ape)
 echo
 echo "Converting it with apeplay --wav:"
 rm -f "$wav"
-"$root/tools/apeplay.sh" --wav "$wav" "$sample" | tail -n 1
+(cd "$root" && tools/apeplay.sh --wav build/demo.wav samples/demo.ape) | tail -n 1
 echo
 ours=$(ffmpeg -nostdin -v error -i "$wav" -f s16le - | md5sum | cut -d' ' -f1)
 theirs=$(ffmpeg -nostdin -v error -threads 1 -i "$sample" -f s16le - | md5sum | cut -d' ' -f1)
