@@ -1,7 +1,5 @@
 #include "filter/Filter.h"
 
-#include <cstring>
-
 #include "filter/NameField.h"
 #include "filter/Pin.h"
 #include "support/AutoLock.h"
@@ -133,12 +131,7 @@ STDMETHODIMP Filter::QueryVendorInfo(LPWSTR* out)
         const std::wstring text = vendorInfo();
         if (text.empty())
             return E_NOTIMPL;
-        const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-        auto* const copy = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-        if (!copy)
-            return E_OUTOFMEMORY;
-        std::memcpy(copy, text.c_str(), bytes);
-        *out = copy;
+        *out = taskStringCopy(text);
         return S_OK;
     });
 }

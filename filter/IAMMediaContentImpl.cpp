@@ -10,7 +10,9 @@ namespace {
 // The control interfaces' type library: registered with the platform, or
 // else found as a file by the system's search for type libraries.
 const wchar_t controlTypeLibraryFile[] = L"control.tlb";
-// {56A868B0-0AD4-11CE-B03A-0020AF0BA770}
+// {56A868B0-0AD4-11CE-B03A-0020AF0BA770}. Wine registers this id only at 1.0,
+// for quartz.dll's own library, which lacks IAMMediaContent; a request for
+// 0.1 passes it by and reaches the file.
 constexpr GUID quartzTypeLibrary = {0x56a868b0, 0x0ad4, 0x11ce, {0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
 constexpr WORD controlTypeLibraryMajor = 0;
 constexpr WORD controlTypeLibraryMinor = 1;

@@ -18,12 +18,13 @@
 // type library's, and Invoke lands in the object's own vtable methods.
 //
 // A subclass supplies the interface's own methods and, as for every mix-in,
-// QueryInterface, AddRef and Release (usually via DelegatingUnknown). It
-// passes its constructor where the type library lives; the type information
+// QueryInterface, AddRef and Release (usually via DelegatingUnknown), and
+// tells the constructor where the type library lives. The type information
 // is loaded on the first call that needs it and kept until destruction.
 //
-// Threads: typeInfoLock serialises only that first load. Once set, typeInfo
-// never changes until the destructor, so callers use it without the lock.
+// Threads: typeInfoLock guards the test-and-load of typeInfo, so only one
+// thread loads it. Once set it never changes until the destructor, so the
+// type information is used, outside the lock, by several calls at once.
 template <typename DualInterface>
 class IDispatchImpl : public DualInterface {
 public:

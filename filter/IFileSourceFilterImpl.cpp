@@ -1,7 +1,5 @@
 #include "filter/IFileSourceFilterImpl.h"
 
-#include <cstring>
-
 #include "filter/MediaType.h"
 #include "support/ComBoundary.h"
 
@@ -21,10 +19,7 @@ STDMETHODIMP IFileSourceFilterImpl::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE
     if (!fileName)
         return E_POINTER;
     return oryx::comBoundary([&] {
-        const std::wstring name = this->fileName;
-        const std::size_t bytes = (name.size() + 1) * sizeof(wchar_t);
-        auto* const copy = static_cast<wchar_t*>(taskAllocate(bytes));
-        std::memcpy(copy, name.c_str(), bytes);
+        wchar_t* const copy = taskStringCopy(this->fileName);
         if (type) {
             MediaType& reported = MediaType::of(*type);
             reported.reset();

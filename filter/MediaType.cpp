@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include <mmreg.h>
 
@@ -105,14 +104,6 @@ bool MediaType::matches(const MediaType& pattern) const
 bool MediaType::isComplete() const
 {
     return !IsEqualGUID(majortype, GUID_NULL) && !IsEqualGUID(subtype, GUID_NULL);
-}
-
-void* taskAllocate(std::size_t size)
-{
-    void* const block = CoTaskMemAlloc(size);
-    if (!block)
-        throw std::bad_alloc();
-    return block;
 }
 
 void deleteTaskMediaType(AM_MEDIA_TYPE* type)

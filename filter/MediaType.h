@@ -6,6 +6,8 @@
 
 #include <dshow.h>
 
+#include "filter/TaskMemory.h"
+
 // A media type as pins hand it around: exactly an AM_MEDIA_TYPE, with the
 // value operations the framework needs. It adds no data and no virtual
 // function, so an AM_MEDIA_TYPE* from outside may be treated as a
@@ -70,8 +72,6 @@ private:
     MediaType value;
 };
 
-// CoTaskMemAlloc, raising std::bad_alloc instead of returning null.
-void* taskAllocate(std::size_t size);
 // Releases the contents of a task-allocated media type, then the block.
 // Null is ignored.
 void deleteTaskMediaType(AM_MEDIA_TYPE* type);

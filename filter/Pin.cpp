@@ -182,11 +182,7 @@ STDMETHODIMP Pin::QueryId(LPWSTR* out)
         return E_POINTER;
     return oryx::comBoundary([&] {
         oryx::AutoLock lock(filter.filterLock);
-        const std::size_t bytes = (name.size() + 1) * sizeof(wchar_t);
-        *out = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-        if (!*out)
-            return E_OUTOFMEMORY;
-        std::memcpy(*out, name.c_str(), bytes);
+        *out = taskStringCopy(name);
         return S_OK;
     });
 }

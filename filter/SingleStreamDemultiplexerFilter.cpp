@@ -162,14 +162,16 @@ DWORD SingleStreamDemultiplexerFilter::run()
                 }
             }
         } catch (const std::exception& e) {
-            // The player would otherwise wait for ever at this point. The
-            // worker lives on: a seek or a restart may still play.
-            outputPin.deliverEndOfStream();
+            // The player would otherwise wait for ever at this point. It
+            // hears of the error before the end of stream turns into a
+            // completion. The worker lives on: a seek or a restart may
+            // still play.
             try {
                 notifyAbort(oryx::exceptionToHResult(e));
             } catch (const std::exception&) {
                 // Outside a graph nobody can be told.
             }
+            outputPin.deliverEndOfStream();
         }
     }
 }

@@ -11,6 +11,11 @@
 
 #include "com/ClassInfo.h"
 #include "support/Library.h"
+#include "support/RegistryKey.h"
+#include "support/VendorKey.h"
+#include "tests/common/RegistryProbe.h"
+#include "tests/monkeysaudio/SourceRegistrationScope.h"
+#include "tests/support/VendorKeyScope.h"
 
 namespace {
 
@@ -90,13 +95,26 @@ TEST_F(Module, CanBeUnloadedWhileNothingOfItLives)
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-// With its table still empty the module registers and unregisters nothing,
-// and says so.
-TEST_F(Module, RegistersAndUnregistersItsEmptyTable)
+// With its table still empty the module registers no class but still
+// associates .ape with the source; only a development system may unregister.
+TEST_F(Module, RegistersTheApeExtensionAndUnregistersOnlyOnADevelopmentSystem)
 {
+    VendorKeyScope vendorKey;
+    SourceRegistrationScope registration;
     ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    EXPECT_EQ(module.entryPoint<HRESULT(WINAPI*)()>("DllRegisterServer")(), S_OK);
-    EXPECT_EQ(module.entryPoint<HRESULT(WINAPI*)()>("DllUnregisterServer")(), S_OK);
+    const auto registerServer = module.entryPoint<HRESULT(WINAPI*)()>("DllRegisterServer");
+    const auto unregisterServer = module.entryPoint<HRESULT(WINAPI*)()>("DllUnregisterServer");
+    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(registryprobe::valueOf(SourceRegistrationScope::extensionKey, "Source Filter"),
+              "{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}");
+    EXPECT_EQ(unregisterServer(), E_NOTIMPL);
+
+    oryx::RegistryKey marker;
+    marker.create(HKEY_LOCAL_MACHINE, oryx::vendorKey::keyName);
+    const DWORD on = 1;
+    marker.setValue(oryx::vendorKey::developmentSwitchValue, reinterpret_cast<const BYTE*>(&on), sizeof on, REG_DWORD);
+    EXPECT_EQ(unregisterServer(), S_OK);
+    EXPECT_TRUE(registryprobe::keyExists(SourceRegistrationScope::extensionKey));
     CoUninitialize();
 }
 

@@ -18,11 +18,17 @@
 #include "support/Library.h"
 #include "support/RegistryKey.h"
 #include "support/StringConversion.h"
+#include "tests/common/RegistryProbe.h"
 
 using oryx::ClassInfo;
 using oryx::ClassRegistrar;
 using oryx::COMPtr;
 using oryx::RegistryKey;
+using registryprobe::deleteTreeIfPresent;
+using registryprobe::keyExists;
+using registryprobe::setDefault;
+using registryprobe::snapshot;
+using registryprobe::valueOf;
 
 namespace {
 
@@ -87,92 +93,11 @@ std::string platformText(const GUID& guid)
     return oryx::guidName(guid, false);
 }
 
-bool keyExists(const std::string& path)
-{
-    return RegistryKey::keyExists(HKEY_LOCAL_MACHINE, path);
-}
-
-// The value, or "<missing>" when the key or the value is absent.
-std::string valueOf(const std::string& path, const char* name = nullptr)
-{
-    RegistryKey key;
-    if (!key.open(HKEY_LOCAL_MACHINE, path, KEY_READ) || !key.valueExists(name))
-        return "<missing>";
-    return key.string(name);
-}
-
-void setDefault(const std::string& path, const char* value)
-{
-    RegistryKey key;
-    key.create(HKEY_LOCAL_MACHINE, path);
-    key.setString(static_cast<const char*>(nullptr), value);
-}
-
-void deleteTreeIfPresent(const std::string& path)
-{
-    const std::size_t split = path.rfind('\\');
-    RegistryKey parent;
-    if (parent.open(HKEY_LOCAL_MACHINE, path.substr(0, split), KEY_ALL_ACCESS) &&
-        RegistryKey::keyExists(parent.handle(), path.substr(split + 1)))
-        parent.deleteTree(path.substr(split + 1));
-}
-
-// Every key and value below `path`, as "subkey path|value name" -> data.
-void collect(const RegistryKey& key, const std::string& prefix, std::map<std::string, std::string>& into)
-{
-    char name[300];
-    BYTE data[1024];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = sizeof name;
-        DWORD dataLength = sizeof data;
-        DWORD type = 0;
-        if (RegEnumValueA(key.handle(), i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS)
-            break;
-        into[prefix + "|" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataLength);
-    }
-    for (const oryx::SubkeyInfo& subkey : key.subkeys()) {
-        const std::string path = prefix + "\\" + subkey.name;
-        into[path] = "";
-        collect(RegistryKey(key.handle(), subkey.name, KEY_READ), path, into);
-    }
-}
-
-std::map<std::string, std::string> snapshot(const std::string& path)
-{
-    std::map<std::string, std::string> result;
-    RegistryKey key;
-    if (key.open(HKEY_LOCAL_MACHINE, path, KEY_READ))
-        collect(key, path, result);
-    return result;
-}
-
 // Whether the filter mapper lists `clsid` among the filters that put out the
 // test media type.
 bool mapperFinds(const CLSID& clsid)
 {
-    COMPtr<IFilterMapper2> mapper(CLSID_FilterMapper2);
-    const GUID outputType[2] = {MEDIATYPE_Test, MEDIASUBTYPE_Test};
-    COMPtr<IEnumMoniker> found;
-    oryx::checkResult(mapper->EnumMatchingFilters(found.receive(), 0, TRUE, MERIT_DO_NOT_USE, FALSE, 0, nullptr,
-                                                  nullptr, nullptr, FALSE, TRUE, 1, outputType, nullptr, nullptr),
-                      "Can't enumerate filters");
-    COMPtr<IMoniker> moniker;
-    while (found->Next(1, moniker.receive(), nullptr) == S_OK) {
-        COMPtr<IPropertyBag> properties;
-        oryx::checkResult(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                                 reinterpret_cast<void**>(properties.receive())));
-        VARIANT value;
-        VariantInit(&value);
-        V_VT(&value) = VT_BSTR;
-        if (SUCCEEDED(properties->Read(L"CLSID", &value, nullptr))) {
-            CLSID listed{};
-            const bool same = SUCCEEDED(CLSIDFromString(V_BSTR(&value), &listed)) && IsEqualCLSID(listed, clsid);
-            VariantClear(&value);
-            if (same)
-                return true;
-        }
-    }
-    return false;
+    return registryprobe::mapperFinds(clsid, MEDIATYPE_Test, MEDIASUBTYPE_Test);
 }
 
 class Registration : public testing::Test {

@@ -28,6 +28,31 @@ struct Delivery {
     long length = 0;
 };
 
+// An allocator that takes any properties and refuses to commit.
+class RefusingAllocator final : public IMemAllocator {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMemAllocator) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* wanted, ALLOCATOR_PROPERTIES* actual) override
+    {
+        *actual = *wanted;
+        return S_OK;
+    }
+    STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+    STDMETHODIMP Commit() override { return E_ACCESSDENIED; }
+    STDMETHODIMP Decommit() override { return S_OK; }
+    STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override
+    {
+        return VFW_E_NOT_COMMITTED;
+    }
+    STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return S_OK; }
+};
+
 class RecordingInputPin final : public IPin, public IMemInputPin {
 public:
     explicit RecordingInputPin(std::vector<MediaType*> offered = {}) : offered(std::move(offered)) {}
@@ -79,6 +104,7 @@ public:
     }
 
     std::vector<GUID> proposedSubtypes; // what ReceiveConnection was offered
+    IMemAllocator* ownAllocator = nullptr; // offered to the output pin when set
     bool refuseAll = false;
     IPin* connectedTo = nullptr;
     MediaType connectionType{GUID_NULL, GUID_NULL};
@@ -172,7 +198,11 @@ public:
     }
 
     // IMemInputPin
-    STDMETHODIMP GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
+    STDMETHODIMP GetAllocator(IMemAllocator** out) override
+    {
+        *out = ownAllocator;
+        return ownAllocator ? S_OK : VFW_E_NO_ALLOCATOR;
+    }
     STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
     STDMETHODIMP Receive(IMediaSample* sample) override

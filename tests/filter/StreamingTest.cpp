@@ -272,6 +272,44 @@ TEST_F(Streaming, SurvivesStateChangesAndSeeksFromSeveralThreads)
     }
 }
 
+TEST(StreamingFaults, NoWorkerOutlivesAFailedPauseOrAFilterReleasedWhilePlaying)
+{
+    Watchdog watchdog(60'000);
+    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    const LONG objectsBefore = oryx::objectCount;
+    {
+        RefusingAllocator allocator;
+        RecordingInputPin peer;
+        peer.ownAllocator = &allocator;
+        auto* source = new CounterSource;
+        const COMPtr<IBaseFilter> filter(source);
+        source->load();
+        ASSERT_EQ(source->outputPinInterface()->Connect(&peer, nullptr), S_OK);
+        EXPECT_EQ(filter->Pause(), E_ACCESSDENIED) << "the allocator's refusal";
+        FILTER_STATE state;
+        EXPECT_EQ(filter->GetState(0, &state), S_OK);
+        EXPECT_EQ(state, State_Stopped);
+        EXPECT_FALSE(source->isRunning());
+        source->outputPinInterface()->Disconnect();
+    }
+    {
+        // Hosts stop before they release, but a careless one may not: the
+        // worker, held in Receive, is flushed out and joined.
+        RecordingInputPin peer;
+        peer.shutGate();
+        auto* source = new CounterSource;
+        COMPtr<IBaseFilter> filter(source);
+        source->load();
+        ASSERT_EQ(source->outputPinInterface()->Connect(&peer, nullptr), S_OK);
+        ASSERT_EQ(filter->Run(0), S_OK);
+        std::this_thread::sleep_for(100ms);
+        filter.release();
+        EXPECT_EQ(peer.count(Delivery::BeginFlush), 1);
+    }
+    EXPECT_EQ(oryx::objectCount, objectsBefore);
+    CoUninitialize();
+}
+
 // Through Wine's graph manager and DirectSound renderer on the null device:
 // Pause must deliver before Run completes, and the end reaches the player.
 TEST(StreamingInWinesGraph, PlaysAndSeeksToCompletion)
