@@ -318,27 +318,27 @@ std::optional<REFERENCE_TIME> PlaybackGraph::position() const
     return now;
 }
 
-bool PlaybackGraph::waitForCompletion(long milliseconds)
+PlaybackGraph::Outcome PlaybackGraph::waitForEvent(long milliseconds)
 {
     long code = 0;
     LONG_PTR first = 0;
     LONG_PTR second = 0;
     const HRESULT hr = events->GetEvent(&code, &first, &second, milliseconds);
     if (hr == E_ABORT)
-        return false;
+        return {};
     check(hr, "can't read the graph's events");
     const HRESULT reason = HRESULT(first);
     events->FreeEventParams(code, first, second);
     switch (code) {
     case EC_COMPLETE:
-        return true;
+        return {Outcome::Kind::complete, S_OK};
     case EC_ERRORABORT:
     case EC_ERRORABORTEX:
-        throw PlayerError("playback failed: " + hresultText(reason));
+        return {Outcome::Kind::aborted, reason};
     case EC_USERABORT:
-        throw PlayerError("playback was aborted");
+        return {Outcome::Kind::aborted, E_ABORT};
     default:
-        return false;
+        return {};
     }
 }
 

@@ -77,9 +77,16 @@ public:
     // Where playback is, by the graph's clock; nothing when the graph can't
     // tell.
     std::optional<REFERENCE_TIME> position() const;
-    // Takes the graph's next event, waiting up to `milliseconds`: true for
-    // EC_COMPLETE. EC_ERRORABORT and the other aborts raise PlayerError.
-    bool waitForCompletion(long milliseconds);
+    // What the graph's events say about the stream.
+    struct Outcome {
+        enum class Kind { running, complete, aborted } kind = Kind::running;
+        // Why, for an abort.
+        HRESULT reason = S_OK;
+    };
+    // Takes the graph's next event, waiting up to `milliseconds`: complete
+    // for EC_COMPLETE, aborted for EC_ERRORABORT and the other aborts,
+    // running for the rest and for no event.
+    Outcome waitForEvent(long milliseconds);
 
 private:
     oryx::COMPtr<IGraphBuilder> graph;

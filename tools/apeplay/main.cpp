@@ -148,7 +148,14 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
     graph.run();
     std::uint64_t lastBytes = 0;
     ULONGLONG lastArrival = GetTickCount64();
-    while (!graph.waitForCompletion(refreshMilliseconds)) {
+    for (;;) {
+        const PlaybackGraph::Outcome outcome = graph.waitForEvent(refreshMilliseconds);
+        if (outcome.kind == PlaybackGraph::Outcome::Kind::complete)
+            break;
+        if (outcome.kind == PlaybackGraph::Outcome::Kind::aborted)
+            throw PlayerError("the stream failed at " + formatClock(reached(collector->bytesCollected())) + " of " +
+                              formatClock(duration) + " (" + hresultText(outcome.reason) +
+                              "): the file may be damaged or truncated");
         checkInterrupted();
         if (collector->failed())
             throw PlayerError(collector->failure());
