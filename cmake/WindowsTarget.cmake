@@ -19,3 +19,12 @@ file(MAKE_DIRECTORY ${APESRC_BOOST_DIR})
 file(CREATE_LINK /usr/include/boost ${APESRC_BOOST_DIR}/boost SYMBOLIC)
 add_library(boost_headers INTERFACE)
 target_include_directories(boost_headers SYSTEM INTERFACE ${APESRC_BOOST_DIR})
+
+# Every module and tool carries a version resource (VersionResource.cmake).
+enable_language(RC)
+include(VersionResource)
+
+# Modules carry no link time stamp and no path of the tree they were built
+# in, so that the same sources give the same files.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)

@@ -18,6 +18,7 @@ packages=(
     googletest
     g++ clang libclang-rt-14-dev
     ffmpeg
+    zip unzip
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "com/ClassInfo.h"
+#include "tests/common/GuidText.h"
 #include "support/Library.h"
 #include "support/RegistryKey.h"
 #include "support/VendorKey.h"
@@ -73,8 +74,11 @@ TEST_F(Module, DllGetClassInfosLeavesItsArgumentsToTheCaller)
     const std::uintptr_t before = frame[3];
     const std::uintptr_t after = frame[4];
     EXPECT_EQ(before - after, 8u) << "both arguments must still be on the stack";
-    EXPECT_EQ(count, 0u) << "the module's table is empty until its source class joins it";
-    EXPECT_NE(infos, reinterpret_cast<const oryx::ClassInfo*>(1));
+    ASSERT_EQ(count, 1u) << "the module serves its source filter and nothing else";
+    EXPECT_TRUE(IsEqualGUID(*infos[0].clsid, guidOf("{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}")));
+    EXPECT_EQ(infos[0].server_and_threading, 0x20u) << "InprocServer32, Both";
+    EXPECT_STREQ(infos[0].name, L"Monkey's Audio File Source (Tonbrook)");
+    EXPECT_NE(infos[0].filterRegistration, nullptr);
 }
 
 TEST_F(Module, ServesNoClassOutsideItsTable)
@@ -95,8 +99,8 @@ TEST_F(Module, CanBeUnloadedWhileNothingOfItLives)
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-// With its table still empty the module registers no class but still
-// associates .ape with the source; only a development system may unregister.
+// The module registers its class and associates .ape with the source; only
+// a development system may unregister.
 TEST_F(Module, RegistersTheApeExtensionAndUnregistersOnlyOnADevelopmentSystem)
 {
     VendorKeyScope vendorKey;
