@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds everything, then decodes the
-# demo sample with the codec and checks the result against ffmpeg's decode.
+# The main job: installs what is missing, builds everything, plays the demo
+# sample through DirectShow with apeplay (under Wine, in the build's private
+# prefix, sound going to a null device) with its progress shown, then
+# converts it with apeplay --wav and checks the WAV against ffmpeg's decode.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sample="$root/samples/demo.ape"
@@ -14,14 +16,17 @@ echo "Built for 32-bit Windows (build/windows):"
 find "$root/build/windows" -maxdepth 3 \( -name '*.dll' -o -name '*.exe' \) ! -path '*/CMakeFiles/*' \
     ! -path '*/wine/*' ! -path '*/tests/*' ! -path '*/googletest/*' | sed "s|^$root/|  |" | sort
 echo
-echo "The demo sample, as the codec reads it:"
-"$root/build/host/tools/apedec/apedec" --info "$sample" | sed 's/^/  /'
-"$root/build/host/tools/apedec/apedec" "$sample" "$wav"
+echo "Playing ${sample#"$root"/} with apeplay:"
+(cd "$root" && tools/apeplay.sh samples/demo.ape)
 echo
-ours=$(ffmpeg -v error -i "$wav" -f s16le - | md5sum | cut -d' ' -f1)
-theirs=$(ffmpeg -v error -threads 1 -i "$sample" -f s16le - | md5sum | cut -d' ' -f1)
-echo "Decoded to ${wav#"$root"/}: PCM md5 $ours"
-echo "ffmpeg's own decode:       PCM md5 $theirs"
+echo "Converting it with apeplay --wav:"
+rm -f "$wav"
+(cd "$root" && tools/apeplay.sh --wav build/demo.wav samples/demo.ape) | tail -n 1
+echo
+ours=$(ffmpeg -nostdin -v error -i "$wav" -f s16le - | md5sum | cut -d' ' -f1)
+theirs=$(ffmpeg -nostdin -v error -threads 1 -i "$sample" -f s16le - | md5sum | cut -d' ' -f1)
+echo "apeplay's WAV (${wav#"$root"/}): PCM md5 $ours"
+echo "ffmpeg's own decode:          PCM md5 $theirs"
 if [ "$ours" = "$theirs" ]; then
     echo "Bit-exact."
 else

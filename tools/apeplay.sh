@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs apeplay.exe under Wine in the build's private prefix, in the same
+# environment as the tests: private HOME whose ALSA configuration sends sound
+# to a null device, no Mono or Gecko, no Wine debug output. Registers the
+# apesrc.dll beside apeplay.exe in that prefix first unless the prefix already
+# names exactly that file as the source's server.
+#   tools/apeplay.sh [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape
+# Absolute Unix paths among the arguments are handed over as Z: paths;
+# relative ones work as they are.
+# APEPLAY_BUILD names another Windows build tree (default build/windows);
+# APEPLAY_DIR another folder holding apeplay.exe, apesrc.dll and MACDllC.dll.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${APEPLAY_BUILD:-$root/build/windows}
+dir=${APEPLAY_DIR:-$build/tools/apeplay}
+class='{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}'
+
+if [ ! -f "$dir/apeplay.exe" ] || [ ! -f "$dir/apesrc.dll" ]; then
+    echo "apeplay: no apeplay.exe and apesrc.dll in $dir; build first (tools/build.sh windows)" >&2
+    exit 1
+fi
+if [ ! -f "$build/wine/prefix/system.reg" ]; then
+    echo "apeplay: no Wine prefix in $build/wine/prefix; build first (tools/build.sh windows)" >&2
+    exit 1
+fi
+
+export HOME=$build/wine/home
+export WINEPREFIX=$build/wine/prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml='
+export DISPLAY=
+
+windows_path() {
+    local path=$1
+    printf 'Z:%s' "${path//\//\\}"
+}
+
+server=$(windows_path "$(cd "$dir" && pwd)/apesrc.dll")
+registered=$(wine reg query "HKCR\\CLSID\\$class\\InprocServer32" /ve 2>/dev/null |
+    tr -d '\r' | sed -n 's/^.*REG_SZ[[:space:]]*//p' || true)
+if [ "${registered,,}" != "${server,,}" ]; then
+    if ! wine regsvr32 /s "$server" >/dev/null 2>&1; then
+        echo "apeplay: regsvr32 could not register $server in $WINEPREFIX" >&2
+        exit 1
+    fi
+fi
+
+arguments=()
+for argument in "$@"; do
+    case $argument in
+    /*) arguments+=("$(windows_path "$argument")") ;;
+    *) arguments+=("$argument") ;;
+    esac
+done
+# winealsa reports its missing MIDI sequencer on every start of the sound
+# system; that line says nothing about playing and is left out.
+# Only the error output goes through the filter; the progress line keeps
+# its way to the terminal.
+{ wine "$dir/apeplay.exe" "${arguments[@]}" 2>&1 1>&3 3>&- | { grep -v '^ALSA lib seq_hw\.c:.*snd_seq_hw_open' || true; } >&2; } 3>&1
+exit "${PIPESTATUS[0]}"

@@ -1,0 +1,233 @@
+// apeplay: plays a Monkey's Audio file through DirectShow with its format,
+// duration, tag texts and a progress line shown, or converts it to a WAV
+// file (--wav) through the Sample Grabber as fast as it decodes. Exit
+// status 0 on success; 1 with a one-line message on failure; 2 for a
+// mistake in the arguments.
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "ConsoleText.h"
+#include "PlaybackGraph.h"
+#include "PlayerError.h"
+#include "PlayerOptions.h"
+#include "SampleCollector.h"
+#include "WavFileWriter.h"
+#include "support/COMPtr.h"
+
+namespace {
+
+using namespace apeplay;
+
+constexpr long refreshMilliseconds = 250;
+// A stream that delivers nothing for this long has stalled: the source may
+// stop without an end of stream when the codec fails in mid-file. Playing,
+// samples arrive at least every buffer's length (2000 blocks), far less.
+constexpr ULONGLONG stallMilliseconds = 10'000;
+constexpr REFERENCE_TIME unitsPerSecond = 10'000'000;
+
+std::atomic<bool> interrupted{false};
+
+BOOL WINAPI onConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    // The main loop stops the graph, so a partial WAV file is cleaned up.
+    interrupted = true;
+    return TRUE;
+}
+
+class ComApartment {
+public:
+    ComApartment()
+    {
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (FAILED(hr))
+            throw PlayerError("can't start COM: " + hresultText(hr));
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() { CoUninitialize(); }
+};
+
+// The one progress line, rewritten in place; the destructor ends it so that
+// a message after it starts on a line of its own.
+class ProgressDisplay {
+public:
+    ProgressDisplay() = default;
+    ProgressDisplay(const ProgressDisplay&) = delete;
+    ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+    ~ProgressDisplay() { finish(); }
+
+    void show(REFERENCE_TIME position, REFERENCE_TIME duration)
+    {
+        std::printf("\r%s", progressLine(position, duration).c_str());
+        std::fflush(stdout);
+        open = true;
+    }
+    void finish()
+    {
+        if (open)
+            std::printf("\n");
+        std::fflush(stdout);
+        open = false;
+    }
+
+private:
+    bool open = false;
+};
+
+std::vector<std::wstring> commandLine()
+{
+    int count = 0;
+    const std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(CommandLineToArgvW(GetCommandLineW(), &count),
+                                                                   &LocalFree);
+    if (!arguments)
+        throw PlayerError("can't read the command line");
+    return std::vector<std::wstring>(arguments.get() + (count > 0 ? 1 : 0), arguments.get() + count);
+}
+
+void checkInterrupted()
+{
+    if (interrupted)
+        throw PlayerError("interrupted");
+}
+
+REFERENCE_TIME timeOfBlocks(std::uint64_t blocks, const PcmFormat& format)
+{
+    return REFERENCE_TIME(blocks * std::uint64_t(unitsPerSecond) / format.sampleRate);
+}
+
+void printDescription(const PlayerOptions& options, const PcmFormat& format, REFERENCE_TIME duration,
+                      const std::vector<TagText>& tags)
+{
+    std::printf("File         %s\n", toUtf8(options.file).c_str());
+    std::printf("Format       %s\n", format.describe().c_str());
+    std::printf("Duration     %s\n", formatClock(duration).c_str());
+    for (const TagText& tag : tags)
+        std::printf("%-12s %s\n", tag.label, toUtf8(tag.text).c_str());
+    std::fflush(stdout);
+}
+
+// Streams the file from `start` and returns once all of it arrived; the
+// progress follows the graph's clock when playing, the bytes received when
+// converting. Raises PlayerError when the stream fails, stalls or ends short.
+void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME start, REFERENCE_TIME duration)
+{
+    const bool converting = !options.wavFile.empty();
+    // The grabber takes its own reference; the last one to go deletes a
+    // partial WAV file unless it was committed.
+    SampleCollector* const collector = new SampleCollector;
+    const oryx::COMPtr<ISampleGrabberCB> reference(collector);
+    const PcmFormat format = graph.connectThroughSampleGrabber(
+        converting ? PlaybackGraph::Destination::nullRenderer : PlaybackGraph::Destination::defaultDevice, collector);
+    if (converting)
+        collector->writeTo(std::make_unique<WavFileWriter>(options.wavFile, format));
+
+    // Blocks as the source counts them: the duration was truncated from a
+    // whole number of blocks, and a start position is truncated to one.
+    const std::uint64_t totalBlocks =
+        (std::uint64_t(duration) * format.sampleRate + unitsPerSecond - 1) / std::uint64_t(unitsPerSecond);
+    const std::uint64_t startBlock = std::uint64_t(start) * format.sampleRate / std::uint64_t(unitsPerSecond);
+    const std::uint64_t expectedBytes = (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign();
+    const auto reached = [&](std::uint64_t bytes) {
+        return start + timeOfBlocks(bytes / format.blockAlign(), format);
+    };
+
+    if (start > 0)
+        graph.seek(start);
+    ProgressDisplay progress;
+    progress.show(start, duration);
+    graph.run();
+    std::uint64_t lastBytes = 0;
+    ULONGLONG lastArrival = GetTickCount64();
+    for (;;) {
+        const PlaybackGraph::Outcome outcome = graph.waitForEvent(refreshMilliseconds);
+        if (outcome.kind == PlaybackGraph::Outcome::Kind::complete)
+            break;
+        if (outcome.kind == PlaybackGraph::Outcome::Kind::aborted)
+            throw PlayerError("the stream failed at " + formatClock(reached(collector->bytesCollected())) + " of " +
+                              formatClock(duration) + " (" + hresultText(outcome.reason) +
+                              "): the file may be damaged or truncated");
+        checkInterrupted();
+        if (collector->failed())
+            throw PlayerError(collector->failure());
+        const std::uint64_t bytes = collector->bytesCollected();
+        if (bytes != lastBytes) {
+            lastBytes = bytes;
+            lastArrival = GetTickCount64();
+        } else if (GetTickCount64() - lastArrival > stallMilliseconds) {
+            throw PlayerError("decoding stopped at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
+                              ": the file is damaged or truncated");
+        }
+        progress.show(converting ? reached(bytes) : graph.position().value_or(start), duration);
+    }
+    graph.stop();
+    if (collector->failed())
+        throw PlayerError(collector->failure());
+    const std::uint64_t bytes = collector->bytesCollected();
+    if (bytes < expectedBytes)
+        throw PlayerError("the stream ended at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
+                          ": the file is damaged or truncated");
+    collector->commit();
+    progress.show(reached(bytes), duration);
+    progress.finish();
+    if (converting)
+        std::printf("Wrote        %s (%s, %llu bytes of PCM)\n", toUtf8(options.wavFile).c_str(),
+                    format.describe().c_str(), static_cast<unsigned long long>(bytes));
+}
+
+void run(const PlayerOptions& options)
+{
+    const DWORD attributes = GetFileAttributesW(options.file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        throw PlayerError("no such file: \"" + toUtf8(options.file) + "\"");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        throw PlayerError("\"" + toUtf8(options.file) + "\" is a folder, not a file");
+
+    const ComApartment com;
+    PlaybackGraph graph(options.file);
+    const PcmFormat format = graph.offeredFormat();
+    const REFERENCE_TIME duration = graph.duration();
+    printDescription(options, format, duration, graph.tags());
+    if (options.infoOnly)
+        return;
+    const REFERENCE_TIME start = options.start.value_or(0);
+    if (start > duration)
+        throw PlayerError("--start " + formatClock(start) + " lies beyond the end (" + formatClock(duration) + ")");
+    stream(graph, options, start, duration);
+}
+
+} // namespace
+
+int main()
+{
+    // Plain line feeds: under Wine the output goes to Unix terminals and
+    // pipes, and the Windows console starts a new line on them as well.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    try {
+        const PlayerOptions options = parsePlayerOptions(commandLine());
+        if (options.helpWanted) {
+            std::fputs(usageText, stdout);
+            return EXIT_SUCCESS;
+        }
+        SetConsoleCtrlHandler(onConsoleControl, TRUE);
+        run(options);
+        return EXIT_SUCCESS;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "apeplay: %s (apeplay --help shows the usage)\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "apeplay: %s\n", e.what());
+        return EXIT_FAILURE;
+    }
+}
