@@ -39,15 +39,16 @@ done
 "$root/tools/setup.sh"
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_SHARED_LINKER_FLAGS=-s -DCMAKE_EXE_LINKER_FLAGS=-s >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
 cmake --build "$build" -j"$(nproc)" --target apesrc MACDllC apeplay apedec
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 stamp=$(git -C "$root" log -1 --format=%ct)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+# Stripped by the linker: strip would stamp the current time into them.
 for file in monkeysaudio/apesrc.dll codec/dll/MACDllC.dll tools/apeplay/apeplay.exe tools/apedec/apedec.exe; do
-    i686-w64-mingw32-strip -o "$stage/$(basename "$file")" "$build/$file"
+    cp "$build/$file" "$stage/"
 done
 cp "$root/tools/package/install.cmd" "$stage/"
 # Notepad-friendly line ends for the texts.
