@@ -208,6 +208,28 @@ TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
     EXPECT_FALSE(source->isRunning());
 }
 
+TEST_F(Streaming, NoWorkerStartsWhileASeekOrANewInputHoldsTheStream)
+{
+    // Held while stopped, as SetPositions or a new input holds it, with the
+    // peer blocking Receive as a paused renderer does. A worker started now
+    // would be blocked in Receive when unlock() signals it; unlock() would
+    // never return (and the watchdog would end the test).
+    peer.shutGate();
+    source->lock();
+    std::atomic<bool> paused{false};
+    std::thread starter([&] {
+        EXPECT_EQ(filter->Pause(), S_OK);
+        paused = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(paused) << "the start went ahead while the stream was held";
+    EXPECT_FALSE(source->isRunning());
+    source->unlock();
+    starter.join();
+    EXPECT_TRUE(paused);
+    EXPECT_TRUE(source->isRunning());
+}
+
 TEST_F(Streaming, FailuresEndTheStreamAndALaterSeekPlaysOn)
 {
     source->failSeeks = true;
