@@ -40,18 +40,24 @@ void SingleStreamDemultiplexerFilter::stopWorker() noexcept
         signal(Exit);
     } catch (...) {
     }
+    // Joined before the flush ends, as in deactivate().
     try {
-        endFlush();
+        join();
     } catch (...) {
     }
     try {
-        join();
+        endFlush();
     } catch (...) {
     }
 }
 
 void SingleStreamDemultiplexerFilter::activate()
 {
+    // Not while a seek or a new input holds the stream: lock() found no
+    // worker to hold, so unlock() would signal one that was never held and
+    // may already wait in a paused renderer's Receive, and wait for it for
+    // ever.
+    oryx::AutoLock noHolder(pauseLock);
     start();
     signal(Stream);
     try {
@@ -67,15 +73,12 @@ void SingleStreamDemultiplexerFilter::deactivate()
 {
     beginFlush();
     signalIfRunning(Exit);
-    std::exception_ptr flushFailure;
-    try {
-        endFlush();
-    } catch (...) {
-        flushFailure = std::current_exception();
-    }
+    // The worker's last EndOfStream must be delivered before EndFlush, not
+    // alongside it: downstream, a filter holding its lock across EndFlush and
+    // a renderer asking upstream from inside EndOfStream take the same two
+    // locks in opposite orders (Wine's Sample Grabber and renderers do).
     join();
-    if (flushFailure)
-        std::rethrow_exception(flushFailure);
+    endFlush();
     Filter::deactivate();
 }
 

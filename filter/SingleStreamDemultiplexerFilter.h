@@ -35,13 +35,17 @@
 // takes any lock, and waits for signals, buffers and Receive with no lock
 // held, so a controller may signal while holding any lock the worker takes.
 // Every controller sends BeginFlush downstream before Hold or Exit, so a
-// worker blocked in Receive or GetBuffer is always released.
+// worker blocked in Receive or GetBuffer is always released, and EndFlush
+// only once the worker has answered Hold or ended, so EndFlush never races
+// the worker's EndOfStream downstream.
 //
 // Locks, in the order they may be nested (an outer one first):
 //   1. stateLock (Filter): Stop, Pause, Run; so activate and deactivate,
 //      with the worker's start, acknowledgement and join.
 //   2. pauseLock: a whole SetPositions, or the replacement of the input:
-//      the worker is held from lock() to unlock(). Never taken by the worker.
+//      the worker is held from lock() to unlock(). Also taken by activate()
+//      around the worker's start, so no worker starts unheld in between.
+//      Never taken by the worker.
 //   3. filterLock (Filter): connection and allocator work, the source's
 //      input, its media types and tag.
 //   4. positionLock: the seek command and target, the segment start, the

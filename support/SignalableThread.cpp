@@ -37,6 +37,7 @@ std::int32_t SignalableThread::signal(std::int32_t value)
 {
     AutoLock lock(signalLock);
     signalValue = value;
+    requestPending = true;
     requestEvent.set();
     if (isRunning()) {
         const HANDLE handles[] = {ackEvent.handle(), handle()};
@@ -56,6 +57,7 @@ std::int32_t SignalableThread::waitForSignal()
 {
     requestEvent.wait(INFINITE);
     requestEvent.clear();
+    requestPending = false;
     return signalValue;
 }
 
@@ -67,12 +69,13 @@ void SignalableThread::reply(std::int32_t value)
 
 bool SignalableThread::isSignalPending() const
 {
-    return requestEvent.isSignalled();
+    return requestPending;
 }
 
 void SignalableThread::clearChannel()
 {
     requestEvent.clear();
+    requestPending = false;
     ackEvent.clear();
     signalValue = 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 
@@ -59,6 +60,10 @@ private:
     // each side reads it only after the other side's event, so the events
     // order every access.
     std::int32_t signalValue = 0;
+    // Mirrors requestEvent for isSignalPending(), which a busy worker asks
+    // once per unit of work: an atomic read, where testing the event costs a
+    // system call (a server round trip under Wine).
+    std::atomic<bool> requestPending{false};
     CriticalSection signalLock;
     Event requestEvent{true, false};
     Event ackEvent{false, false};

@@ -95,6 +95,8 @@ TEST_F(Streaming, PauseStreamsOneSegmentToTheEndAndStopEndsItOnceMore)
     EXPECT_EQ(filter->Stop(), S_OK);
     EXPECT_EQ(peer.count(Delivery::EndOfStream), 2);
     EXPECT_EQ(peer.deliveries().end()[-3].kind, Delivery::BeginFlush);
+    EXPECT_EQ(peer.deliveries().end()[-2].kind, Delivery::EndOfStream) << "the last one before the flush ends";
+    EXPECT_EQ(peer.deliveries().end()[-1].kind, Delivery::EndFlush);
 
     // A new worker starts from the beginning unless a seek was stored.
     peer.clear();
@@ -137,9 +139,13 @@ TEST_F(Streaming, ASeekFlushesThenStartsASegmentAtTheTarget)
     // restarts; the stop position cannot be set.
     peer.clear();
     LONGLONG back = -2 * duration;
+    // Each restart is let reach its end of stream before the next call:
+    // a call that holds the worker first would take that end away.
     EXPECT_EQ(seeking->SetPositions(&back, AM_SEEKING_RelativePositioning, nullptr, 0), E_INVALIDARG);
+    ASSERT_TRUE(peer.waitFor(Delivery::EndOfStream, 1));
     EXPECT_EQ(seeking->SetPositions(nullptr, 0, &stop, AM_SEEKING_AbsolutePositioning), E_FAIL);
     EXPECT_EQ(seeking->SetPositions(&back, AM_SEEKING_IncrementalPositioning, nullptr, 0), E_INVALIDARG);
+    ASSERT_TRUE(peer.waitFor(Delivery::EndOfStream, 2));
     EXPECT_EQ(seeking->SetPositions(nullptr, AM_SEEKING_AbsolutePositioning, nullptr, 0), E_POINTER);
     EXPECT_EQ(peer.count(Delivery::BeginFlush), 2) << "refused stop flags flush nothing";
     // A seek after the end of stream plays again from the target.
@@ -206,6 +212,28 @@ TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
     EXPECT_EQ(filter->Stop(), S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_FALSE(source->isRunning());
+}
+
+TEST_F(Streaming, NoWorkerStartsWhileASeekOrANewInputHoldsTheStream)
+{
+    // Held while stopped, as SetPositions or a new input holds it, with the
+    // peer blocking Receive as a paused renderer does. A worker started now
+    // would be blocked in Receive when unlock() signals it; unlock() would
+    // never return (and the watchdog would end the test).
+    peer.shutGate();
+    source->lock();
+    std::atomic<bool> paused{false};
+    std::thread starter([&] {
+        EXPECT_EQ(filter->Pause(), S_OK);
+        paused = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(paused) << "the start went ahead while the stream was held";
+    EXPECT_FALSE(source->isRunning());
+    source->unlock();
+    starter.join();
+    EXPECT_TRUE(paused);
+    EXPECT_TRUE(source->isRunning());
 }
 
 TEST_F(Streaming, FailuresEndTheStreamAndALaterSeekPlaysOn)

@@ -3,7 +3,8 @@
 // A filter graph that plays one source as fast as it can into memory: the
 // source's output pin, Wine's Sample Grabber (calling back for every sample)
 // and its Null Renderer, without a clock. What the grabber saw is kept: the
-// bytes in order and the stamps and flags of each sample.
+// bytes in order (unless `keepBytes` is cleared, for long runs) and the
+// stamps and flags of each sample.
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -54,6 +55,7 @@ public:
     long play(DWORD limitMs = 60'000)
     {
         clear();
+        discardEvents();
         control->Run();
         long result = 0;
         for (DWORD waited = 0; waited < limitMs && result == 0; waited += 50) {
@@ -70,6 +72,17 @@ public:
         }
         control->Stop();
         return result;
+    }
+
+    // Drops the events queued so far, so that an end from an earlier run is
+    // not taken for the next one's.
+    void discardEvents()
+    {
+        long code;
+        LONG_PTR first;
+        LONG_PTR second;
+        while (events->GetEvent(&code, &first, &second, 0) == S_OK)
+            events->FreeEventParams(code, first, second);
     }
 
     // Seeks through the graph's IMediaSeeking while stopped.
@@ -96,6 +109,9 @@ public:
     }
 
     bool connected = false;
+    // Read by the grabber's callback on the streaming thread; set it before
+    // the graph first runs.
+    bool keepBytes = true;
     HRESULT abortResult = S_OK;
     oryx::COMPtr<IGraphBuilder> graph{CLSID_FilterGraph};
     oryx::COMPtr<IMediaControl> control;
@@ -125,7 +141,8 @@ public:
         sample->GetPointer(&buffer);
         std::lock_guard lock(mutex);
         stamps.push_back(s);
-        data.insert(data.end(), buffer, buffer + s.length);
+        if (keepBytes)
+            data.insert(data.end(), buffer, buffer + s.length);
         return S_OK;
     }
     STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }

@@ -19,15 +19,16 @@
 
 #include "ApeEncoder.h"
 #include "ApeTagWriter.h"
-#include "Md5.h"
 #include "com/IUnknownImpl.h"
 #include "monkeysaudio/SourceIdentifiers.h"
 #include "support/COMPtr.h"
 #include "support/RegistryKey.h"
 #include "tests/common/Watchdog.h"
 #include "tests/monkeysaudio/CaptureGraph.h"
+#include "tests/monkeysaudio/RegisteredModule.h"
 
 using oryx::COMPtr;
+using namespace registered;
 
 namespace {
 
@@ -37,25 +38,6 @@ struct Generated {
     std::uint32_t blocks;
     std::vector<std::uint8_t> pcm;
 };
-
-std::string moduleDirectory()
-{
-    std::string path = APESRC_SOURCE_MODULE_DIR;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-std::string realSample(const std::string& name)
-{
-    std::string path = APESRC_REAL_SAMPLES "/" + name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-std::wstring wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
 
 // A tone on the left and noise on the right (so neither channel predicts the
 // other), in the layout of a WAV file of the format.
@@ -78,49 +60,12 @@ std::vector<std::uint8_t> makePcm(const ape::PcmFormat& format, std::uint32_t bl
     return pcm;
 }
 
-std::string md5(const std::vector<std::uint8_t>& bytes)
-{
-    ape::Md5 hash;
-    hash.update(bytes.data(), bytes.size());
-    return ape::Md5::hex(hash.finish());
-}
-
-// Good real files with ffmpeg's md5 of their whole decoding.
-std::vector<std::pair<std::string, std::string>> goodRealFiles()
-{
-    std::vector<std::pair<std::string, std::string>> files;
-    std::ifstream table(realSample("EXPECTED.tsv"));
-    std::string line;
-    std::getline(table, line);
-    while (std::getline(table, line)) {
-        std::istringstream columns(line);
-        std::vector<std::string> fields;
-        for (std::string field; std::getline(columns, field, '\t');)
-            fields.push_back(field);
-        if (fields.size() > 13 && fields[11] == "0" && fields[8] == fields[9] && fields[13] != "-")
-            files.emplace_back(fields[0], fields[13]);
-    }
-    return files;
-}
-
 class Source : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         // As a user installs it: regsvr32 on the module beside its codec.
-        const std::string command = "regsvr32 /s \"" + moduleDirectory() + "\\apesrc.dll\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-        WaitForSingleObject(process.hProcess, 60'000);
-        DWORD exitCode = 1;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        ASSERT_EQ(exitCode, 0u) << command;
+        ASSERT_EQ(registerModule(), 0u);
 
         for (Generated& file : generated) {
             file.pcm = makePcm(file.format, file.blocks);
@@ -133,21 +78,17 @@ protected:
             tag.addText("Copyright", "");
             const std::vector<std::uint8_t> tagBytes = tag.bytes();
             bytes.insert(bytes.end(), tagBytes.begin(), tagBytes.end());
-            std::ofstream(path(file.name), std::ios::binary | std::ios::trunc)
-                .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            writeFile(path(file.name), bytes);
         }
     }
 
-    static std::string path(const std::string& name) { return moduleDirectory() + "\\" + name; }
+    static std::string path(const std::string& name) { return modulePath(name); }
 
     void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
     void TearDown() override
     {
         // The module is loaded by class id: its own count must be back at 0.
-        if (const HMODULE module = GetModuleHandleA("apesrc.dll")) {
-            const auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
-            EXPECT_EQ(canUnload(), S_OK) << "an object of the module was left alive";
-        }
+        EXPECT_EQ(moduleCanUnloadNow(), S_OK) << "an object of the module was left alive";
         CoUninitialize();
     }
 
@@ -191,10 +132,8 @@ TEST_F(Source, IsRegisteredAndCreatedByItsClassIdentifier)
     EXPECT_EQ(extension.string("Source Filter"), "{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}");
 
     COMPtr<IBaseFilter> source = create();
-    const HMODULE module = GetModuleHandleA("apesrc.dll");
-    ASSERT_NE(module, nullptr);
-    const auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
-    EXPECT_EQ(canUnload(), S_FALSE) << "a source is alive";
+    ASSERT_NE(GetModuleHandleA("apesrc.dll"), nullptr);
+    EXPECT_EQ(moduleCanUnloadNow(), S_FALSE) << "a source is alive";
     FILTER_INFO info;
     ASSERT_EQ(source->QueryFilterInfo(&info), S_OK);
     EXPECT_STREQ(info.achName, L"Monkey's Audio Demultiplexer (Tonbrook)");
@@ -353,13 +292,13 @@ TEST_F(Source, PlaysRealFilesLikeFfmpeg)
 {
     const auto files = goodRealFiles();
     EXPECT_GE(files.size(), 9u) << "the real samples are missing";
-    for (const auto& [name, expected] : files) {
-        SCOPED_TRACE(name);
-        COMPtr<IBaseFilter> source = load(wide(realSample(name)));
+    for (const RealFile& file : files) {
+        SCOPED_TRACE(file.name);
+        COMPtr<IBaseFilter> source = load(wide(realSample(file.name)));
         CaptureGraph capture(source.get());
         ASSERT_TRUE(capture.connected);
         ASSERT_EQ(capture.play(), EC_COMPLETE);
-        EXPECT_EQ(md5(capture.bytes()), expected);
+        EXPECT_EQ(md5(capture.bytes()), file.md5);
     }
 }
 

@@ -1,5 +1,9 @@
 #include "CorpusPlan.h"
 
+#include "ApeEncoder.h"
+#include "ApeTagWriter.h"
+
+#include <algorithm>
 #include <array>
 
 namespace ape {
@@ -64,6 +68,33 @@ CorpusItem makeItem(Signal signal, unsigned channels, unsigned bits, std::uint32
     if (!options.storeWavHeader)
         item.name += "-nowavheader";
     return item;
+}
+
+// Seek entries count from the stream's signature, so a leading tag needs no
+// change to the stream itself.
+void wrap(std::vector<std::uint8_t>& file, const CorpusItem& item)
+{
+    if (item.wrapping == Wrapping::apeTag) {
+        ApeTagWriter tag;
+        tag.addText("Title", item.name);
+        tag.addText("Comment", "APETAGEX in a value must not end the audio");
+        const std::vector<std::uint8_t> bytes = tag.bytes();
+        file.insert(file.end(), bytes.begin(), bytes.end());
+    } else if (item.wrapping == Wrapping::id3Tags) {
+        // ID3v2.3 header with a syncsafe size, then zero padding as its body.
+        constexpr std::uint32_t bodyBytes = 1000;
+        std::vector<std::uint8_t> id3v2 = {'I', 'D', '3', 3, 0, 0, 0, 0, std::uint8_t(bodyBytes >> 7), std::uint8_t(bodyBytes & 0x7F)};
+        id3v2.resize(10 + bodyBytes, 0);
+        file.insert(file.begin(), id3v2.begin(), id3v2.end());
+        std::vector<std::uint8_t> id3v1(128, 0);
+        const std::string title = "corpus " + item.name;
+        id3v1[0] = 'T';
+        id3v1[1] = 'A';
+        id3v1[2] = 'G';
+        std::copy_n(title.begin(), std::min<std::size_t>(title.size(), 30), id3v1.begin() + 3);
+        id3v1[127] = 255;   // no genre
+        file.insert(file.end(), id3v1.begin(), id3v1.end());
+    }
 }
 
 }  // namespace
@@ -163,6 +194,20 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
         items.push_back(makeItem(Signal::music, 2, 16, 44100, 2 * 73728 + 100, options));
     }
     return items;
+}
+
+EncodedItem CorpusPlan::encode(const CorpusItem& item, std::size_t index)
+{
+    SignalGenerator generator(item.format.bitsPerSample, item.format.channels, item.format.sampleRate, index);
+    std::vector<std::int32_t> samples = generator.generate(item.signal, item.blocks);
+    for (std::int32_t& s : samples)
+        s >>= item.attenuationBits;
+    EncodedItem encoded;
+    encoded.pcm = generator.pack(samples);
+    ApeEncoder encoder(item.format, item.options);
+    encoded.file = encoder.encode(encoded.pcm);
+    wrap(encoded.file, item);
+    return encoded;
 }
 
 }  // namespace ape

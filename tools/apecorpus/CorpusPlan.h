@@ -29,11 +29,21 @@ struct CorpusItem {
     Wrapping wrapping = Wrapping::none;
 };
 
+// One item made real: the whole file as written, and the PCM a decoder must
+// give back for it (in the layout of a WAV file of the item's format).
+struct EncodedItem {
+    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> pcm;
+};
+
 class CorpusPlan {
 public:
     // The full corpus, or (`small`) a subset that still covers every
     // version, level, depth and channel count, for slow hosts such as Wine.
     static std::vector<CorpusItem> build(bool small);
+    // Signal, encoding and wrapping of `item`; `index` is its place in the
+    // plan and seeds its signal, so the same item always gives the same bytes.
+    static EncodedItem encode(const CorpusItem& item, std::size_t index);
 };
 
 }  // namespace ape

@@ -39,51 +39,17 @@ void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
         throw std::runtime_error("cannot write " + path.string());
 }
 
-// Seek entries count from the stream's signature, so a leading tag needs no
-// change to the stream itself.
-void wrap(std::vector<std::uint8_t>& file, const ape::CorpusItem& item)
-{
-    if (item.wrapping == ape::Wrapping::apeTag) {
-        ape::ApeTagWriter tag;
-        tag.addText("Title", item.name);
-        tag.addText("Comment", "APETAGEX in a value must not end the audio");
-        const std::vector<std::uint8_t> bytes = tag.bytes();
-        file.insert(file.end(), bytes.begin(), bytes.end());
-    } else if (item.wrapping == ape::Wrapping::id3Tags) {
-        // ID3v2.3 header with a syncsafe size, then zero padding as its body.
-        constexpr std::uint32_t bodyBytes = 1000;
-        std::vector<std::uint8_t> id3v2 = {'I', 'D', '3', 3, 0, 0, 0, 0, std::uint8_t(bodyBytes >> 7), std::uint8_t(bodyBytes & 0x7F)};
-        id3v2.resize(10 + bodyBytes, 0);
-        file.insert(file.begin(), id3v2.begin(), id3v2.end());
-        std::vector<std::uint8_t> id3v1(128, 0);
-        const std::string title = "corpus " + item.name;
-        id3v1[0] = 'T';
-        id3v1[1] = 'A';
-        id3v1[2] = 'G';
-        std::copy_n(title.begin(), std::min<std::size_t>(title.size(), 30), id3v1.begin() + 3);
-        id3v1[127] = 255;   // no genre
-        file.insert(file.end(), id3v1.begin(), id3v1.end());
-    }
-}
-
 struct ItemResult {
     std::uint64_t apeBytes = 0;
     std::uint64_t pcmBytes = 0;
 };
 
-ItemResult writeItem(const ape::CorpusItem& item, std::size_t seed, const std::filesystem::path& dir)
+ItemResult writeItem(const ape::CorpusItem& item, std::size_t index, const std::filesystem::path& dir)
 {
-    ape::SignalGenerator generator(item.format.bitsPerSample, item.format.channels, item.format.sampleRate, seed);
-    std::vector<std::int32_t> samples = generator.generate(item.signal, item.blocks);
-    for (std::int32_t& s : samples)
-        s >>= item.attenuationBits;
-    const std::vector<std::uint8_t> pcm = generator.pack(samples);
-    ape::ApeEncoder encoder(item.format, item.options);
-    std::vector<std::uint8_t> file = encoder.encode(pcm);
-    wrap(file, item);
-    writeFile(dir / (item.name + ".ape"), file);
-    writeFile(dir / (item.name + ".pcm"), pcm);
-    return {file.size(), pcm.size()};
+    const ape::EncodedItem encoded = ape::CorpusPlan::encode(item, index);
+    writeFile(dir / (item.name + ".ape"), encoded.file);
+    writeFile(dir / (item.name + ".pcm"), encoded.pcm);
+    return {encoded.file.size(), encoded.pcm.size()};
 }
 
 int writeCorpus(const std::filesystem::path& dir, bool small)

@@ -1,0 +1,505 @@
+// filterbench: what the source filter costs on top of the codec, run under
+// Wine by tools/filterbench.sh. apesrc.dll and MACDllC.dll lie beside the
+// program; the source is made through the module's class object, so nothing
+// is registered. Prints figures; asserts nothing.
+//
+//   filterbench [--seconds N] [--runs N] [--seeks N] [--dir DIR]
+//     Encodes N seconds (default 60) of synthetic 16-bit stereo music at
+//     44100 Hz into DIR (default the program's folder), then measures:
+//     - playback: Run to EC_COMPLETE through Wine's graph without a clock
+//       (source straight into the Null Renderer) against the codec's own
+//       decode of the same file in reads of 2000 blocks, alternating run by
+//       run, best of --runs (default 5); ratio raw/graph, goal >= 0.95;
+//     - seek latency: with the graph paused, SetPositions to --seeks
+//       (default 40) seeded random targets; time from the call to the first
+//       sample of the new segment at a Sample Grabber, against the codec's
+//       seek to the same block and decode of 2000 blocks; graph/raw of the
+//       medians and the worst target, goal <= 1.1;
+//     - memory: peak private bytes of a child run that plays the file, minus
+//       those of a child run that sets up the same without a file; goal
+//       <= 8 MB.
+//   filterbench --memory-probe [FILE]: the child run; prints its peak
+//     private bytes.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+
+#include <dshow.h>
+#include <psapi.h>
+
+#include "ApeEncoder.h"
+#include "SignalGenerator.h"
+#include "apecodec.h"
+#include "monkeysaudio/SourceIdentifiers.h"
+#include "support/COMPtr.h"
+#include "tests/common/GraphInterfaces.h"
+
+using oryx::COMPtr;
+
+namespace {
+
+constexpr std::uint32_t rate = 44100;
+constexpr int blocksPerRead = 2000; // as the filter fills one buffer
+constexpr DWORD eventBoundMs = 120'000;
+
+double now()
+{
+    static const double period = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return 1.0 / static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * period;
+}
+
+std::string programDirectory()
+{
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    return directory.substr(0, directory.find_last_of("\\/"));
+}
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::fprintf(stderr, "filterbench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// The codec's functions, from the same MACDllC.dll the module uses.
+struct Codec {
+    HMODULE module = LoadLibraryA("MACDllC.dll");
+    template <class F> F entry(const char* name)
+    {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    }
+    decltype(&c_APEDecompress_Create) create = entry<decltype(&c_APEDecompress_Create)>("c_APEDecompress_Create");
+    decltype(&c_APEDecompress_Destroy) destroy = entry<decltype(&c_APEDecompress_Destroy)>("c_APEDecompress_Destroy");
+    decltype(&c_APEDecompress_GetData) getData = entry<decltype(&c_APEDecompress_GetData)>("c_APEDecompress_GetData");
+    decltype(&c_APEDecompress_Seek) seek = entry<decltype(&c_APEDecompress_Seek)>("c_APEDecompress_Seek");
+    decltype(&c_APEDecompress_GetInfo) info = entry<decltype(&c_APEDecompress_GetInfo)>("c_APEDecompress_GetInfo");
+};
+
+// One decompressor of `file`, destroyed with the object.
+class RawDecoder {
+public:
+    RawDecoder(Codec& codec, const std::string& file) : codec(codec)
+    {
+        int error = 0;
+        handle = codec.create(file.c_str(), &error);
+        if (!handle)
+            fail("the codec cannot open " + file);
+        buffer.resize(static_cast<std::size_t>(codec.info(handle, APE_INFO_BLOCK_ALIGN, 0, 0)) * blocksPerRead);
+    }
+    ~RawDecoder() { codec.destroy(handle); }
+
+    // Decodes up to `blocks` blocks (all when negative) into one buffer, as
+    // the filter decodes into one sample; the number decoded.
+    std::int64_t decode(std::int64_t blocks = -1)
+    {
+        std::int64_t done = 0;
+        for (int got = 1; got > 0 && (blocks < 0 || done < blocks); done += got)
+            if (codec.getData(handle, buffer.data(), blocksPerRead, &got) != 0)
+                fail("the codec failed to decode");
+        return done;
+    }
+    void seek(std::int64_t block)
+    {
+        if (codec.seek(handle, static_cast<int>(block)) != 0)
+            fail("the codec failed to seek");
+    }
+
+private:
+    Codec& codec;
+    APE_DECOMPRESS_HANDLE handle = nullptr;
+    std::vector<char> buffer;
+};
+
+// The source made through apesrc.dll's class object, as COM would.
+COMPtr<IBaseFilter> createSource()
+{
+    static const HMODULE module = LoadLibraryA("apesrc.dll");
+    const auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    if (!getClassObject)
+        fail("cannot load apesrc.dll");
+    COMPtr<IClassFactory> factory;
+    oryx::checkResult(getClassObject(sourceClassId, IID_IClassFactory, reinterpret_cast<void**>(factory.receive())));
+    COMPtr<IBaseFilter> source;
+    oryx::checkResult(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(source.receive())));
+    return source;
+}
+
+COMPtr<IPin> firstPin(IBaseFilter& filter, PIN_DIRECTION wanted)
+{
+    COMPtr<IEnumPins> pins;
+    oryx::checkResult(filter.EnumPins(pins.receive()));
+    for (COMPtr<IPin> each; pins->Next(1, each.receive(), nullptr) == S_OK;) {
+        PIN_DIRECTION direction;
+        each->QueryDirection(&direction);
+        if (direction == wanted)
+            return each;
+    }
+    fail("a filter lacks a pin");
+}
+
+// Records when the first sample of a new segment passes the grabber.
+class FirstSampleClock : public ISampleGrabberCB {
+public:
+    void arm()
+    {
+        seen = 0;
+        armed = true;
+    }
+    // Seconds on now()'s scale, or 0 when none came within `boundMs`.
+    double wait(DWORD boundMs)
+    {
+        for (DWORD waited = 0; waited < boundMs && !armedSeen(); ++waited)
+            Sleep(waited < 50 ? 0 : 1);
+        return seen.load();
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP SampleCB(double, IMediaSample* sample) override
+    {
+        if (armed && sample->IsDiscontinuity() == S_OK) {
+            seen = now();
+            armed = false;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
+
+private:
+    bool armedSeen() const { return !armed.load(); }
+    std::atomic<bool> armed{false};
+    std::atomic<double> seen{0};
+};
+
+// Wine's graph around one loaded source, without a clock: straight into the
+// Null Renderer, or through a Sample Grabber calling `clock` back.
+class Graph {
+public:
+    Graph(const std::string& file, FirstSampleClock* clock)
+    {
+        const std::wstring name(file.begin(), file.end());
+        COMPtr<IFileSourceFilter> loader;
+        loader = source.get();
+        oryx::checkResult(loader->Load(name.c_str(), nullptr), "Load");
+        oryx::checkResult(graph->AddFilter(source.get(), L"Source"));
+        oryx::checkResult(graph->AddFilter(renderer.get(), L"Renderer"));
+        COMPtr<IMediaFilter> timing;
+        timing = graph.get();
+        oryx::checkResult(timing->SetSyncSource(nullptr));
+        COMPtr<IPin> output = firstPin(*source, PINDIR_OUTPUT);
+        if (clock) {
+            COMPtr<IBaseFilter> grabberFilter(CLSID_SampleGrabberFilter);
+            oryx::checkResult(graph->AddFilter(grabberFilter.get(), L"Grabber"));
+            grabber = grabberFilter.get();
+            grabber->SetBufferSamples(FALSE);
+            grabber->SetCallback(clock, 0);
+            oryx::checkResult(graph->ConnectDirect(output.get(), firstPin(*grabberFilter, PINDIR_INPUT).get(), nullptr));
+            output = firstPin(*grabberFilter, PINDIR_OUTPUT);
+        }
+        oryx::checkResult(graph->ConnectDirect(output.get(), firstPin(*renderer, PINDIR_INPUT).get(), nullptr));
+        control = graph.get();
+        events = graph.get();
+        seeking = graph.get();
+    }
+    ~Graph()
+    {
+        control->Stop();
+        if (grabber)
+            grabber->SetCallback(nullptr, 0);
+    }
+
+    // Seconds from Run to EC_COMPLETE, playing from the start.
+    double playWhole()
+    {
+        control->Stop();
+        LONGLONG start = 0;
+        oryx::checkResult(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning));
+        discardEvents();
+        const double begin = now();
+        oryx::checkResult(control->Run());
+        for (;;) {
+            long code;
+            LONG_PTR first;
+            LONG_PTR second;
+            if (events->GetEvent(&code, &first, &second, eventBoundMs) != S_OK)
+                fail("no end of stream");
+            events->FreeEventParams(code, first, second);
+            if (code == EC_COMPLETE)
+                break;
+            if (code == EC_ERRORABORT)
+                fail("the stream aborted");
+        }
+        const double took = now() - begin;
+        control->Stop();
+        return took;
+    }
+
+    void pause()
+    {
+        oryx::checkResult(control->Pause());
+        OAFilterState state;
+        if (control->GetState(10'000, &state) != S_OK || state != State_Paused)
+            fail("the graph does not pause");
+    }
+
+    void discardEvents()
+    {
+        long code;
+        LONG_PTR first;
+        LONG_PTR second;
+        while (events->GetEvent(&code, &first, &second, 0) == S_OK)
+            events->FreeEventParams(code, first, second);
+    }
+
+    COMPtr<IBaseFilter> source = createSource();
+    COMPtr<IGraphBuilder> graph{CLSID_FilterGraph};
+    COMPtr<IBaseFilter> renderer{CLSID_NullRendererFilter};
+    COMPtr<ISampleGrabber> grabber;
+    COMPtr<IMediaControl> control;
+    COMPtr<IMediaEventEx> events;
+    COMPtr<IMediaSeeking> seeking;
+};
+
+std::string makeFile(const std::string& directory, double seconds)
+{
+    constexpr ape::PcmFormat format{2, 16, rate};
+    ape::SignalGenerator generator(format.bitsPerSample, format.channels, format.sampleRate, 1);
+    const std::vector<std::uint8_t> pcm =
+        generator.pack(generator.generate(ape::Signal::music, static_cast<std::size_t>(seconds * rate)));
+    ape::ApeEncoder encoder(format, ape::EncoderOptions{});
+    const std::vector<std::uint8_t> bytes = encoder.encode(pcm);
+    const std::string file = directory + "\\filterbench.ape";
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return file;
+}
+
+void benchPlayback(Codec& codec, const std::string& file, double seconds, int runs)
+{
+    Graph graph(file, nullptr);
+    double raw = 1e30;
+    double played = 1e30;
+    for (int run = 0; run < runs; ++run) {
+        {
+            const double begin = now();
+            RawDecoder decoder(codec, file);
+            decoder.decode();
+            raw = std::min(raw, now() - begin);
+        }
+        played = std::min(played, graph.playWhole());
+    }
+    const double buffers = std::ceil(seconds * rate / blocksPerRead);
+    std::printf("playback   %.0f s of 16-bit stereo, best of %d: raw %.3f s (%.0fx), graph %.3f s (%.0fx), "
+                "raw/graph %.3f (goal >= 0.95); %.1f us more per buffer of %d blocks\n",
+                seconds, runs, raw, seconds / raw, played, seconds / played, raw / played,
+                (played - raw) / buffers * 1e6, blocksPerRead);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks)
+{
+    FirstSampleClock clock;
+    Graph graph(file, &clock);
+    // Paused, the renderer holds the worker in Receive, so only a seek moves it.
+    graph.pause();
+    RawDecoder decoder(codec, file);
+    const auto totalBlocks = static_cast<std::int64_t>(seconds * rate);
+    std::mt19937 random(99);
+    std::uniform_int_distribution<std::int64_t> blocks(0, totalBlocks - blocksPerRead);
+    std::vector<double> rawTimes;
+    std::vector<double> graphTimes;
+    std::vector<double> ratios;
+    for (int i = 0; i < seeks; ++i) {
+        const std::int64_t block = blocks(random);
+        // A position whose truncation gives exactly `block`.
+        LONGLONG position = (block * 10'000'000 + rate - 1) / rate;
+        double begin = now();
+        decoder.seek(block);
+        decoder.decode(blocksPerRead);
+        const double raw = now() - begin;
+
+        clock.arm();
+        begin = now();
+        oryx::checkResult(graph.seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                      AM_SEEKING_NoPositioning));
+        const double seen = clock.wait(10'000);
+        if (seen == 0)
+            fail("no sample after a seek");
+        rawTimes.push_back(raw);
+        graphTimes.push_back(seen - begin);
+        ratios.push_back((seen - begin) / raw);
+    }
+    std::printf("seek       %d targets: raw median %.2f ms, graph median %.2f ms, worst %.2f ms; graph/raw of "
+                "medians %.3f, median %.3f, worst %.3f (goal <= 1.1)\n",
+                seeks, median(rawTimes) * 1e3, median(graphTimes) * 1e3,
+                *std::max_element(graphTimes.begin(), graphTimes.end()) * 1e3,
+                median(graphTimes) / median(rawTimes), median(ratios), *std::max_element(ratios.begin(), ratios.end()));
+}
+
+// Private bytes, sampled every millisecond while `work` runs; the peak of
+// what was sampled and of what the system reports.
+template <class Work> SIZE_T peakPrivateBytes(Work work)
+{
+    std::atomic<bool> done{false};
+    std::atomic<SIZE_T> peak{0};
+    auto sample = [&] {
+        PROCESS_MEMORY_COUNTERS_EX counters{};
+        counters.cb = sizeof counters;
+        GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters);
+        peak = std::max({peak.load(), counters.PrivateUsage, counters.PeakPagefileUsage});
+    };
+    std::thread sampler([&] {
+        while (!done) {
+            sample();
+            Sleep(1);
+        }
+    });
+    work();
+    sample();
+    done = true;
+    sampler.join();
+    return peak;
+}
+
+// The child run: the same set-up with or without a file.
+int memoryProbe(const char* file)
+{
+    const SIZE_T peak = peakPrivateBytes([&] {
+        if (file) {
+            Graph graph(file, nullptr);
+            graph.playWhole();
+        } else {
+            COMPtr<IBaseFilter> source = createSource();
+            COMPtr<IGraphBuilder> graph(CLSID_FilterGraph);
+            COMPtr<IBaseFilter> renderer(CLSID_NullRendererFilter);
+            oryx::checkResult(graph->AddFilter(source.get(), L"Source"));
+            oryx::checkResult(graph->AddFilter(renderer.get(), L"Renderer"));
+        }
+    });
+    std::printf("%lu\n", static_cast<unsigned long>(peak));
+    return 0;
+}
+
+// Runs this program as a memory probe and reads its answer from a pipe.
+double probePeakBytes(const std::string& file)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = "\"" + std::string(self) + "\" --memory-probe";
+    if (!file.empty())
+        command += " \"" + file + "\"";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        fail("cannot make a pipe");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    const BOOL started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started)
+        fail("cannot start the memory probe");
+    std::string answer;
+    char chunk[64];
+    for (DWORD got = 0; ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0;)
+        answer.append(chunk, got);
+    WaitForSingleObject(process.hProcess, eventBoundMs);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(readEnd);
+    const double bytes = std::atof(answer.c_str());
+    if (bytes <= 0)
+        fail("the memory probe gave no answer");
+    return bytes;
+}
+
+void benchMemory(const std::string& file)
+{
+    const double without = probePeakBytes({});
+    const double with = probePeakBytes(file);
+    std::printf("memory     peak private bytes: %.2f MB without a file, %.2f MB playing it; difference %.2f MB "
+                "(goal <= 8 MB)\n",
+                without / 1048576, with / 1048576, (with - without) / 1048576);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        if (argc >= 2 && !std::strcmp(argv[1], "--memory-probe")) {
+            oryx::checkResult(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+            return memoryProbe(argc >= 3 ? argv[2] : nullptr);
+        }
+        double seconds = 60;
+        int runs = 5;
+        int seeks = 40;
+        std::string directory = programDirectory();
+        for (int i = 1; i + 1 < argc; i += 2) {
+            if (!std::strcmp(argv[i], "--seconds"))
+                seconds = std::max(5.0, std::atof(argv[i + 1]));
+            else if (!std::strcmp(argv[i], "--runs"))
+                runs = std::max(1, std::atoi(argv[i + 1]));
+            else if (!std::strcmp(argv[i], "--seeks"))
+                seeks = std::max(1, std::atoi(argv[i + 1]));
+            else if (!std::strcmp(argv[i], "--dir"))
+                directory = argv[i + 1];
+        }
+        oryx::checkResult(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        Codec codec;
+        if (!codec.module)
+            fail("cannot load MACDllC.dll");
+        const std::string file = makeFile(directory, seconds);
+        benchPlayback(codec, file, seconds, runs);
+        benchSeeks(codec, file, seconds, seeks);
+        benchMemory(file);
+        CoUninitialize();
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+    return 0;
+}
