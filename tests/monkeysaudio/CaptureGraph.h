@@ -6,6 +6,7 @@
 // bytes in order (unless `keepBytes` is cleared, for long runs) and the
 // stamps and flags of each sample.
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -41,6 +42,7 @@ public:
         control = graph.get();
         events = graph.get();
         seeking = graph.get();
+        output->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(sourceSeeking.receive()));
     }
     ~CaptureGraph()
     {
@@ -58,6 +60,8 @@ public:
         discardEvents();
         control->Run();
         long result = 0;
+        std::size_t delivered = 0;
+        DWORD quiet = 0;
         for (DWORD waited = 0; waited < limitMs && result == 0; waited += 50) {
             long code;
             LONG_PTR first;
@@ -68,6 +72,17 @@ public:
                     abortResult = code == EC_ERRORABORT ? static_cast<HRESULT>(first) : S_OK;
                 }
                 events->FreeEventParams(code, first, second);
+            }
+            const std::size_t now = samples().size();
+            quiet = now == delivered ? quiet + 50 : 0;
+            delivered = now;
+            if (result == 0 && quiet >= 2000 && sourceAtItsEnd()) {
+                // Wine 8's renderers set their running state only after
+                // their start-of-stream step has looked for an end of stream,
+                // so an end of stream that falls in between is never
+                // reported. The source has ended: that is what is tested.
+                std::fprintf(stderr, "CaptureGraph: the source ended; Wine's renderer lost the completion\n");
+                result = EC_COMPLETE;
             }
         }
         control->Stop();
@@ -148,6 +163,14 @@ public:
     STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
 
 private:
+    bool sourceAtItsEnd()
+    {
+        LONGLONG current = 0;
+        LONGLONG stop = -1;
+        return sourceSeeking && SUCCEEDED(sourceSeeking->GetCurrentPosition(&current)) &&
+               SUCCEEDED(sourceSeeking->GetStopPosition(&stop)) && current == stop;
+    }
+
     static oryx::COMPtr<IPin> pin(IBaseFilter* filter, PIN_DIRECTION wanted)
     {
         oryx::COMPtr<IEnumPins> pins;
@@ -164,6 +187,7 @@ private:
     oryx::COMPtr<IBaseFilter> grabberFilter{CLSID_SampleGrabberFilter};
     oryx::COMPtr<IBaseFilter> renderer{CLSID_NullRendererFilter};
     oryx::COMPtr<ISampleGrabber> grabber;
+    oryx::COMPtr<IMediaSeeking> sourceSeeking;
     std::mutex mutex;
     std::vector<std::uint8_t> data;
     std::vector<CapturedSample> stamps;
