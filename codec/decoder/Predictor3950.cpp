@@ -19,6 +19,31 @@ template <> struct Ops<int64_t> {
     static int64_t mul(int64_t a, int64_t b) { return int64_t(uint64_t(a) * uint64_t(b)); }
 };
 
+// 32-bit wrapping arithmetic that notes whether any result wrapped. While
+// none did, every value equals what exact 64-bit arithmetic computes, so one
+// pass answers for both widths.
+struct CheckedOps32 {
+    bool wrapped = false;
+    int32_t add(int32_t a, int32_t b)
+    {
+        int32_t r;
+        wrapped |= __builtin_add_overflow(a, b, &r);
+        return r;
+    }
+    int32_t sub(int32_t a, int32_t b)
+    {
+        int32_t r;
+        wrapped |= __builtin_sub_overflow(a, b, &r);
+        return r;
+    }
+    int32_t mul(int32_t a, int32_t b)
+    {
+        int32_t r;
+        wrapped |= __builtin_mul_overflow(a, b, &r);
+        return r;
+    }
+};
+
 // The sign of a register, taken from its low 32 bits.
 template <class T> int sign32(T v)
 {
@@ -45,29 +70,29 @@ template <class To, class From> Channel<To> convert(const Channel<From>& c)
     return out;
 }
 
-template <class T> inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input, T other)
+template <class T, class O>
+inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input, T other, O& o)
 {
-    using O = Ops<T>;
     c.rA[3] = c.rA[2];
     c.rA[2] = c.rA[1];
-    c.rA[1] = O::sub(c.lastA, c.rA[0]);
+    c.rA[1] = o.sub(c.lastA, c.rA[0]);
     c.rA[0] = c.lastA;
 
-    T b0 = O::sub(other, O::mul(31, c.filterB) >> 5);
+    T b0 = o.sub(other, o.mul(31, c.filterB) >> 5);
     c.rB[4] = c.rB[3];
     c.rB[3] = c.rB[2];
     c.rB[2] = c.rB[1];
-    c.rB[1] = O::sub(b0, c.rB[0]);
+    c.rB[1] = o.sub(b0, c.rB[0]);
     c.rB[0] = b0;
     c.filterB = other;
 
-    T pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
-                  O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
-    T pB = O::add(O::add(O::add(O::mul(c.rB[0], c.cB[0]), O::mul(c.rB[1], c.cB[1])),
-                         O::add(O::mul(c.rB[2], c.cB[2]), O::mul(c.rB[3], c.cB[3]))),
-                  O::mul(c.rB[4], c.cB[4]));
-    c.lastA = O::add(input, O::add(pA, pB >> 1) >> 10);
-    c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
+    T pA = o.add(o.add(o.mul(c.rA[0], c.cA[0]), o.mul(c.rA[1], c.cA[1])),
+                  o.add(o.mul(c.rA[2], c.cA[2]), o.mul(c.rA[3], c.cA[3])));
+    T pB = o.add(o.add(o.add(o.mul(c.rB[0], c.cB[0]), o.mul(c.rB[1], c.cB[1])),
+                         o.add(o.mul(c.rB[2], c.cB[2]), o.mul(c.rB[3], c.cB[3]))),
+                  o.mul(c.rB[4], c.cB[4]));
+    c.lastA = o.add(input, o.add(pA, pB >> 1) >> 10);
+    c.filterA = o.add(c.lastA, o.mul(31, c.filterA) >> 5);
 
     int s = (input > 0) - (input < 0);
     for (int i = 0; i < 4; ++i)
@@ -77,13 +102,13 @@ template <class T> inline __attribute__((always_inline)) T stereoStep(Channel<T>
     return c.filterA;
 }
 
-template <class T>
+template <class T, class O>
 void stereoRun(Channel<T>& y, Channel<T>& x, const int32_t* slot0, const int32_t* slot1, int32_t* outY,
-               int32_t* outX, size_t count)
+               int32_t* outX, size_t count, O& o)
 {
     for (size_t i = 0; i < count; ++i) {
-        T valueY = stereoStep<T>(y, slot0[i], x.filterA);
-        T valueX = stereoStep<T>(x, slot1[i], valueY);
+        T valueY = stereoStep<T>(y, slot0[i], x.filterA, o);
+        T valueX = stereoStep<T>(x, slot1[i], valueY, o);
         outY[i] = int32_t(uint32_t(valueY));
         outX[i] = int32_t(uint32_t(valueX));
     }
@@ -103,12 +128,40 @@ void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* 
     if constexpr (W == PredictorWidth::wrap32) {
         auto y32 = convert<int32_t>(y_);
         auto x32 = convert<int32_t>(x_);
-        stereoRun(y32, x32, slot0, slot1, y, x, count);
+        Ops<int32_t> o;
+        stereoRun(y32, x32, slot0, slot1, y, x, count, o);
         y_ = convert<int64_t>(y32);
         x_ = convert<int64_t>(x32);
     } else {
-        stereoRun(y_, x_, slot0, slot1, y, x, count);
+        Ops<int64_t> o;
+        stereoRun(y_, x_, slot0, slot1, y, x, count, o);
     }
+}
+
+bool Predictor3950::stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x,
+                                       size_t count)
+{
+    auto y32 = convert<int32_t>(y_);
+    auto x32 = convert<int32_t>(x_);
+    CheckedOps32 o;
+    stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+    y_ = convert<int64_t>(y32);
+    x_ = convert<int64_t>(x32);
+    return !o.wrapped;
+}
+
+bool Predictor3950::fitsIn32Bits() const
+{
+    auto fits = [](const Channel<int64_t>& c) {
+        auto in = [](int64_t v) { return v == int64_t(int32_t(v)); };
+        bool all = in(c.lastA) && in(c.filterA) && in(c.filterB);
+        for (int64_t r : c.rA)
+            all = all && in(r);
+        for (int64_t r : c.rB)
+            all = all && in(r);
+        return all;
+    };
+    return fits(y_) && fits(x_);
 }
 
 template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*,

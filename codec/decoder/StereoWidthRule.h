@@ -5,6 +5,8 @@
 // to exact 64-bit arithmetic (the chunk is recomputed); if instead the 64-bit
 // computation of the chunk goes out of range, the stream settles on 32 bits.
 // Until then 32-bit results are kept. The choice lasts for the stream.
+// Both widths agree on a chunk in which no intermediate value leaves 32 bits,
+// the common case: such a chunk is computed once, and only the others twice.
 #pragma once
 
 #include "Predictor3950.h"
