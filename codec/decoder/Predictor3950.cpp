@@ -1,5 +1,7 @@
 #include "Predictor3950.h"
 
+#include "Predictor3950Sse2.h"
+
 namespace ape {
 namespace {
 
@@ -126,10 +128,15 @@ template <PredictorWidth W>
 void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
 {
     if constexpr (W == PredictorWidth::wrap32) {
+        static const Stereo32Run vectorRun = sse2Stereo32Run();
         auto y32 = convert<int32_t>(y_);
         auto x32 = convert<int32_t>(x_);
-        Ops<int32_t> o;
-        stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+        if (vectorRun) {
+            vectorRun(y32, x32, slot0, slot1, y, x, count);
+        } else {
+            Ops<int32_t> o;
+            stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+        }
         y_ = convert<int64_t>(y32);
         x_ = convert<int64_t>(x32);
     } else {

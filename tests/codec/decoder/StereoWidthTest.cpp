@@ -131,3 +131,28 @@ TEST(StereoWidth, RuleGivesTheSamplesOfComputingBothWidthsForEveryChunk)
     }
     EXPECT_TRUE(sawWide && sawDifferenceInRange) << "the plans no longer reach the interesting cases";
 }
+
+// The 32-bit run (vector code where the machine has it) against the scalar
+// 32-bit computation that the checked run performs, over chunks from quiet
+// to values that wrap every sum.
+TEST(StereoWidth, ThirtyTwoBitRunMatchesTheScalarComputationIncludingWraparound)
+{
+    constexpr size_t chunk = 4608;
+    std::mt19937 random(3950);
+    ape::Predictor3950 vector, scalar;
+    vector.reset();
+    scalar.reset();
+    for (int bits : {4, 12, 20, 28, 31, 8, 16}) {
+        SCOPED_TRACE(bits);
+        std::vector<int32_t> slot0(chunk), slot1(chunk);
+        for (size_t i = 0; i < chunk; ++i) {
+            slot0[i] = i % 97 == 0 ? 0 : int32_t(uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+            slot1[i] = i % 89 == 0 ? 0 : int32_t(uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+        }
+        std::vector<int32_t> y(chunk), x(chunk), expectY(chunk), expectX(chunk);
+        vector.stereo<ape::PredictorWidth::wrap32>(slot0.data(), slot1.data(), y.data(), x.data(), chunk);
+        scalar.stereoInBothWidths(slot0.data(), slot1.data(), expectY.data(), expectX.data(), chunk);
+        ASSERT_TRUE(y == expectY);
+        ASSERT_TRUE(x == expectX);
+    }
+}
