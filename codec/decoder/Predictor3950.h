@@ -15,6 +15,9 @@
 
 namespace ape {
 
+class RangeDecoder;
+struct StreamState;
+
 enum class PredictorWidth { wrap32, exact64 };
 
 class Predictor3950 {
@@ -30,6 +33,12 @@ public:
     bool stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
     // Whether every register holds a value of the signed 32-bit range.
     bool fitsIn32Bits() const;
+    // The 32-bit chunk with its slot values read straight from the range
+    // decoder (`Values`: PivotValues or KValues<true>, one stream per slot),
+    // for frames without NN filters. False, with nothing read, where no such
+    // loop is built in: the caller then reads and runs in two passes.
+    template <class Values>
+    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, int32_t* y, int32_t* x, size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(int32_t* values, size_t count);
 

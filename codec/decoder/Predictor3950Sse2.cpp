@@ -129,11 +129,34 @@ void stereoRunSse2(Channel32& y, Channel32& x, const int32_t* slot0, const int32
     vx.store(x);
 }
 
+// Decoding the values in the same loop lets the processor overlap the range
+// decoder's chain of divisions with the predictor's chain of sums.
+template <class Values>
+void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, Channel32& y, Channel32& x, int32_t* outY,
+                           int32_t* outX, size_t count)
+{
+    VectorChannel vy(y), vx(x);
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t slot0 = Values::decode(rc, streams[0]);
+        const int32_t slot1 = Values::decode(rc, streams[1]);
+        const int32_t valueY = vy.step(slot0, vx.filterA);
+        outX[i] = vx.step(slot1, valueY);
+        outY[i] = valueY;
+    }
+    vy.store(y);
+    vx.store(x);
+}
+
 } // namespace
 
 Stereo32Run sse2Stereo32Run() { return stereoRunSse2; }
+template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run() { return decodingStereoRunSse2<Values>; }
 #else
 Stereo32Run sse2Stereo32Run() { return nullptr; }
+template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run() { return nullptr; }
 #endif
+
+template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>();
+template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>();
 
 } // namespace ape

@@ -23,6 +23,8 @@ public:
     // Runs the stereo predictor on a chunk and reconstructs left and right.
     void run(Predictor3950& predictor, const int32_t* slot0, const int32_t* slot1, int32_t* left, int32_t* right,
              size_t count);
+    // Whether the stream is settled on 32 bits (8- and 16-bit files always are).
+    bool narrow() const { return mode_ == Mode::narrow; }
 
 private:
     enum class Mode { undecided, narrow, wide };
