@@ -37,10 +37,12 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         readMono_ = &InterleavedFrameDecoder::readMono<PivotValues>;
         readStereo_ = &InterleavedFrameDecoder::readStereo<PivotValues>;
         decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
+        decodeMono_ = &InterleavedFrameDecoder::decodeMono<PivotValues>;
     } else {
         readMono_ = &InterleavedFrameDecoder::readMono<KValues<true>>;
         readStereo_ = &InterleavedFrameDecoder::readStereo<KValues<true>>;
         decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<KValues<true>>;
+        decodeMono_ = &InterleavedFrameDecoder::decodeMono<KValues<true>>;
     }
 }
 
@@ -91,6 +93,11 @@ template <class Values> bool InterleavedFrameDecoder::decodeStereo32(int32_t* y,
     return predictor3950_.decodeStereo32<Values>(rc_, streams_, y, x, count);
 }
 
+template <class Values> void InterleavedFrameDecoder::decodeMono(int32_t* out, size_t count)
+{
+    predictor3950_.decodeMono<Values>(rc_, streams_[0], out, count);
+}
+
 void InterleavedFrameDecoder::checkData()
 {
     if (rc_.failed())
@@ -103,6 +110,10 @@ void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count
     if (!stereoFile || (flags_ & frameFlag::pseudoStereo)) {
         if (flags_ & frameFlag::stereoSilence) {
             std::fill(left, left + count, 0);
+        } else if (filters_[0].empty() && version_ >= version::predictor3950) {
+            // Without NN filters the values go straight into the predictor.
+            (this->*decodeMono_)(left, count);
+            checkData();
         } else {
             (this->*readMono_)(count);
             checkData();

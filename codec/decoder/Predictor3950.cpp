@@ -193,26 +193,46 @@ template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, cons
 template void Predictor3950::stereo<PredictorWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*,
                                                              size_t);
 
-void Predictor3950::mono(int32_t* values, size_t count)
+namespace {
+
+// The mono step over `count` inputs that `input(i)` supplies.
+template <class Input> void monoRun(Channel<int32_t>& c, Input input, int32_t* out, size_t count)
 {
     using O = Ops<int32_t>;
-    auto c = convert<int32_t>(y_);
     for (size_t i = 0; i < count; ++i) {
-        int32_t input = values[i];
+        const int32_t value = input(i);
         c.rA[3] = c.rA[2];
         c.rA[2] = c.rA[1];
         c.rA[1] = O::sub(c.lastA, c.rA[0]);
         c.rA[0] = c.lastA;
         int32_t pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
                             O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
-        c.lastA = O::add(input, pA >> 10);
+        c.lastA = O::add(value, pA >> 10);
         c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
-        int s = (input > 0) - (input < 0);
+        int s = (value > 0) - (value < 0);
         for (int k = 0; k < 4; ++k)
             c.cA[k] += sign32(c.rA[k]) * s;
-        values[i] = c.filterA;
+        out[i] = c.filterA;
     }
+}
+
+} // namespace
+
+void Predictor3950::mono(int32_t* values, size_t count)
+{
+    auto c = convert<int32_t>(y_);
+    monoRun(c, [values](size_t i) { return values[i]; }, values, count);
     y_ = convert<int64_t>(c);
 }
+
+template <class Values> void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, int32_t* out, size_t count)
+{
+    auto c = convert<int32_t>(y_);
+    monoRun(c, [&](size_t) { return Values::decode(rc, stream); }, out, count);
+    y_ = convert<int64_t>(c);
+}
+
+template void Predictor3950::decodeMono<PivotValues>(RangeDecoder&, StreamState&, int32_t*, size_t);
+template void Predictor3950::decodeMono<KValues<true>>(RangeDecoder&, StreamState&, int32_t*, size_t);
 
 } // namespace ape

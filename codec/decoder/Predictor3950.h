@@ -41,6 +41,9 @@ public:
     bool decodeStereo32(RangeDecoder& rc, StreamState* streams, int32_t* y, int32_t* x, size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(int32_t* values, size_t count);
+    // The same with the values read straight from the range decoder, in one
+    // loop (frames without NN filters).
+    template <class Values> void decodeMono(RangeDecoder& rc, StreamState& stream, int32_t* out, size_t count);
 
     // T is the storage of the sums and registers: int32_t (wrapping) or int64_t.
     template <class T> struct Channel {
