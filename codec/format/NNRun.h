@@ -36,7 +36,10 @@ template <bool New> inline void push(NNRunState& s, int order, int32_t output)
     h[order] = clip16(output);
     if constexpr (New) {
         uint32_t magnitude = output < 0 ? 0u - uint32_t(output) : uint32_t(output);
-        int scale = (uint64_t(magnitude) > 3 * uint64_t(s.average)) + (magnitude > s.average + s.average / 3);
+        // 3 × average in 32 bits where it fits; beyond, no magnitude exceeds it.
+        // (A 64-bit product costs several instructions on 32-bit targets.)
+        const bool tripled = (magnitude > 3 * s.average) & (s.average <= 0x55555555u);
+        int scale = int(tripled) + (magnitude > s.average + s.average / 3);
         a[order] = int16_t((8 << scale) * negatedSign(output));
         // A zero output still pulls the average down.
         s.average += uint32_t(int32_t(magnitude - s.average) / 16);
