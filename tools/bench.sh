@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Decode benchmark: our decoder (host, optimised) and MACDllC.dll (under
 # Wine) against ffmpeg's decoder on the same files, per compression level.
-# Prints figures; it asserts nothing. Usage: tools/bench.sh [--seconds N] [--runs N]
+# Prints figures; it asserts nothing.
+# Usage: tools/bench.sh [--seconds N] [--runs N]
+#        tools/bench.sh --table [--seconds N] [--runs N] [--only NAME]
+#   --table: the speed table over many kinds of material and the real
+#   recordings of ../shared/real-ape (60 s each unless --seconds says less;
+#   the encoded files stay in build/bench and are reused).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -11,7 +16,16 @@ jobs=$(nproc)
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release >"$root/build/release.configure.log" 2>&1
 cmake --build "$root/build/release" -j"$jobs" --target codecbench
 
+extra=()
+for arg in "$@"; do
+    if [ "$arg" = --table ]; then
+        mkdir -p "$root/build/bench"
+        extra+=(--dir "$root/build/bench")
+        [ -d "$root/../shared/real-ape" ] && extra+=(--real "$(cd "$root/../shared/real-ape" && pwd)")
+    fi
+done
+
 windows="$root/build/windows"
 export HOME="$windows/wine/home" WINEPREFIX="$windows/wine/prefix" WINEARCH=win32 WINEDEBUG=-all
 exec "$root/build/release/tools/codecbench/codecbench" \
-    --dll-bench "$windows/tools/codecbench/codecbench_dll.exe" "$@"
+    --dll-bench "$windows/tools/codecbench/codecbench_dll.exe" "${extra[@]}" "$@"

@@ -36,9 +36,13 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
     if (version_ >= version::pivotValues) {
         readMono_ = &InterleavedFrameDecoder::readMono<PivotValues>;
         readStereo_ = &InterleavedFrameDecoder::readStereo<PivotValues>;
+        decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
+        decodeMono_ = &InterleavedFrameDecoder::decodeMono<PivotValues>;
     } else {
         readMono_ = &InterleavedFrameDecoder::readMono<KValues<true>>;
         readStereo_ = &InterleavedFrameDecoder::readStereo<KValues<true>>;
+        decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<KValues<true>>;
+        decodeMono_ = &InterleavedFrameDecoder::decodeMono<KValues<true>>;
     }
 }
 
@@ -84,6 +88,16 @@ template <class Values> void InterleavedFrameDecoder::readStereo(size_t count)
     }
 }
 
+template <class Values> bool InterleavedFrameDecoder::decodeStereo32(int32_t* y, int32_t* x, size_t count)
+{
+    return predictor3950_.decodeStereo32<Values>(rc_, streams_, y, x, count);
+}
+
+template <class Values> void InterleavedFrameDecoder::decodeMono(int32_t* out, size_t count)
+{
+    predictor3950_.decodeMono<Values>(rc_, streams_[0], out, count);
+}
+
 void InterleavedFrameDecoder::checkData()
 {
     if (rc_.failed())
@@ -96,6 +110,10 @@ void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count
     if (!stereoFile || (flags_ & frameFlag::pseudoStereo)) {
         if (flags_ & frameFlag::stereoSilence) {
             std::fill(left, left + count, 0);
+        } else if (filters_[0].empty() && version_ >= version::predictor3950) {
+            // Without NN filters the values go straight into the predictor.
+            (this->*decodeMono_)(left, count);
+            checkData();
         } else {
             (this->*readMono_)(count);
             checkData();
@@ -114,6 +132,14 @@ void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count
     if ((flags_ & frameFlag::stereoSilence) == frameFlag::stereoSilence) {
         std::fill(left, left + count, 0);
         std::fill(right, right + count, 0);
+        return;
+    }
+    // Without NN filters, values go straight into the predictor: one loop
+    // instead of two, whose chains of work the processor overlaps.
+    if (filters_[0].empty() && version_ >= version::predictor3950 && widthRule_.narrow() &&
+        (this->*decodeStereo32_)(left, right, count)) {
+        checkData();
+        reconstructStereo(left, right, count);
         return;
     }
     (this->*readStereo_)(count);

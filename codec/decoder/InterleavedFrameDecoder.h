@@ -25,6 +25,8 @@ public:
 private:
     template <class Values> void readMono(size_t count);
     template <class Values> void readStereo(size_t count);
+    template <class Values> bool decodeStereo32(int32_t* y, int32_t* x, size_t count);
+    template <class Values> void decodeMono(int32_t* out, size_t count);
     void checkData();
 
     int version_;
@@ -40,6 +42,8 @@ private:
     std::vector<int32_t> slot0_, slot1_;
     void (InterleavedFrameDecoder::*readMono_)(size_t);
     void (InterleavedFrameDecoder::*readStereo_)(size_t);
+    bool (InterleavedFrameDecoder::*decodeStereo32_)(int32_t*, int32_t*, size_t);
+    void (InterleavedFrameDecoder::*decodeMono_)(int32_t*, size_t);
 };
 
 } // namespace ape

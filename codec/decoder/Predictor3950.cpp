@@ -1,5 +1,7 @@
 #include "Predictor3950.h"
 
+#include "Predictor3950Sse2.h"
+
 namespace ape {
 namespace {
 
@@ -17,6 +19,31 @@ template <> struct Ops<int64_t> {
     static int64_t add(int64_t a, int64_t b) { return int64_t(uint64_t(a) + uint64_t(b)); }
     static int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
     static int64_t mul(int64_t a, int64_t b) { return int64_t(uint64_t(a) * uint64_t(b)); }
+};
+
+// 32-bit wrapping arithmetic that notes whether any result wrapped. While
+// none did, every value equals what exact 64-bit arithmetic computes, so one
+// pass answers for both widths.
+struct CheckedOps32 {
+    bool wrapped = false;
+    int32_t add(int32_t a, int32_t b)
+    {
+        int32_t r;
+        wrapped |= __builtin_add_overflow(a, b, &r);
+        return r;
+    }
+    int32_t sub(int32_t a, int32_t b)
+    {
+        int32_t r;
+        wrapped |= __builtin_sub_overflow(a, b, &r);
+        return r;
+    }
+    int32_t mul(int32_t a, int32_t b)
+    {
+        int32_t r;
+        wrapped |= __builtin_mul_overflow(a, b, &r);
+        return r;
+    }
 };
 
 // The sign of a register, taken from its low 32 bits.
@@ -45,29 +72,29 @@ template <class To, class From> Channel<To> convert(const Channel<From>& c)
     return out;
 }
 
-template <class T> inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input, T other)
+template <class T, class O>
+inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input, T other, O& o)
 {
-    using O = Ops<T>;
     c.rA[3] = c.rA[2];
     c.rA[2] = c.rA[1];
-    c.rA[1] = O::sub(c.lastA, c.rA[0]);
+    c.rA[1] = o.sub(c.lastA, c.rA[0]);
     c.rA[0] = c.lastA;
 
-    T b0 = O::sub(other, O::mul(31, c.filterB) >> 5);
+    T b0 = o.sub(other, o.mul(31, c.filterB) >> 5);
     c.rB[4] = c.rB[3];
     c.rB[3] = c.rB[2];
     c.rB[2] = c.rB[1];
-    c.rB[1] = O::sub(b0, c.rB[0]);
+    c.rB[1] = o.sub(b0, c.rB[0]);
     c.rB[0] = b0;
     c.filterB = other;
 
-    T pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
-                  O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
-    T pB = O::add(O::add(O::add(O::mul(c.rB[0], c.cB[0]), O::mul(c.rB[1], c.cB[1])),
-                         O::add(O::mul(c.rB[2], c.cB[2]), O::mul(c.rB[3], c.cB[3]))),
-                  O::mul(c.rB[4], c.cB[4]));
-    c.lastA = O::add(input, O::add(pA, pB >> 1) >> 10);
-    c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
+    T pA = o.add(o.add(o.mul(c.rA[0], c.cA[0]), o.mul(c.rA[1], c.cA[1])),
+                  o.add(o.mul(c.rA[2], c.cA[2]), o.mul(c.rA[3], c.cA[3])));
+    T pB = o.add(o.add(o.add(o.mul(c.rB[0], c.cB[0]), o.mul(c.rB[1], c.cB[1])),
+                         o.add(o.mul(c.rB[2], c.cB[2]), o.mul(c.rB[3], c.cB[3]))),
+                  o.mul(c.rB[4], c.cB[4]));
+    c.lastA = o.add(input, o.add(pA, pB >> 1) >> 10);
+    c.filterA = o.add(c.lastA, o.mul(31, c.filterA) >> 5);
 
     int s = (input > 0) - (input < 0);
     for (int i = 0; i < 4; ++i)
@@ -77,13 +104,13 @@ template <class T> inline __attribute__((always_inline)) T stereoStep(Channel<T>
     return c.filterA;
 }
 
-template <class T>
+template <class T, class O>
 void stereoRun(Channel<T>& y, Channel<T>& x, const int32_t* slot0, const int32_t* slot1, int32_t* outY,
-               int32_t* outX, size_t count)
+               int32_t* outX, size_t count, O& o)
 {
     for (size_t i = 0; i < count; ++i) {
-        T valueY = stereoStep<T>(y, slot0[i], x.filterA);
-        T valueX = stereoStep<T>(x, slot1[i], valueY);
+        T valueY = stereoStep<T>(y, slot0[i], x.filterA, o);
+        T valueX = stereoStep<T>(x, slot1[i], valueY, o);
         outY[i] = int32_t(uint32_t(valueY));
         outX[i] = int32_t(uint32_t(valueX));
     }
@@ -101,14 +128,64 @@ template <PredictorWidth W>
 void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
 {
     if constexpr (W == PredictorWidth::wrap32) {
+        static const Stereo32Run vectorRun = sse2Stereo32Run();
         auto y32 = convert<int32_t>(y_);
         auto x32 = convert<int32_t>(x_);
-        stereoRun(y32, x32, slot0, slot1, y, x, count);
+        if (vectorRun) {
+            vectorRun(y32, x32, slot0, slot1, y, x, count);
+        } else {
+            Ops<int32_t> o;
+            stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+        }
         y_ = convert<int64_t>(y32);
         x_ = convert<int64_t>(x32);
     } else {
-        stereoRun(y_, x_, slot0, slot1, y, x, count);
+        Ops<int64_t> o;
+        stereoRun(y_, x_, slot0, slot1, y, x, count, o);
     }
+}
+
+template <class Values>
+bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, int32_t* y, int32_t* x, size_t count)
+{
+    static const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>();
+    if (!run)
+        return false;
+    auto y32 = convert<int32_t>(y_);
+    auto x32 = convert<int32_t>(x_);
+    run(rc, streams, y32, x32, y, x, count);
+    y_ = convert<int64_t>(y32);
+    x_ = convert<int64_t>(x32);
+    return true;
+}
+
+template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, int32_t*, int32_t*, size_t);
+template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, int32_t*, int32_t*, size_t);
+
+bool Predictor3950::stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x,
+                                       size_t count)
+{
+    auto y32 = convert<int32_t>(y_);
+    auto x32 = convert<int32_t>(x_);
+    CheckedOps32 o;
+    stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+    y_ = convert<int64_t>(y32);
+    x_ = convert<int64_t>(x32);
+    return !o.wrapped;
+}
+
+bool Predictor3950::fitsIn32Bits() const
+{
+    auto fits = [](const Channel<int64_t>& c) {
+        auto in = [](int64_t v) { return v == int64_t(int32_t(v)); };
+        bool all = in(c.lastA) && in(c.filterA) && in(c.filterB);
+        for (int64_t r : c.rA)
+            all = all && in(r);
+        for (int64_t r : c.rB)
+            all = all && in(r);
+        return all;
+    };
+    return fits(y_) && fits(x_);
 }
 
 template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*,
@@ -116,26 +193,46 @@ template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, cons
 template void Predictor3950::stereo<PredictorWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*,
                                                              size_t);
 
-void Predictor3950::mono(int32_t* values, size_t count)
+namespace {
+
+// The mono step over `count` inputs that `input(i)` supplies.
+template <class Input> void monoRun(Channel<int32_t>& c, Input input, int32_t* out, size_t count)
 {
     using O = Ops<int32_t>;
-    auto c = convert<int32_t>(y_);
     for (size_t i = 0; i < count; ++i) {
-        int32_t input = values[i];
+        const int32_t value = input(i);
         c.rA[3] = c.rA[2];
         c.rA[2] = c.rA[1];
         c.rA[1] = O::sub(c.lastA, c.rA[0]);
         c.rA[0] = c.lastA;
         int32_t pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
                             O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
-        c.lastA = O::add(input, pA >> 10);
+        c.lastA = O::add(value, pA >> 10);
         c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
-        int s = (input > 0) - (input < 0);
+        int s = (value > 0) - (value < 0);
         for (int k = 0; k < 4; ++k)
             c.cA[k] += sign32(c.rA[k]) * s;
-        values[i] = c.filterA;
+        out[i] = c.filterA;
     }
+}
+
+} // namespace
+
+void Predictor3950::mono(int32_t* values, size_t count)
+{
+    auto c = convert<int32_t>(y_);
+    monoRun(c, [values](size_t i) { return values[i]; }, values, count);
     y_ = convert<int64_t>(c);
 }
+
+template <class Values> void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, int32_t* out, size_t count)
+{
+    auto c = convert<int32_t>(y_);
+    monoRun(c, [&](size_t) { return Values::decode(rc, stream); }, out, count);
+    y_ = convert<int64_t>(c);
+}
+
+template void Predictor3950::decodeMono<PivotValues>(RangeDecoder&, StreamState&, int32_t*, size_t);
+template void Predictor3950::decodeMono<KValues<true>>(RangeDecoder&, StreamState&, int32_t*, size_t);
 
 } // namespace ape

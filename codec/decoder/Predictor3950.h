@@ -15,6 +15,9 @@
 
 namespace ape {
 
+class RangeDecoder;
+struct StreamState;
+
 enum class PredictorWidth { wrap32, exact64 };
 
 class Predictor3950 {
@@ -23,8 +26,24 @@ public:
     // Whole chunk: slot values in, Y and X out.
     template <PredictorWidth W>
     void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
+    // The 32-bit chunk, watching every intermediate value: true when none
+    // left the signed 32-bit range, in which case output and state are also
+    // those of the 64-bit width (given a state that fitsIn32Bits()). When it
+    // returns false, output and state are the 32-bit width's.
+    bool stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
+    // Whether every register holds a value of the signed 32-bit range.
+    bool fitsIn32Bits() const;
+    // The 32-bit chunk with its slot values read straight from the range
+    // decoder (`Values`: PivotValues or KValues<true>, one stream per slot),
+    // for frames without NN filters. False, with nothing read, where no such
+    // loop is built in: the caller then reads and runs in two passes.
+    template <class Values>
+    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, int32_t* y, int32_t* x, size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(int32_t* values, size_t count);
+    // The same with the values read straight from the range decoder, in one
+    // loop (frames without NN filters).
+    template <class Values> void decodeMono(RangeDecoder& rc, StreamState& stream, int32_t* out, size_t count);
 
     // T is the storage of the sums and registers: int32_t (wrapping) or int64_t.
     template <class T> struct Channel {

@@ -48,6 +48,15 @@ void StereoWidthRule::run(Predictor3950& predictor, const int32_t* slot0, const 
         return;
     }
     const Predictor3950 atStart = predictor;
+    // Usually no value leaves 32 bits: then one pass stands for both widths,
+    // and the 64-bit trial would only repeat what the 32-bit one found.
+    if (atStart.fitsIn32Bits() && predictor.stereoInBothWidths(slot0, slot1, left, right, count)) {
+        reconstructStereo(left, right, count);
+        if (outOfRange(left, right, count))
+            mode_ = Mode::wide;
+        return;
+    }
+    predictor = atStart;
     predictor.stereo<PredictorWidth::wrap32>(slot0, slot1, left, right, count);
     reconstructStereo(left, right, count);
     if (outOfRange(left, right, count)) {

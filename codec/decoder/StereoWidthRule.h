@@ -5,6 +5,8 @@
 // to exact 64-bit arithmetic (the chunk is recomputed); if instead the 64-bit
 // computation of the chunk goes out of range, the stream settles on 32 bits.
 // Until then 32-bit results are kept. The choice lasts for the stream.
+// Both widths agree on a chunk in which no intermediate value leaves 32 bits,
+// the common case: such a chunk is computed once, and only the others twice.
 #pragma once
 
 #include "Predictor3950.h"
@@ -21,6 +23,8 @@ public:
     // Runs the stereo predictor on a chunk and reconstructs left and right.
     void run(Predictor3950& predictor, const int32_t* slot0, const int32_t* slot1, int32_t* left, int32_t* right,
              size_t count);
+    // Whether the stream is settled on 32 bits (8- and 16-bit files always are).
+    bool narrow() const { return mode_ == Mode::narrow; }
 
 private:
     enum class Mode { undecided, narrow, wide };

@@ -21,10 +21,13 @@ struct StreamState {
         k = initialK;
         kSum = initialKSum;
     }
+    // The running sum alone: all that pivot-coded values depend on (k would
+    // only feed its own updates there).
+    void updateSum(uint32_t x) { kSum = kSum + (x + 1) / 2 - ((kSum + 16) >> 5); }
     void update(uint32_t x)
     {
         uint32_t limit = k ? 1u << (k + 4) : 0;
-        kSum = kSum + (x + 1) / 2 - ((kSum + 16) >> 5);
+        updateSum(x);
         if (kSum < limit)
             --k;
         else if (kSum >= (1u << (k + 5)) && k < 24)
@@ -65,7 +68,7 @@ struct PivotValues {
             base = (high << shift) + low;
         }
         uint32_t x = base + overflow * pivot;
-        s.update(x);
+        s.updateSum(x);
         return foldedToSigned(x);
     }
 };

@@ -34,15 +34,17 @@ public:
     int order() const { return order_; }
 
 private:
-    static constexpr int window = 512;
-    template <NNAdaptation A> void decodeRun(int32_t* values, size_t count);
-    template <NNAdaptation A> void encodeRun(int32_t* values, size_t count);
-    template <NNAdaptation A> void push(int32_t output);
+    template <bool New> void encodeRun(int32_t* values, size_t count);
+
+    // The state over this filter's vectors, for one run; finish() keeps what the run changed.
+    NNRunState runState();
+    void finish(const NNRunState& state);
 
     int order_;
     int fraction_;
     NNAdaptation adaptation_;
     const NNKernels& kernels_;
+    NNDecodeRun decodeRun_;      // chosen for the order and the adaptation rule
     std::vector<int16_t> coef_;
     std::vector<int16_t> hist_;  // window: hist_[pos_ .. pos_ + order_) oldest first
     std::vector<int16_t> adapt_; // same layout as hist_

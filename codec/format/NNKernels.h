@@ -1,13 +1,28 @@
 // The inner loops of the NN filters: a dot product of coefficients with the
-// clipped history, and the sign-sign coefficient update. Plain C++ loops, an
-// SSE2 set and an AVX2 set; bestNNKernels() picks once, at start-up, the
-// widest the processor supports.
+// clipped history, and the sign-sign coefficient update, alone and as whole
+// decoding loops. Plain C++ loops, an SSE2 set and an AVX2 set;
+// bestNNKernels() picks once, at start-up, the widest the processor supports.
 // All arithmetic wraps: dot products modulo 2^32, coefficients modulo 2^16.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ape {
+
+// One filter's state as a decoding run sees it; NNFilter owns the storage.
+struct NNRunState {
+    int16_t* coef;
+    int16_t* hist;     // window: hist[pos .. pos + order) oldest first
+    int16_t* adapt;    // same layout as hist
+    int order;
+    int fraction;
+    int pos;
+    uint32_t average;  // running mean magnitude of the outputs (new adaptation)
+};
+
+// Residuals in, filtered values out, in place, for `count` steps.
+using NNDecodeRun = void (*)(NNRunState& state, int32_t* values, size_t count);
 
 struct NNKernels {
     // Σ coef[j] × hist[j] for j < order.
@@ -16,6 +31,9 @@ struct NNKernels {
     void (*adapt)(int16_t* coef, const int16_t* adapt, int order, int direction);
     // dot() with the coefficients as they were, then adapt(): one pass.
     int32_t (*dotAndAdapt)(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction);
+    // The whole decoding loop for a filter of `order` taps with the new
+    // (3980) or the old adaptation rule, the kernel inlined into it.
+    NNDecodeRun (*decodeRun)(int order, bool newAdaptation);
     const char* name;
 };
 

@@ -3,6 +3,8 @@
 // at the SSE2 baseline.
 #include "NNKernels.h"
 
+#include "NNRun.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define APE_HAVE_AVX2_KERNELS 1
@@ -75,7 +77,45 @@ APE_AVX2 int32_t dotAndAdaptAvx2(int16_t* coef, const int16_t* hist, const int16
     return dotAndAdaptLoop<0>(coef, hist, adapt, order);
 }
 
-constexpr NNKernels avx2{dotAvx2, adaptAvx2, dotAndAdaptAvx2, "avx2"};
+// One decoding step's dot product and adaptation; the sign instruction
+// applies the residual's sign without a branch.
+template <int Order>
+APE_AVX2 inline int32_t stepAvx2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+{
+    if constexpr (Order == 0 || Order > 64)
+        return dotAndAdaptAvx2(coef, hist, adapt, order, direction);
+    const __m256i d = _mm256_set1_epi16(int16_t(direction));
+    __m256i sum = _mm256_setzero_si256();
+    for (int j = 0; j < Order; j += 16) {
+        auto* c = reinterpret_cast<__m256i*>(coef + j);
+        __m256i v = _mm256_loadu_si256(c);
+        __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist + j));
+        sum = _mm256_add_epi32(sum, _mm256_madd_epi16(v, h));
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(adapt + j));
+        _mm256_storeu_si256(c, _mm256_add_epi16(v, _mm256_sign_epi16(a, d)));
+    }
+    return horizontalSum(sum);
+}
+
+// Written out here rather than shared: the loop must carry the AVX2
+// target itself for the step to be inlined into it.
+template <int Order, bool New> struct Avx2Run {
+    APE_AVX2 static void run(NNRunState& s, int32_t* values, size_t count)
+    {
+        const int order = Order ? Order : s.order;
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t residual = values[i];
+            const int32_t dot =
+                stepAvx2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, nn::negatedSign(residual));
+            values[i] = nn::output(dot, s.fraction, residual);
+            nn::push<New>(s, order, values[i]);
+        }
+    }
+};
+
+NNDecodeRun avx2Run(int order, bool newAdaptation) { return nn::chooseRun<Avx2Run>(order, newAdaptation); }
+
+constexpr NNKernels avx2{dotAvx2, adaptAvx2, dotAndAdaptAvx2, avx2Run, "avx2"};
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "NNKernels.h"
 
+#include "NNRun.h"
+
 namespace ape {
 namespace {
 
@@ -29,7 +31,23 @@ int32_t dotAndAdaptScalar(int16_t* coef, const int16_t* hist, const int16_t* ada
     return sum;
 }
 
-constexpr NNKernels scalar{dotScalar, adaptScalar, dotAndAdaptScalar, "scalar"};
+template <int Order, bool New> struct ScalarRun {
+    static void run(NNRunState& s, int32_t* values, size_t count)
+    {
+        const int order = Order ? Order : s.order;
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t residual = values[i];
+            const int32_t dot =
+                dotAndAdaptScalar(s.coef, s.hist + s.pos, s.adapt + s.pos, order, nn::negatedSign(residual));
+            values[i] = nn::output(dot, s.fraction, residual);
+            nn::push<New>(s, order, values[i]);
+        }
+    }
+};
+
+NNDecodeRun scalarRun(int order, bool newAdaptation) { return nn::chooseRun<ScalarRun>(order, newAdaptation); }
+
+constexpr NNKernels scalar{dotScalar, adaptScalar, dotAndAdaptScalar, scalarRun, "scalar"};
 
 } // namespace
 

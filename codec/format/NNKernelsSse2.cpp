@@ -2,6 +2,8 @@
 // build compiles with -msse2), so no run-time check is needed.
 #include "NNKernels.h"
 
+#include "NNRun.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -91,7 +93,48 @@ int32_t dotAndAdaptSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt
     return dotAndAdaptLoop<0>(coef, hist, adapt, order);
 }
 
-constexpr NNKernels sse2{dotSse2, adaptSse2, dotAndAdaptSse2, "sse2"};
+// One decoding step's dot product and adaptation. Short filters adapt
+// without a branch (the sign of a residual is a coin toss to the branch
+// predictor); long ones skip the work for a zero residual.
+template <int Order>
+inline int32_t stepSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+{
+    if constexpr (Order == 0 || Order > 64)
+        return dotAndAdaptSse2(coef, hist, adapt, order, direction);
+    const __m128i d = _mm_set1_epi16(int16_t(direction));
+    __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
+    for (int j = 0; j < Order; j += 16) {
+        auto* c = reinterpret_cast<__m128i*>(coef + j);
+        __m128i c0 = _mm_loadu_si128(c), c1 = _mm_loadu_si128(c + 1);
+        __m128i h0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hist + j));
+        __m128i h1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hist + j + 8));
+        sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(c0, h0));
+        sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(c1, h1));
+        __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(adapt + j));
+        __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(adapt + j + 8));
+        _mm_storeu_si128(c, _mm_add_epi16(c0, _mm_mullo_epi16(a0, d)));
+        _mm_storeu_si128(c + 1, _mm_add_epi16(c1, _mm_mullo_epi16(a1, d)));
+    }
+    return horizontalSum(_mm_add_epi32(sum0, sum1));
+}
+
+template <int Order, bool New> struct Sse2Run {
+    static void run(NNRunState& s, int32_t* values, size_t count)
+    {
+        const int order = Order ? Order : s.order;
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t residual = values[i];
+            const int32_t dot =
+                stepSse2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, nn::negatedSign(residual));
+            values[i] = nn::output(dot, s.fraction, residual);
+            nn::push<New>(s, order, values[i]);
+        }
+    }
+};
+
+NNDecodeRun sse2Run(int order, bool newAdaptation) { return nn::chooseRun<Sse2Run>(order, newAdaptation); }
+
+constexpr NNKernels sse2{dotSse2, adaptSse2, dotAndAdaptSse2, sse2Run, "sse2"};
 
 } // namespace
 

@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: apeenc [--help] [--level N] [--tag KEY=VALUE]... [--format-version V] [--blocks-per-frame N]\n"
-    "              [--stereo-width strict|portable|ffmpeg51] INPUT.wav OUTPUT.ape";
+    "              [--stereo-width strict|portable|ffmpeg51] INPUT.wav OUTPUT.ape\n";
 
 struct UsageError {
     std::string message;
@@ -159,7 +159,9 @@ int main(int argc, char** argv)
     try {
         Arguments args = parseArguments(ape::utf8Arguments(argc, argv));
         if (args.helpWanted) {
-            std::cout << kUsage << "\n";
+            // Flushed before anything else can reach the terminal: a usage
+            // text cut at its last line runs into the next message.
+            std::cout << kUsage << std::flush;
             return EXIT_SUCCESS;
         }
         const std::vector<std::uint8_t> wav = readFile(args.input);

@@ -1,9 +1,11 @@
 // Every vector kernel the machine can run gives exactly the plain loops'
 // results, including where sums and coefficients wrap.
+#include "format/NNFilter.h"
 #include "format/NNKernels.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -42,6 +44,45 @@ TEST(NNKernels, VectorKernelsAgreeWithThePlainLoopsIncludingWraparound)
                 EXPECT_EQ(k->dot(c.data() + 1, hist.data() + 1, order), expectDot);
                 k->adapt(c.data() + 1, adapt.data() + 1, order, direction);
                 EXPECT_EQ(c, expectCoef);
+            }
+        }
+    }
+}
+
+// The whole decoding loops, specialised per order, against the plain one:
+// every order in use and one that is not (the generic loop), both
+// adaptation rules, runs that cross the windows' slide, zero residuals
+// (no adaptation) and residuals large enough to clip the history.
+TEST(NNKernels, VectorDecodingLoopsAgreeWithThePlainLoopAtEveryOrder)
+{
+    std::vector<const ape::NNKernels*> kernels;
+    for (const ape::NNKernels* k : {ape::sse2NNKernels(), ape::avx2NNKernels()})
+        if (k)
+            kernels.push_back(k);
+    if (kernels.empty())
+        GTEST_SKIP() << "no vector kernels on this machine";
+    std::mt19937 random(15);
+    for (int order : {16, 32, 48, 64, 256, 1280}) {
+        for (auto adaptation : {ape::NNAdaptation::new3980, ape::NNAdaptation::old3930}) {
+            std::vector<int32_t> residuals(1500);
+            for (auto& r : residuals) {
+                const unsigned kind = random() % 8;
+                r = kind == 0 ? 0 : kind == 1 ? int32_t(random()) : int32_t(random() % 4001) - 2000;
+            }
+            ape::NNFilter plain(order, 11, adaptation, ape::scalarNNKernels());
+            plain.reset();
+            std::vector<int32_t> expected = residuals;
+            for (size_t at = 0; at < expected.size(); at += 700)
+                plain.decode(expected.data() + at, std::min<size_t>(700, expected.size() - at));
+            for (const ape::NNKernels* k : kernels) {
+                SCOPED_TRACE(testing::Message() << k->name << " order " << order << " adaptation "
+                                                << int(adaptation));
+                ape::NNFilter vector(order, 11, adaptation, *k);
+                vector.reset();
+                std::vector<int32_t> values = residuals;
+                for (size_t at = 0; at < values.size(); at += 700)
+                    vector.decode(values.data() + at, std::min<size_t>(700, values.size() - at));
+                EXPECT_TRUE(values == expected);
             }
         }
     }

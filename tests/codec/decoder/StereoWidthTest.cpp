@@ -4,9 +4,12 @@
 // exactly.
 #include "DecoderTestSupport.h"
 #include "ApeEncoder.h"
+#include "Predictor3950Encoder.h"
+#include "StereoWidthRule.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace apetest;
@@ -47,5 +50,109 @@ TEST(StereoWidth, LoudTwentyFourBitStereoDecodesExactlyWhicheverWidthItWasEncode
         auto decoded = decodeRest(*d, 7000, &rc);
         EXPECT_EQ(rc, 0);
         EXPECT_TRUE(decoded == pcm);
+    }
+}
+
+// The rule computes a chunk once when no value leaves 32 bits and twice
+// otherwise; its samples and decisions must be those of the rule as stated:
+// every undecided chunk in 32 bits, then the switch to 64 bits on an
+// out-of-range sample, else a 64-bit trial that may settle on 32 bits.
+TEST(StereoWidth, RuleGivesTheSamplesOfComputingBothWidthsForEveryChunk)
+{
+    constexpr size_t chunk = 4608;
+    constexpr int32_t largest = 1 << 23;
+    auto beyond = [&](const std::vector<int32_t>& v) {
+        return std::any_of(v.begin(), v.end(), [&](int32_t s) { return s > largest || s < -largest; });
+    };
+    std::mt19937 random(15);
+    // Residual magnitudes per chunk: quiet (both widths agree), loud enough
+    // for the sums to leave 32 bits, and wild (samples leave 24 bits); 0 for
+    // the residuals of loud noise encoded with 32-bit sums, which stay in
+    // range in 32 bits only.
+    const std::vector<std::vector<int>> plans = {{8, 8, 8, 8},     {8, 22, 8, 22, 8}, {8, 26, 8}, {12, 30, 12},
+                                                 {22, 22, 30, 8}, {30, 8, 8},        {0, 0, 0},  {0, 8, 30}};
+    // Chunks where the widths differ although the 32-bit samples stay in range
+    // are the ones a single pass must not take for both.
+    bool sawWide = false, sawDifferenceInRange = false;
+    for (const auto& plan : plans) {
+        ape::StereoWidthRule rule(24, chunk);
+        ape::Predictor3950Encoder encoder(ape::StereoWidth::Bits32);
+        ape::Predictor3950 ours, reference;
+        ours.reset();
+        reference.reset();
+        enum { undecided, narrow, wide } mode = undecided;
+        for (size_t c = 0; c < plan.size(); ++c) {
+            SCOPED_TRACE(testing::Message() << "plan of " << plan.size() << " chunks, chunk " << c);
+            std::vector<int32_t> slot0(chunk), slot1(chunk);
+            for (size_t i = 0; i < chunk; ++i) {
+                if (plan[c] == 0) {
+                    const int32_t l = int32_t(random() % (1u << 24)) - (1 << 23);
+                    const int32_t r = int32_t(random() % (1u << 24)) - (1 << 23);
+                    const int32_t y = r - l;
+                    encoder.encodeStereo(y, l + y / 2, slot0[i], slot1[i]);
+                    continue;
+                }
+                slot0[i] = int32_t(random() % (2u << plan[c])) - (1 << plan[c]);
+                slot1[i] = int32_t(random() % (2u << plan[c])) - (1 << plan[c]);
+            }
+            std::vector<int32_t> left(chunk), right(chunk);
+            rule.run(ours, slot0.data(), slot1.data(), left.data(), right.data(), chunk);
+
+            std::vector<int32_t> expectLeft(chunk), expectRight(chunk);
+            auto compute = [&](ape::Predictor3950& p, bool wideWidth, std::vector<int32_t>& l, std::vector<int32_t>& r) {
+                if (wideWidth)
+                    p.stereo<ape::PredictorWidth::exact64>(slot0.data(), slot1.data(), l.data(), r.data(), chunk);
+                else
+                    p.stereo<ape::PredictorWidth::wrap32>(slot0.data(), slot1.data(), l.data(), r.data(), chunk);
+                ape::reconstructStereo(l.data(), r.data(), chunk);
+            };
+            if (mode != undecided) {
+                compute(reference, mode == wide, expectLeft, expectRight);
+            } else {
+                const ape::Predictor3950 atStart = reference;
+                compute(reference, false, expectLeft, expectRight);
+                if (beyond(expectLeft) || beyond(expectRight)) {
+                    mode = wide;
+                    reference = atStart;
+                    compute(reference, true, expectLeft, expectRight);
+                } else {
+                    ape::Predictor3950 trial = atStart;
+                    std::vector<int32_t> l(chunk), r(chunk);
+                    compute(trial, true, l, r);
+                    sawDifferenceInRange |= l != expectLeft || r != expectRight;
+                    if (beyond(l) || beyond(r))
+                        mode = narrow;
+                }
+            }
+            ASSERT_TRUE(left == expectLeft);
+            ASSERT_TRUE(right == expectRight);
+        }
+        sawWide |= mode == wide;
+    }
+    EXPECT_TRUE(sawWide && sawDifferenceInRange) << "the plans no longer reach the interesting cases";
+}
+
+// The 32-bit run (vector code where the machine has it) against the scalar
+// 32-bit computation that the checked run performs, over chunks from quiet
+// to values that wrap every sum.
+TEST(StereoWidth, ThirtyTwoBitRunMatchesTheScalarComputationIncludingWraparound)
+{
+    constexpr size_t chunk = 4608;
+    std::mt19937 random(3950);
+    ape::Predictor3950 vector, scalar;
+    vector.reset();
+    scalar.reset();
+    for (int bits : {4, 12, 20, 28, 31, 8, 16}) {
+        SCOPED_TRACE(bits);
+        std::vector<int32_t> slot0(chunk), slot1(chunk);
+        for (size_t i = 0; i < chunk; ++i) {
+            slot0[i] = i % 97 == 0 ? 0 : int32_t(uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+            slot1[i] = i % 89 == 0 ? 0 : int32_t(uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+        }
+        std::vector<int32_t> y(chunk), x(chunk), expectY(chunk), expectX(chunk);
+        vector.stereo<ape::PredictorWidth::wrap32>(slot0.data(), slot1.data(), y.data(), x.data(), chunk);
+        scalar.stereoInBothWidths(slot0.data(), slot1.data(), expectY.data(), expectX.data(), chunk);
+        ASSERT_TRUE(y == expectY);
+        ASSERT_TRUE(x == expectX);
     }
 }

@@ -115,6 +115,15 @@ TEST_F(ApeencTool, BadArgumentsAreRefusedWithoutTouchingAnExistingOutput)
     }
     EXPECT_NE(run(quoted((dir_ / "missing.wav").string()) + " " + quoted(out.string())).exitCode, 0);
     EXPECT_EQ(readText(out), "keep");
+
+    // The usage ends its last line, so a message printed after it starts on its own.
+    const fs::path usage = dir_ / "usage.txt";
+    const ToolRun help = run("--help >" + quoted(usage.string()));
+    EXPECT_EQ(help.exitCode, 0);
+    const std::string text = readText(usage);
+    EXPECT_EQ(text.rfind("usage: apeenc", 0), 0u) << text;
+    EXPECT_EQ(text.back(), '\n') << text;
+    EXPECT_EQ(text.find("\n\n"), std::string::npos) << text;
 }
 
 TEST_F(ApeencTool, OutputDecodesWithFfmpegToTheWavSamplesAndCarriesTheTags)
