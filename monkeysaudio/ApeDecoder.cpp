@@ -1,6 +1,7 @@
 #include "monkeysaudio/ApeDecoder.h"
 
 #include <sstream>
+#include <utility>
 
 #include "monkeysaudio/MonkeysAudioError.h"
 #include "support/LossOfRange.h"
@@ -34,6 +35,7 @@ void ApeDecoder::close() noexcept
 void ApeDecoder::open(const std::string& fileName)
 {
     close();
+    pendingError = 0;
     // Preset, so that a codec that fails without storing a code still
     // reports a failure rather than whatever the stack held.
     int error = undefinedCodecError;
@@ -66,6 +68,7 @@ void ApeDecoder::seek(std::uint32_t block)
 {
     // The codec reads the block number back as unsigned.
     const int result = seekTo(handle, static_cast<int>(block));
+    pendingError = 0;
     if (result != 0) {
         std::ostringstream text;
         text << "Can't seek to block position " << block << " in Monkey's Audio file";
@@ -73,16 +76,33 @@ void ApeDecoder::seek(std::uint32_t block)
     }
 }
 
+namespace {
+
+std::string readFailureText(std::uint32_t blocks)
+{
+    std::ostringstream text;
+    text << "Can't read " << blocks << " blocks from Monkey's Audio file";
+    return text.str();
+}
+
+} // namespace
+
 std::uint32_t ApeDecoder::read(void* buffer, std::uint32_t blocks)
 {
     if (blocks == 0)
         return 0;
+    if (const std::int32_t failure = std::exchange(pendingError, 0))
+        throw MonkeysAudioError(failure, readFailureText(blocks));
     int delivered = 0;
     const int result = getData(handle, static_cast<char*>(buffer), static_cast<int>(blocks), &delivered);
     if (result != 0) {
-        std::ostringstream text;
-        text << "Can't read " << blocks << " blocks from Monkey's Audio file";
-        throw MonkeysAudioError(result, text.str());
+        // The blocks decoded before a damaged frame are good audio: they
+        // are handed over, and the failure comes with the next read.
+        if (delivered > 0 && static_cast<std::uint32_t>(delivered) <= blocks) {
+            pendingError = result;
+            return static_cast<std::uint32_t>(delivered);
+        }
+        throw MonkeysAudioError(result, readFailureText(blocks));
     }
     const std::uint32_t count = oryx::rangeChecked<std::uint32_t>(delivered);
     // The caller sizes its copy from this count; more than it asked for would

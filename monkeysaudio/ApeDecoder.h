@@ -45,7 +45,9 @@ public:
     // Decodes up to `blocks` blocks into `buffer`, which holds block-align
     // bytes for each; fewer at the end of the file, 0 once past it. A request
     // for 0 blocks never reaches the codec. A codec claiming more blocks than
-    // asked is refused with a MonkeysAudioError(undefinedCodecError).
+    // asked is refused with a MonkeysAudioError(undefinedCodecError). A
+    // failure after some blocks were decoded delivers those first and is
+    // raised by the next read.
     std::uint32_t read(void* buffer, std::uint32_t blocks);
     // The open file's tag; it lives as long as the file stays open.
     APE_TAG_HANDLE tag() const;
@@ -59,4 +61,7 @@ private:
     decltype(&c_APEDecompress_GetTag) getTag = nullptr;
     // Owned: destroyed when replaced and on destruction.
     APE_DECOMPRESS_HANDLE handle = nullptr;
+    // A read failure held back while the blocks decoded before it were
+    // delivered; raised by the next read, dropped by a seek or a new file.
+    std::int32_t pendingError = 0;
 };
