@@ -1,4 +1,4 @@
-// MACDllC.dll: the codec core plus the ten exports (CodecApi.cpp); the names
+// MACDllC.dll: the codec core plus the ten exports (api/CodecApi.cpp); the names
 // come from MACDllC.def. Nothing to set up per process or thread.
 #include <windows.h>
 

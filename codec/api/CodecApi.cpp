@@ -2,8 +2,8 @@
 // translation of exceptions into error codes. Nothing here blocks on UI.
 #include "apecodec.h"
 
-#include "Decompressor.h"
-#include "FileByteSource.h"
+#include "decoder/Decompressor.h"
+#include "decoder/FileByteSource.h"
 #include "format/CodecError.h"
 
 #include <climits>
