@@ -1,9 +1,9 @@
 #include "InterleavedFrameDecoder.h"
 
 #include "apecodec.h"
+#include "dsp/NNFilterSets.h"
 #include "format/CodecError.h"
 #include "format/FormatConstants.h"
-#include "format/NNFilterSets.h"
 
 #include <algorithm>
 

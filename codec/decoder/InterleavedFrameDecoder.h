@@ -10,7 +10,7 @@
 #include "RangeDecoder.h"
 #include "StereoWidthRule.h"
 #include "ValueDecoder.h"
-#include "format/NNFilter.h"
+#include "dsp/NNFilter.h"
 
 #include <vector>
 

@@ -4,9 +4,9 @@
 
 #include "EncodeError.h"
 #include "RangeEncoder.h"
+#include "dsp/NNFilterSets.h"
 #include "format/Crc32.h"
 #include "format/FormatConstants.h"
-#include "format/NNFilterSets.h"
 
 #include <algorithm>
 

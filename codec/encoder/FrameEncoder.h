@@ -12,7 +12,7 @@
 #include "Predictor3930Encoder.h"
 #include "Predictor3950Encoder.h"
 #include "ValueEncoder.h"
-#include "format/NNFilter.h"
+#include "dsp/NNFilter.h"
 
 #include <cstdint>
 #include <span>

@@ -109,7 +109,7 @@ int main(int argc, char** argv)
 #include "Decompressor.h"
 #include "EncodeError.h"
 #include "FileByteSource.h"
-#include "format/NNKernels.h"
+#include "dsp/NNKernels.h"
 
 #include <atomic>
 #include <fstream>

@@ -1,7 +1,7 @@
 // Every vector kernel the machine can run gives exactly the plain loops'
 // results, including where sums and coefficients wrap.
-#include "format/NNFilter.h"
-#include "format/NNKernels.h"
+#include "dsp/NNFilter.h"
+#include "dsp/NNKernels.h"
 
 #include <gtest/gtest.h>
 
