@@ -73,7 +73,7 @@ public:
                 }
                 events->FreeEventParams(code, first, second);
             }
-            const std::size_t now = samples().size();
+            const std::size_t now = sampleCount();
             quiet = now == delivered ? quiet + 50 : 0;
             delivered = now;
             if (result == 0 && quiet >= 2000 && sourceAtItsEnd()) {
@@ -115,6 +115,11 @@ public:
     {
         std::lock_guard lock(mutex);
         return stamps;
+    }
+    std::size_t sampleCount()
+    {
+        std::lock_guard lock(mutex);
+        return stamps.size();
     }
     void clear()
     {

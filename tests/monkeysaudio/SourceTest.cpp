@@ -288,20 +288,6 @@ TEST_F(Source, PlaysGeneratedFilesBitExactlyWholeAndAfterSeeks)
     }
 }
 
-TEST_F(Source, PlaysRealFilesLikeFfmpeg)
-{
-    const auto files = goodRealFiles();
-    EXPECT_GE(files.size(), 9u) << "the real samples are missing";
-    for (const RealFile& file : files) {
-        SCOPED_TRACE(file.name);
-        COMPtr<IBaseFilter> source = load(wide(realSample(file.name)));
-        CaptureGraph capture(source.get());
-        ASSERT_TRUE(capture.connected);
-        ASSERT_EQ(capture.play(), EC_COMPLETE);
-        EXPECT_EQ(md5(capture.bytes()), file.md5);
-    }
-}
-
 TEST_F(Source, OpensFilesWhoseNamesLieOutsideTheCodePage)
 {
     const std::vector<std::uint8_t>& expected = generated[1].pcm;
