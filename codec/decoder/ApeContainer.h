@@ -15,10 +15,10 @@ namespace ape {
 // Where one frame's data lies. The codec reads 32-bit little-endian words
 // counted from the first frame; a frame may begin inside a word.
 struct FrameSpan {
-    uint64_t wordStart = 0;  // file offset of the word holding the frame's first byte
-    uint64_t wordEnd = 0;    // file offset just past the last word the frame may read
-    uint32_t skipBits = 0;   // bits of that first word's logical bytes that belong to the previous frame
-    uint32_t blocks = 0;
+    std::uint64_t wordStart = 0; // file offset of the word holding the frame's first byte
+    std::uint64_t wordEnd = 0;   // file offset just past the last word the frame may read
+    std::uint32_t skipBits = 0;  // bits of that first word's logical bytes that belong to the previous frame
+    std::uint32_t blocks = 0;
 };
 
 class ApeContainer {
@@ -31,29 +31,29 @@ public:
 
     // Throws CodecError(APE_ERROR_DECOMPRESSING_FRAME) when the seek table
     // puts the frame outside the audio data.
-    FrameSpan frame(ByteSource& source, uint32_t index) const;
+    FrameSpan frame(ByteSource& source, std::uint32_t index) const;
 
     int version = 0;
     int level = 0;
-    uint16_t formatFlags = 0;
+    std::uint16_t formatFlags = 0;
     int channels = 0;
     int bitsPerSample = 0;
-    uint32_t sampleRate = 0;
-    uint32_t blocksPerFrame = 0;
-    uint32_t finalFrameBlocks = 0;
-    uint32_t totalFrames = 0;
-    uint64_t totalBlocks = 0;
-    uint64_t apeStart = 0;     // offset of the signature
-    uint64_t seekTable = 0;    // offset of the seek table
-    uint64_t seekBits = 0;     // offset of the per-frame bit offsets (versions below 3810)
-    uint64_t firstFrame = 0;   // offset of frame 0
-    uint64_t dataEnd = 0;      // just past the last frame byte
-    uint32_t wavHeaderLength = 0;
-    uint32_t wavTailLength = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t blocksPerFrame = 0;
+    std::uint32_t finalFrameBlocks = 0;
+    std::uint32_t totalFrames = 0;
+    std::uint64_t totalBlocks = 0;
+    std::uint64_t apeStart = 0;   // offset of the signature
+    std::uint64_t seekTable = 0;  // offset of the seek table
+    std::uint64_t seekBits = 0;   // offset of the per-frame bit offsets (versions below 3810)
+    std::uint64_t firstFrame = 0; // offset of frame 0
+    std::uint64_t dataEnd = 0;    // just past the last frame byte
+    std::uint32_t wavHeaderLength = 0;
+    std::uint32_t wavTailLength = 0;
     ApeTag tag;
 
     int blockAlign() const { return channels * (bitsPerSample / 8); }
-    uint32_t frameBlocks(uint32_t index) const
+    std::uint32_t frameBlocks(std::uint32_t index) const
     {
         return index + 1 == totalFrames ? finalFrameBlocks : blocksPerFrame;
     }

@@ -5,7 +5,7 @@
 // are then a few vector operations each instead of a dozen scalar ones.
 // SSE2 is part of every x86-64 processor and assumed on i686 (the Windows
 // build compiles with -msse2).
-#include "Predictor3950Sse2.h"
+#include "decoder/Predictor3950Sse2.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,7 +16,7 @@ namespace ape {
 #if defined(__SSE2__)
 namespace {
 
-using Channel32 = Predictor3950::Channel<int32_t>;
+using Channel32 = Predictor3950::Channel<std::int32_t>;
 
 // Low 32 bits of the lane-wise products (SSE2 has no 32-bit multiply).
 inline __m128i multiplyLow(__m128i a, __m128i b)
@@ -27,9 +27,18 @@ inline __m128i multiplyLow(__m128i a, __m128i b)
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-inline int32_t wrapAdd(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
-inline int32_t wrapSub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
-inline int32_t times31Over32(int32_t v) { return int32_t(uint32_t(v) * 31u) >> 5; }
+inline std::int32_t wrapAdd(std::int32_t a, std::int32_t b)
+{
+    return std::int32_t(std::uint32_t(a) + std::uint32_t(b));
+}
+inline std::int32_t wrapSub(std::int32_t a, std::int32_t b)
+{
+    return std::int32_t(std::uint32_t(a) - std::uint32_t(b));
+}
+inline std::int32_t times31Over32(std::int32_t v)
+{
+    return std::int32_t(std::uint32_t(v) * 31u) >> 5;
+}
 
 // -1, 0 or +1 per lane.
 inline __m128i signs(__m128i v)
@@ -40,8 +49,8 @@ inline __m128i signs(__m128i v)
 
 struct VectorChannel {
     __m128i rA, cA, rB, cB; // rB and cB: entries 0..3
-    int32_t rB4, cB4;
-    int32_t lastA, filterA, filterB;
+    std::int32_t rB4, cB4;
+    std::int32_t lastA, filterA, filterB;
 
     explicit VectorChannel(const Channel32& c)
         : rA(_mm_setr_epi32(c.rA[0], c.rA[1], c.rA[2], c.rA[3])),
@@ -54,7 +63,7 @@ struct VectorChannel {
 
     void store(Channel32& c) const
     {
-        alignas(16) int32_t v[4][4];
+        alignas(16) std::int32_t v[4][4];
         _mm_store_si128(reinterpret_cast<__m128i*>(v[0]), rA);
         _mm_store_si128(reinterpret_cast<__m128i*>(v[1]), cA);
         _mm_store_si128(reinterpret_cast<__m128i*>(v[2]), rB);
@@ -74,7 +83,7 @@ struct VectorChannel {
 
     // [head, head - r0, r1, r2] from [r0, r1, r2, r3]: the register shift of
     // the format, with the new difference in entry 1.
-    static __m128i shifted(__m128i r, int32_t head)
+    static __m128i shifted(__m128i r, std::int32_t head)
     {
         const __m128i negateSecond = _mm_setr_epi32(0, -1, 0, 0);
         __m128i h = _mm_cvtsi32_si128(head);
@@ -83,10 +92,10 @@ struct VectorChannel {
         return _mm_sub_epi32(_mm_add_epi32(h, up), negateSecond);
     }
 
-    int32_t step(int32_t input, int32_t other)
+    std::int32_t step(std::int32_t input, std::int32_t other)
     {
         rA = shifted(rA, lastA);
-        const int32_t b0 = wrapSub(other, times31Over32(filterB));
+        const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
         rB4 = _mm_cvtsi128_si32(_mm_shuffle_epi32(rB, _MM_SHUFFLE(3, 3, 3, 3)));
         rB = shifted(rB, b0);
         filterB = other;
@@ -95,15 +104,15 @@ struct VectorChannel {
         __m128i pA = multiplyLow(rA, cA), pB = multiplyLow(rB, cB);
         __m128i h = _mm_add_epi32(_mm_unpacklo_epi64(pA, pB), _mm_unpackhi_epi64(pA, pB));
         h = _mm_add_epi32(h, _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1)));
-        const int32_t sumA = _mm_cvtsi128_si32(h);
-        const int32_t sumB =
-            wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))), int32_t(uint32_t(rB4) * uint32_t(cB4)));
+        const std::int32_t sumA = _mm_cvtsi128_si32(h);
+        const std::int32_t sumB = wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))),
+                                          std::int32_t(std::uint32_t(rB4) * std::uint32_t(cB4)));
         lastA = wrapAdd(input, wrapAdd(sumA, sumB >> 1) >> 10);
         filterA = wrapAdd(lastA, times31Over32(filterA));
 
         // Coefficients move by the register's sign times the input's sign:
         // the sign vector, negated for a negative input, cleared for zero.
-        const int32_t s = (input > 0) - (input < 0);
+        const std::int32_t s = (input > 0) - (input < 0);
         const __m128i negate = _mm_set1_epi32(-(s < 0));
         const __m128i keep = _mm_set1_epi32(-(s != 0));
         auto applied = [&](__m128i sign) {
@@ -116,12 +125,12 @@ struct VectorChannel {
     }
 };
 
-void stereoRunSse2(Channel32& y, Channel32& x, const int32_t* slot0, const int32_t* slot1, int32_t* outY,
-                   int32_t* outX, size_t count)
+void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+                   std::int32_t* outX, std::size_t count)
 {
     VectorChannel vy(y), vx(x);
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t valueY = vy.step(slot0[i], vx.filterA);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t valueY = vy.step(slot0[i], vx.filterA);
         outX[i] = vx.step(slot1[i], valueY);
         outY[i] = valueY;
     }
@@ -132,14 +141,14 @@ void stereoRunSse2(Channel32& y, Channel32& x, const int32_t* slot0, const int32
 // Decoding the values in the same loop lets the processor overlap the range
 // decoder's chain of divisions with the predictor's chain of sums.
 template <class Values>
-void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, Channel32& y, Channel32& x, int32_t* outY,
-                           int32_t* outX, size_t count)
+void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, Channel32& y, Channel32& x, std::int32_t* outY,
+                           std::int32_t* outX, std::size_t count)
 {
     VectorChannel vy(y), vx(x);
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t slot0 = Values::decode(rc, streams[0]);
-        const int32_t slot1 = Values::decode(rc, streams[1]);
-        const int32_t valueY = vy.step(slot0, vx.filterA);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t slot0 = Values::decode(rc, streams[0]);
+        const std::int32_t slot1 = Values::decode(rc, streams[1]);
+        const std::int32_t valueY = vy.step(slot0, vx.filterA);
         outX[i] = vx.step(slot1, valueY);
         outY[i] = valueY;
     }
@@ -149,11 +158,25 @@ void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, Channel32& y,
 
 } // namespace
 
-Stereo32Run sse2Stereo32Run() { return stereoRunSse2; }
-template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run() { return decodingStereoRunSse2<Values>; }
+Stereo32Run sse2Stereo32Run()
+{
+    return stereoRunSse2;
+}
+template <class Values>
+DecodingStereo32Run<Values> sse2DecodingStereo32Run()
+{
+    return decodingStereoRunSse2<Values>;
+}
 #else
-Stereo32Run sse2Stereo32Run() { return nullptr; }
-template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run() { return nullptr; }
+Stereo32Run sse2Stereo32Run()
+{
+    return nullptr;
+}
+template <class Values>
+DecodingStereo32Run<Values> sse2DecodingStereo32Run()
+{
+    return nullptr;
+}
 #endif
 
 template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>();

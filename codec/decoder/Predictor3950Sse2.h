@@ -2,14 +2,15 @@
 // pointer that Predictor3950 picks once.
 #pragma once
 
-#include "Predictor3950.h"
-#include "ValueDecoder.h"
+#include "decoder/Predictor3950.h"
+#include "decoder/ValueDecoder.h"
 
 namespace ape {
 
 // Slot values in, Y and X out, for `count` blocks of 32-bit wrapping arithmetic.
-using Stereo32Run = void (*)(Predictor3950::Channel<int32_t>& y, Predictor3950::Channel<int32_t>& x,
-                             const int32_t* slot0, const int32_t* slot1, int32_t* outY, int32_t* outX, size_t count);
+using Stereo32Run = void (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
+                             const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+                             std::int32_t* outX, std::size_t count);
 
 // Null where SSE2 is not compiled in.
 Stereo32Run sse2Stereo32Run();
@@ -17,10 +18,12 @@ Stereo32Run sse2Stereo32Run();
 // The same run fed block by block from the range decoder (`Values` reads
 // one value of a stream), for frames without NN filters.
 template <class Values>
-using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, Predictor3950::Channel<int32_t>& y,
-                                     Predictor3950::Channel<int32_t>& x, int32_t* outY, int32_t* outX, size_t count);
+using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, Predictor3950::Channel<std::int32_t>& y,
+                                     Predictor3950::Channel<std::int32_t>& x, std::int32_t* outY, std::int32_t* outX,
+                                     std::size_t count);
 
 // Null where SSE2 is not compiled in. Made for PivotValues and KValues<true>.
-template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run();
+template <class Values>
+DecodingStereo32Run<Values> sse2DecodingStereo32Run();
 
 } // namespace ape

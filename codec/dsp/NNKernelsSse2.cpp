@@ -1,8 +1,8 @@
 // SSE2 is part of every x86-64 processor and assumed on i686 (the Windows
 // build compiles with -msse2), so no run-time check is needed.
-#include "NNKernels.h"
+#include "dsp/NNKernels.h"
 
-#include "NNRun.h"
+#include "dsp/NNRun.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,14 +14,14 @@ namespace ape {
 namespace {
 
 // Orders are multiples of 16: two vectors of 8 taps per iteration.
-int32_t horizontalSum(__m128i v)
+std::int32_t horizontalSum(__m128i v)
 {
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
     return _mm_cvtsi128_si32(v);
 }
 
-int32_t dotSse2(const int16_t* coef, const int16_t* hist, int order)
+std::int32_t dotSse2(const std::int16_t* coef, const std::int16_t* hist, int order)
 {
     __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
     for (int j = 0; j < order; j += 16) {
@@ -35,7 +35,7 @@ int32_t dotSse2(const int16_t* coef, const int16_t* hist, int order)
     return horizontalSum(_mm_add_epi32(sum0, sum1));
 }
 
-void adaptSse2(int16_t* coef, const int16_t* adapt, int order, int direction)
+void adaptSse2(std::int16_t* coef, const std::int16_t* adapt, int order, int direction)
 {
     if (direction == 0)
         return;
@@ -57,7 +57,7 @@ void adaptSse2(int16_t* coef, const int16_t* adapt, int order, int direction)
 }
 
 template <int Direction>
-int32_t dotAndAdaptLoop(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order)
+std::int32_t dotAndAdaptLoop(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order)
 {
     __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
     for (int j = 0; j < order; j += 16) {
@@ -84,7 +84,8 @@ int32_t dotAndAdaptLoop(int16_t* coef, const int16_t* hist, const int16_t* adapt
     return horizontalSum(_mm_add_epi32(sum0, sum1));
 }
 
-int32_t dotAndAdaptSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+std::int32_t dotAndAdaptSse2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order,
+                             int direction)
 {
     if (direction > 0)
         return dotAndAdaptLoop<1>(coef, hist, adapt, order);
@@ -97,11 +98,12 @@ int32_t dotAndAdaptSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt
 // without a branch (the sign of a residual is a coin toss to the branch
 // predictor); long ones skip the work for a zero residual.
 template <int Order>
-inline int32_t stepSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+inline std::int32_t stepSse2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order,
+                             int direction)
 {
     if constexpr (Order == 0 || Order > 64)
         return dotAndAdaptSse2(coef, hist, adapt, order, direction);
-    const __m128i d = _mm_set1_epi16(int16_t(direction));
+    const __m128i d = _mm_set1_epi16(std::int16_t(direction));
     __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
     for (int j = 0; j < Order; j += 16) {
         auto* c = reinterpret_cast<__m128i*>(coef + j);
@@ -118,13 +120,14 @@ inline int32_t stepSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt
     return horizontalSum(_mm_add_epi32(sum0, sum1));
 }
 
-template <int Order, bool New> struct Sse2Run {
-    static void run(NNRunState& s, int32_t* values, size_t count)
+template <int Order, bool New>
+struct Sse2Run {
+    static void run(NNRunState& s, std::int32_t* values, std::size_t count)
     {
         const int order = Order ? Order : s.order;
-        for (size_t i = 0; i < count; ++i) {
-            const int32_t residual = values[i];
-            const int32_t dot =
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int32_t residual = values[i];
+            const std::int32_t dot =
                 stepSse2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, nn::negatedSign(residual));
             values[i] = nn::output(dot, s.fraction, residual);
             nn::push<New>(s, order, values[i]);
@@ -132,15 +135,24 @@ template <int Order, bool New> struct Sse2Run {
     }
 };
 
-NNDecodeRun sse2Run(int order, bool newAdaptation) { return nn::chooseRun<Sse2Run>(order, newAdaptation); }
+NNDecodeRun sse2Run(int order, bool newAdaptation)
+{
+    return nn::chooseRun<Sse2Run>(order, newAdaptation);
+}
 
 constexpr NNKernels sse2{dotSse2, adaptSse2, dotAndAdaptSse2, sse2Run, "sse2"};
 
 } // namespace
 
-const NNKernels* sse2NNKernels() { return &sse2; }
+const NNKernels* sse2NNKernels()
+{
+    return &sse2;
+}
 #else
-const NNKernels* sse2NNKernels() { return nullptr; }
+const NNKernels* sse2NNKernels()
+{
+    return nullptr;
+}
 #endif
 
 } // namespace ape

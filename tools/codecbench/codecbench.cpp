@@ -38,7 +38,10 @@
 
 namespace {
 
-double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 // What a player asks for per call: the PCM of a short audio buffer.
 constexpr int blocksPerCall = 4096;
@@ -70,7 +73,7 @@ int main(int argc, char** argv)
     auto userTime = [] {
         FILETIME created, exited, kernel, user;
         GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-        return double((uint64_t(user.dwHighDateTime) << 32) | user.dwLowDateTime) * 1e-7;
+        return double((std::uint64_t(user.dwHighDateTime) << 32) | user.dwLowDateTime) * 1e-7;
     };
     for (int i = first; i < argc; ++i) {
         double best = 1e30, bestUser = 1e30;
@@ -88,7 +91,7 @@ int main(int argc, char** argv)
                     std::fprintf(stderr, "codecbench_dll: %s: error %d\n", argv[i], error);
                     return 1;
                 }
-                std::vector<char> buffer(size_t(info(h, APE_INFO_BLOCK_ALIGN, 0, 0)) * blocksPerCall);
+                std::vector<char> buffer(std::size_t(info(h, APE_INFO_BLOCK_ALIGN, 0, 0)) * blocksPerCall);
                 for (int got = 1; got > 0;)
                     if (getData(h, buffer.data(), blocksPerCall, &got) != 0)
                         break;
@@ -104,11 +107,11 @@ int main(int argc, char** argv)
 }
 
 #else
-#include "ApeEncoder.h"
+#include "encoder/ApeEncoder.h"
 #include "BenchMaterial.h"
-#include "Decompressor.h"
-#include "EncodeError.h"
-#include "FileByteSource.h"
+#include "decoder/Decompressor.h"
+#include "encoder/EncodeError.h"
+#include "decoder/FileByteSource.h"
 #include "dsp/NNKernels.h"
 
 #include <atomic>
@@ -120,18 +123,18 @@ int main(int argc, char** argv)
 // Heap accounting for "peak memory per decompressor": every allocation carries
 // its size in a header.
 namespace {
-std::atomic<size_t> heapNow{0}, heapPeak{0};
-constexpr size_t header = alignof(std::max_align_t);
+std::atomic<std::size_t> heapNow{0}, heapPeak{0};
+constexpr std::size_t header = alignof(std::max_align_t);
 } // namespace
 
-void* operator new(size_t size)
+void* operator new(std::size_t size)
 {
     auto* p = static_cast<unsigned char*>(std::malloc(size + header));
     if (!p)
         throw std::bad_alloc();
     std::memcpy(p, &size, sizeof size);
-    size_t now = heapNow += size;
-    size_t peak = heapPeak.load();
+    std::size_t now = heapNow += size;
+    std::size_t peak = heapPeak.load();
     while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
     }
     return p + header;
@@ -142,26 +145,29 @@ void operator delete(void* p) noexcept
         return;
     // Through an integer: the block starts `header` bytes before what new
     // handed out, which GCC's bounds analysis cannot know once inlined.
-    auto* base = reinterpret_cast<unsigned char*>(reinterpret_cast<uintptr_t>(p) - header);
-    size_t size;
+    auto* base = reinterpret_cast<unsigned char*>(reinterpret_cast<std::uintptr_t>(p) - header);
+    std::size_t size;
     std::memcpy(&size, base, sizeof size);
     heapNow -= size;
     std::free(base);
 }
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 namespace {
 
 // A few seconds of chords with harmonics, a little noise and slow panning:
 // enough structure for the predictors to work as on music.
-std::vector<uint8_t> synthesise(uint32_t rate, double duration)
+std::vector<std::uint8_t> synthesise(std::uint32_t rate, double duration)
 {
-    const size_t blocks = size_t(rate * duration);
-    std::vector<uint8_t> pcm;
+    const std::size_t blocks = std::size_t(rate * duration);
+    std::vector<std::uint8_t> pcm;
     pcm.reserve(blocks * 4);
     const double notes[] = {130.81, 164.81, 196.00, 261.63, 110.0, 220.0, 174.61, 349.23};
-    uint32_t noise = 1;
-    for (size_t i = 0; i < blocks; ++i) {
+    std::uint32_t noise = 1;
+    for (std::size_t i = 0; i < blocks; ++i) {
         double t = double(i) / rate;
         int chord = int(t / 2.0) % 4;
         double v = 0;
@@ -175,9 +181,9 @@ std::vector<uint8_t> synthesise(uint32_t rate, double duration)
         double pan = 0.5 + 0.4 * std::sin(2 * M_PI * 0.1 * t);
         double left = (v / 4 + n) * pan * 1.6, right = (v / 4 - n) * (1 - pan) * 1.6;
         for (double s : {left, right}) {
-            int32_t q = int32_t(std::lround(std::clamp(s, -1.0, 1.0) * 32000));
-            pcm.push_back(uint8_t(q));
-            pcm.push_back(uint8_t(q >> 8));
+            std::int32_t q = std::int32_t(std::lround(std::clamp(s, -1.0, 1.0) * 32000));
+            pcm.push_back(std::uint8_t(q));
+            pcm.push_back(std::uint8_t(q >> 8));
         }
     }
     return pcm;
@@ -185,7 +191,7 @@ std::vector<uint8_t> synthesise(uint32_t rate, double duration)
 
 struct OurRun {
     double seconds = 0;
-    size_t peakBytes = 0;
+    std::size_t peakBytes = 0;
     double userSeconds = 1e30;
 };
 
@@ -200,13 +206,13 @@ double threadUserTime()
 OurRun decodeWithUs(const std::string& file, OurRun best)
 {
     {
-        size_t base = heapNow.load();
+        std::size_t base = heapNow.load();
         heapPeak = base;
         const double userStart = threadUserTime();
         auto start = std::chrono::steady_clock::now();
         auto d = ape::Decompressor::open(std::make_unique<ape::FileByteSource>(file));
-        std::vector<uint8_t> buffer(size_t(d->container().blockAlign()) * blocksPerCall);
-        for (uint32_t got = 1; got > 0;)
+        std::vector<std::uint8_t> buffer(std::size_t(d->container().blockAlign()) * blocksPerCall);
+        for (std::uint32_t got = 1; got > 0;)
             if (d->getData(buffer.data(), blocksPerCall, &got) != 0)
                 break;
         best.seconds = std::min(best.seconds, seconds(std::chrono::steady_clock::now() - start));
@@ -316,29 +322,29 @@ struct Timings {
 // Halves every sample: loud 24-bit stereo can be beyond what level 5000
 // stores portably (EncoderOptions.h), and a quieter copy still times the
 // same arithmetic paths.
-std::vector<uint8_t> attenuated(const std::vector<uint8_t>& pcm, unsigned bits)
+std::vector<std::uint8_t> attenuated(const std::vector<std::uint8_t>& pcm, unsigned bits)
 {
-    std::vector<uint8_t> out(pcm);
-    const size_t width = bits / 8;
-    for (size_t i = 0; i + width <= out.size(); i += width) {
-        int32_t v = 0;
+    std::vector<std::uint8_t> out(pcm);
+    const std::size_t width = bits / 8;
+    for (std::size_t i = 0; i + width <= out.size(); i += width) {
+        std::int32_t v = 0;
         if (bits == 8) {
-            out[i] = uint8_t((int(out[i]) - 128) / 2 + 128);
+            out[i] = std::uint8_t((int(out[i]) - 128) / 2 + 128);
             continue;
         }
-        for (size_t b = 0; b < width; ++b)
-            v |= int32_t(uint32_t(out[i + b]) << (8 * b));
-        v = int32_t(uint32_t(v) << (32 - bits)) >> (32 - bits);
+        for (std::size_t b = 0; b < width; ++b)
+            v |= std::int32_t(std::uint32_t(out[i + b]) << (8 * b));
+        v = std::int32_t(std::uint32_t(v) << (32 - bits)) >> (32 - bits);
         v /= 2;
-        for (size_t b = 0; b < width; ++b)
-            out[i + b] = uint8_t(uint32_t(v) >> (8 * b));
+        for (std::size_t b = 0; b < width; ++b)
+            out[i + b] = std::uint8_t(std::uint32_t(v) >> (8 * b));
     }
     return out;
 }
 
 struct TableCell {
-    std::string file;     // empty when the material could not be encoded at this level
-    int attenuation = 0;  // halvings needed before the level accepted it
+    std::string file;    // empty when the material could not be encoded at this level
+    int attenuation = 0; // halvings needed before the level accepted it
     Timings ours, ffmpeg, dll;
 };
 
@@ -346,8 +352,8 @@ struct TableCell {
 TableCell encodeCell(const ape::BenchMaterial& material, unsigned level, const std::string& dir, double duration)
 {
     TableCell cell;
-    const std::string stem = dir + "/codecbench-" + material.name + "-" + std::to_string(level) + "-" +
-                             std::to_string(int(duration)) + "s";
+    const std::string stem =
+        dir + "/codecbench-" + material.name + "-" + std::to_string(level) + "-" + std::to_string(int(duration)) + "s";
     for (int halvings = 0; halvings < 8; ++halvings) {
         const std::string name = stem + (halvings ? "-" + std::to_string(halvings * 6) + "dB" : "") + ".ape";
         cell.attenuation = halvings;
@@ -389,9 +395,9 @@ void printRatios(const char* title, const std::vector<std::string>& names,
     std::printf("%-42s %7s %7s %7s %7s %7s\n", "material", "1000", "2000", "3000", "4000", "5000");
     double worst = 1e30;
     std::string where;
-    for (size_t m = 0; m < names.size(); ++m) {
+    for (std::size_t m = 0; m < names.size(); ++m) {
         std::printf("%-42s", names[m].c_str());
-        for (size_t l = 0; l < cells[m].size(); ++l) {
+        for (std::size_t l = 0; l < cells[m].size(); ++l) {
             const TableCell& cell = cells[m][l];
             const double ours = (cell.*decoder).best(), ffmpeg = cell.ffmpeg.best() - ffmpegStartup;
             if (cell.file.empty() || ours <= 0 || ffmpeg <= 0) {
@@ -418,9 +424,8 @@ int speedTable(const TableOptions& options)
         auto real = ape::realMaterials(options.realDir, options.duration);
         materials.insert(materials.end(), std::make_move_iterator(real.begin()), std::make_move_iterator(real.end()));
     }
-    std::erase_if(materials, [&](const ape::BenchMaterial& m) {
-        return m.name.find(options.only) == std::string::npos;
-    });
+    std::erase_if(materials,
+                  [&](const ape::BenchMaterial& m) { return m.name.find(options.only) == std::string::npos; });
     const unsigned levels[] = {1000, 2000, 3000, 4000, 5000};
     std::vector<std::string> names;
     std::vector<std::vector<TableCell>> cells;
@@ -437,15 +442,17 @@ int speedTable(const TableOptions& options)
     Timings startup;
     {
         ape::ApeEncoder encoder(ape::PcmFormat{2, 16, 44100}, ape::EncoderOptions{});
-        auto bytes = encoder.encode(std::vector<uint8_t>(400));
+        auto bytes = encoder.encode(std::vector<std::uint8_t>(400));
         std::string name = options.dir + "/codecbench-tiny.ape";
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         for (int run = 0; run < 5; ++run)
             startup.add(ffmpegUserTime(name));
     }
     std::printf("%.0f s per file, best of %d, decoders alternating; NN kernels %s; ffmpeg start-up %.3f s "
-                "subtracted\n", options.duration, options.runs, ape::bestNNKernels().name, startup.best());
-    for (size_t m = 0; m < cells.size(); ++m) {
+                "subtracted\n",
+                options.duration, options.runs, ape::bestNNKernels().name, startup.best());
+    for (std::size_t m = 0; m < cells.size(); ++m) {
         std::fprintf(stderr, "timing %s\n", names[m].c_str());
         for (int run = 0; run < options.runs; ++run) {
             std::vector<std::string> files;
@@ -525,7 +532,7 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--dir"))
             dir = argv[i + 1];
     }
-    const uint32_t rate = 44100;
+    const std::uint32_t rate = 44100;
     auto pcm = synthesise(rate, duration);
     std::vector<std::string> files;
     std::vector<double> ratios;
@@ -535,7 +542,8 @@ int main(int argc, char** argv)
         ape::ApeEncoder encoder(ape::PcmFormat{2, 16, rate}, options);
         auto bytes = encoder.encode(pcm);
         std::string name = dir + "/codecbench-" + std::to_string(level) + ".ape";
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         files.push_back(name);
         ratios.push_back(double(bytes.size()) / double(pcm.size()));
     }
@@ -543,9 +551,10 @@ int main(int argc, char** argv)
     double ffmpegStartup;
     {
         ape::ApeEncoder encoder(ape::PcmFormat{2, 16, rate}, ape::EncoderOptions{});
-        auto bytes = encoder.encode(std::vector<uint8_t>(pcm.begin(), pcm.begin() + 400));
+        auto bytes = encoder.encode(std::vector<std::uint8_t>(pcm.begin(), pcm.begin() + 400));
         std::string name = dir + "/codecbench-tiny.ape";
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         ffmpegStartup = 1e30;
         for (int run = 0; run < 5; ++run)
             ffmpegStartup = decodeWithFfmpeg(name, ffmpegStartup);
@@ -555,7 +564,7 @@ int main(int argc, char** argv)
     std::printf("ffmpeg start-up of %.3f s subtracted from its times\n", ffmpegStartup);
     std::printf("%-6s %7s %10s %10s %8s %10s %8s %10s\n", "level", "size", "ours x", "ffmpeg x", "ratio", "dll x",
                 "dll/ff", "peak heap");
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
         // Alternate the decoders so that all see the same machine load.
         OurRun ours{1e30, 0};
         double ffmpeg = 1e30;
