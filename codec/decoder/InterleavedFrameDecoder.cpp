@@ -2,6 +2,7 @@
 
 #include "apecodec.h"
 #include "dsp/NNFilterSets.h"
+#include "format/ByteOrder.h"
 #include "format/CodecError.h"
 #include "format/FormatConstants.h"
 
@@ -9,14 +10,6 @@
 
 namespace ape {
 namespace {
-
-std::uint32_t readBigEndian32(FrameReader& in)
-{
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-        v = (v << 8) | in.next();
-    return v;
-}
 
 // Bytes a frame needs before its CRC word (and again before a flags word).
 constexpr std::uint64_t minimumLeft = 6;
@@ -50,12 +43,12 @@ void InterleavedFrameDecoder::start(const FrameSpan& span)
     reader.begin(span, version < version::predictor3950 ? 2 : 0);
     if (reader.remaining() < minimumLeft)
         throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, "frame too short");
-    std::uint32_t crcWord = readBigEndian32(reader);
+    std::uint32_t crcWord = readBe32(reader);
     flags = 0;
     if (crcWord & frameFlag::present) {
         if (reader.remaining() < minimumLeft)
             throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, "frame too short");
-        flags = readBigEndian32(reader);
+        flags = readBe32(reader);
     }
     storedCrcValue = crcWord & ~frameFlag::present;
     reader.next(); // the range coder's first byte carries nothing

@@ -1,6 +1,8 @@
 #include "decoder/LegacyFrameDecoder.h"
 
 #include "apecodec.h"
+#include "dsp/PredictorArithmetic.h"
+#include "format/ByteOrder.h"
 #include "format/CodecError.h"
 #include "format/FormatConstants.h"
 
@@ -9,28 +11,44 @@
 namespace ape {
 namespace {
 
+// The filters that versions before 3930 run over each channel before the
+// stage-1 predictor, and where that predictor starts adapting. Level 1000
+// uses its own predictor (FastStep) and none of these.
+struct LegacyFilterSet {
+    int level;
+    int fromVersion;   // the first version the set applies to
+    bool order8First;  // the order-8 filter (extraHighFilter) runs before the long one
+    std::size_t order; // taps of the long filter; 0: none
+    int shift;         // the long filter's fixed-point shift
+    std::size_t start; // the first block the stage-1 predictor adapts on
+    int shiftB;        // the stage-1 predictor's shift of its B sum
+};
+
+//                                      level  fromVersion  order8First  order  shift  start  shiftB
+constexpr LegacyFilterSet legacyFilterSets[] = {
+    {level::high, version::oldest, false, 16, 9, 16, 10},
+    {level::extraHigh, version::oldest, false, 128, 11, 128, 10},
+    {level::extraHigh, version::frameFlagsFrom, true, 256, 12, 256, 11},
+};
+constexpr LegacyFilterSet noLegacyFilters = {0, version::oldest, false, 0, 0, 4, 10};
+
+// The last listed set of the level that the version has reached.
+const LegacyFilterSet& legacyFilterSet(int level, int version)
+{
+    const LegacyFilterSet* found = &noLegacyFilters;
+    for (const LegacyFilterSet& set : legacyFilterSets)
+        if (set.level == level && version >= set.fromVersion)
+            found = &set;
+    return *found;
+}
+
 [[noreturn]] void corrupt(const char* what)
 {
     throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, what);
 }
 
-// 32-bit wrapping helpers: every sum and product of the old predictors wraps.
-std::int32_t wrapAdd(std::int32_t a, std::int32_t b)
-{
-    return std::int32_t(std::uint32_t(a) + std::uint32_t(b));
-}
-std::int32_t wrapSub(std::int32_t a, std::int32_t b)
-{
-    return std::int32_t(std::uint32_t(a) - std::uint32_t(b));
-}
-std::int32_t wrapMul(std::int32_t a, std::int32_t b)
-{
-    return std::int32_t(std::uint32_t(a) * std::uint32_t(b));
-}
-int sgn(std::int32_t v)
-{
-    return (v > 0) - (v < 0);
-}
+// Every sum and product of the old predictors wraps at 32 bits (wrapAdd and
+// its kin). Their registers count zero as positive:
 int sgnp(std::int32_t v)
 {
     return v >= 0 ? 1 : -1;
@@ -325,14 +343,10 @@ void LegacyFrameDecoder::decodeWholeFrame()
     BitReader bits(reader);
     std::uint32_t crcWord;
     if (version >= version::rangeCoder) {
-        crcWord = 0;
-        for (int i = 0; i < 4; ++i)
-            crcWord = (crcWord << 8) | reader.next();
+        crcWord = readBe32(reader);
         flags = 0;
-        if (crcWord & frameFlag::present) {
-            for (int i = 0; i < 4; ++i)
-                flags = (flags << 8) | reader.next();
-        }
+        if (crcWord & frameFlag::present)
+            flags = readBe32(reader);
         reader.next();
         rc.clearFailure();
         rc.start();
@@ -378,30 +392,15 @@ void LegacyFrameDecoder::decodeWholeFrame()
 
 void LegacyFrameDecoder::predict(std::size_t n, bool stereo)
 {
-    std::size_t start = 0;
-    int shift = 10;
+    const LegacyFilterSet& set = legacyFilterSet(level, version);
+    const std::size_t start = set.start;
+    const int shift = set.shiftB;
     for (int slot = 0; slot < (stereo ? 2 : 1); ++slot) {
         std::int32_t* r = slot ? slot1.data() : slot0.data();
-        switch (level) {
-        case level::high:
-            highFilter(r, n, 16, 9);
-            start = 16;
-            break;
-        case level::extraHigh:
-            if (version < version::frameFlagsFrom) {
-                highFilter(r, n, 128, 11);
-                start = 128;
-            } else {
-                extraHighFilter(r, n);
-                highFilter(r, n, 256, 12);
-                start = 256;
-                shift = 11;
-            }
-            break;
-        default:
-            start = 4;
-            break;
-        }
+        if (set.order8First)
+            extraHighFilter(r, n);
+        if (set.order > 0)
+            highFilter(r, n, set.order, set.shift);
     }
     // Y takes slot 1 and X slot 0; both are stepped per block.
     std::int32_t* y = stereo ? slot1.data() : slot0.data();

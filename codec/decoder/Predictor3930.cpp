@@ -20,7 +20,7 @@ inline std::int32_t Predictor3930::Channel::step(std::int32_t input)
         p += d[i] * std::uint32_t(cA[i]);
     lastA = std::uint32_t(input) + std::uint32_t(std::int32_t(p) >> 9);
     filterA = lastA + std::uint32_t(std::int32_t(31 * filterA) >> 5);
-    int s = (input > 0) - (input < 0);
+    int s = sgn(input);
     for (int i = 0; i < 4; ++i)
         cA[i] += (std::int32_t(d[i]) >= 0 ? 1 : -1) * s;
     return std::int32_t(filterA);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/PredictorArithmetic.h"
+
 namespace ape {
 
 class Predictor3930 {
@@ -19,7 +21,7 @@ private:
     struct Channel {
         std::uint32_t lastA = 0, filterA = 0;
         std::uint32_t history[4] = {0, 0, 0, 0}; // previous lastA values, newest first
-        std::int32_t cA[4] = {360, 317, -109, 98};
+        std::int32_t cA[4] = {predictorStartA[0], predictorStartA[1], predictorStartA[2], predictorStartA[3]};
         std::int32_t step(std::int32_t input);
     };
     Channel yChannel, xChannel;

@@ -1,6 +1,7 @@
 #include "decoder/Predictor3950.h"
 
 #include "decoder/Predictor3950Sse2.h"
+#include "dsp/PredictorArithmetic.h"
 
 namespace ape {
 namespace {
@@ -12,18 +13,9 @@ struct Ops;
 
 template <>
 struct Ops<std::int32_t> {
-    static std::int32_t add(std::int32_t a, std::int32_t b)
-    {
-        return std::int32_t(std::uint32_t(a) + std::uint32_t(b));
-    }
-    static std::int32_t sub(std::int32_t a, std::int32_t b)
-    {
-        return std::int32_t(std::uint32_t(a) - std::uint32_t(b));
-    }
-    static std::int32_t mul(std::int32_t a, std::int32_t b)
-    {
-        return std::int32_t(std::uint32_t(a) * std::uint32_t(b));
-    }
+    static std::int32_t add(std::int32_t a, std::int32_t b) { return wrapAdd(a, b); }
+    static std::int32_t sub(std::int32_t a, std::int32_t b) { return wrapSub(a, b); }
+    static std::int32_t mul(std::int32_t a, std::int32_t b) { return wrapMul(a, b); }
 };
 
 template <>
@@ -71,8 +63,7 @@ struct CheckedOps32 {
 template <class T>
 int sign32(T v)
 {
-    std::int32_t t = std::int32_t(std::uint32_t(v));
-    return (t > 0) - (t < 0);
+    return sgn(std::int32_t(std::uint32_t(v)));
 }
 
 template <class T>
@@ -120,7 +111,7 @@ inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, std::int32_t i
     c.lastA = o.add(input, o.add(pA, pB >> 1) >> 10);
     c.filterA = o.add(c.lastA, o.mul(31, c.filterA) >> 5);
 
-    int s = (input > 0) - (input < 0);
+    int s = sgn(input);
     for (int i = 0; i < 4; ++i)
         c.cA[i] += sign32(c.rA[i]) * s;
     for (int i = 0; i < 5; ++i)
@@ -238,7 +229,7 @@ void monoRun(Channel<std::int32_t>& c, Input input, std::int32_t* out, std::size
                                  O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
         c.lastA = O::add(value, pA >> 10);
         c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
-        int s = (value > 0) - (value < 0);
+        int s = sgn(value);
         for (int k = 0; k < 4; ++k)
             c.cA[k] += sign32(c.rA[k]) * s;
         out[i] = c.filterA;

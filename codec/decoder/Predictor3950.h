@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/PredictorArithmetic.h"
+
 namespace ape {
 
 class RangeDecoder;
@@ -52,7 +54,7 @@ public:
     template <class T>
     struct Channel {
         T lastA = 0, filterA = 0, filterB = 0;
-        std::int32_t cA[4] = {360, 317, -109, 98};
+        std::int32_t cA[4] = {predictorStartA[0], predictorStartA[1], predictorStartA[2], predictorStartA[3]};
         std::int32_t cB[5] = {0, 0, 0, 0, 0};
         T rA[4] = {0, 0, 0, 0};
         T rB[5] = {0, 0, 0, 0, 0};

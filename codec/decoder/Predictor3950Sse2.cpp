@@ -7,6 +7,8 @@
 // build compiles with -msse2).
 #include "decoder/Predictor3950Sse2.h"
 
+#include "dsp/PredictorArithmetic.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -27,14 +29,6 @@ inline __m128i multiplyLow(__m128i a, __m128i b)
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-inline std::int32_t wrapAdd(std::int32_t a, std::int32_t b)
-{
-    return std::int32_t(std::uint32_t(a) + std::uint32_t(b));
-}
-inline std::int32_t wrapSub(std::int32_t a, std::int32_t b)
-{
-    return std::int32_t(std::uint32_t(a) - std::uint32_t(b));
-}
 inline std::int32_t times31Over32(std::int32_t v)
 {
     return std::int32_t(std::uint32_t(v) * 31u) >> 5;
@@ -112,7 +106,7 @@ struct VectorChannel {
 
         // Coefficients move by the register's sign times the input's sign:
         // the sign vector, negated for a negative input, cleared for zero.
-        const std::int32_t s = (input > 0) - (input < 0);
+        const std::int32_t s = sgn(input);
         const __m128i negate = _mm_set1_epi32(-(s < 0));
         const __m128i keep = _mm_set1_epi32(-(s != 0));
         auto applied = [&](__m128i sign) {
@@ -120,7 +114,7 @@ struct VectorChannel {
         };
         cA = _mm_add_epi32(cA, applied(signs(rA)));
         cB = _mm_add_epi32(cB, applied(signs(rB)));
-        cB4 += ((rB4 > 0) - (rB4 < 0)) * s;
+        cB4 += sgn(rB4) * s;
         return filterA;
     }
 };

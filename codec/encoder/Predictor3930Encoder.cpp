@@ -2,11 +2,11 @@
 
 #include <initializer_list>
 
+#include "dsp/PredictorArithmetic.h"
+
 namespace ape {
 
 namespace {
-
-constexpr std::int32_t initialCoef[4] = {360, 317, -109, 98};
 
 std::int32_t wrap(std::uint32_t v)
 {
@@ -30,7 +30,7 @@ void Predictor3930Encoder::reset()
     for (Channel* ch : {&yChannel, &xChannel}) {
         *ch = Channel{};
         for (int i = 0; i < 4; ++i)
-            ch->coef[i] = initialCoef[i];
+            ch->coef[i] = predictorStartA[i];
     }
 }
 
@@ -52,7 +52,7 @@ std::int32_t Predictor3930Encoder::step(Channel& ch, std::int32_t target)
     ch.filterA = target;
 
     // Zero counts as positive for the registers here, unlike later versions.
-    const int s = (residual > 0) - (residual < 0);
+    const int s = sgn(residual);
     for (int i = 0; i < 4; ++i)
         ch.coef[i] += (d[i] >= 0 ? 1 : -1) * s;
     return residual;

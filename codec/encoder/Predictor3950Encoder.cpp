@@ -2,22 +2,16 @@
 
 #include <initializer_list>
 
+#include "dsp/PredictorArithmetic.h"
 #include "encoder/EncodeError.h"
 
 namespace ape {
 
 namespace {
 
-constexpr std::int32_t initialCoefA[4] = {360, 317, -109, 98};
-
 std::int32_t wrap32(std::int64_t v)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
-}
-
-int sgn(std::int64_t v)
-{
-    return (v > 0) - (v < 0);
 }
 
 // Decoders take a register's sign from its low 32 bits.
@@ -44,7 +38,7 @@ void Predictor3950Encoder::reset()
     for (Channel* ch : {&yChannel, &xChannel}) {
         *ch = Channel{};
         for (int i = 0; i < 4; ++i)
-            ch->cA[i] = initialCoefA[i];
+            ch->cA[i] = predictorStartA[i];
     }
 }
 

@@ -1,5 +1,6 @@
-// Little-endian field access for the container and tag layouts, plus a small
-// appending writer for code that builds those layouts.
+// Little-endian field access for the container and tag layouts, a small
+// appending writer for code that builds those layouts, and the big-endian
+// words at the start of a frame.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,17 @@ inline void writeLe32(std::uint8_t* p, std::uint32_t v)
     p[1] = std::uint8_t(v >> 8);
     p[2] = std::uint8_t(v >> 16);
     p[3] = std::uint8_t(v >> 24);
+}
+
+// A 32-bit word from a byte stream, most significant byte first: the frames'
+// CRC and flags words. `in.next()` supplies each byte.
+template <class ByteStream>
+std::uint32_t readBe32(ByteStream& in)
+{
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v = (v << 8) | in.next();
+    return v;
 }
 
 // Appends little-endian fields to a byte vector it does not own.

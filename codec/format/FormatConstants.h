@@ -58,9 +58,6 @@ constexpr std::uint32_t maximum = 268435447; // larger frames are rejected
 } // namespace blocksPerFrame
 
 constexpr char signature[4] = {'M', 'A', 'C', ' '};
-constexpr std::uint32_t descriptorSize = 52;
-constexpr std::uint32_t headerSize = 24;
-constexpr std::uint32_t oldHeaderSize = 32;    // without the optional peak level / seek count
 constexpr std::uint32_t minimumFrameBytes = 8; // CRC word plus the shortest range-coder output
 
 } // namespace ape
