@@ -57,6 +57,23 @@ public:
     {
         return index + 1 == totalFrames ? finalFrameBlocks : blocksPerFrame;
     }
+
+private:
+    // The steps of open(), in order; each fills its fields and throws what
+    // open() documents.
+    // Finds the signature (after any ID3v2 tag) and the version; `fixed`
+    // receives the Descriptor::size bytes from the signature on, zero past
+    // the end of the file.
+    void readSignature(ByteSource& source, std::uint64_t fileSize, std::uint8_t* fixed);
+    // The descriptor (in `fixed`) and header of versions 3980 and later;
+    // returns the end of the audio data the descriptor states.
+    std::uint64_t readDescriptorAndHeader(ByteSource& source, const std::uint8_t* fixed, std::uint64_t streamEnd);
+    // The single header of older versions; their audio data has no stated end.
+    std::uint64_t readOldHeader(ByteSource& source, std::uint64_t fileSize);
+    void validateFormat() const;
+    // Bounds the audio data by the stated end, the WAV tail and the tags,
+    // checks the frame grid against it and counts the blocks.
+    void locateAudio(std::uint64_t streamEnd, std::uint64_t audioDataEnd);
 };
 
 } // namespace ape
