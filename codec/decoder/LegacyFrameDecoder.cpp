@@ -1,6 +1,7 @@
 #include "decoder/LegacyFrameDecoder.h"
 
 #include "apecodec.h"
+#include "decoder/BitReader.h"
 #include "dsp/PredictorArithmetic.h"
 #include "format/ByteOrder.h"
 #include "format/CodecError.h"
@@ -52,136 +53,6 @@ const LegacyFilterSet& legacyFilterSet(int level, int version)
 int sgnp(std::int32_t v)
 {
     return v >= 0 ? 1 : -1;
-}
-
-// Bits of the logical byte stream, most significant first.
-class BitReader {
-public:
-    explicit BitReader(FrameReader& in) : in(in) {}
-    void skip(unsigned bits)
-    {
-        for (unsigned i = 0; i < bits; ++i)
-            bit();
-    }
-    std::uint32_t bit()
-    {
-        if (left == 0) {
-            byte = in.next();
-            left = 8;
-        }
-        --left;
-        return (byte >> left) & 1;
-    }
-    std::uint32_t bits(unsigned count)
-    {
-        std::uint32_t v = 0;
-        for (unsigned i = 0; i < count; ++i)
-            v = (v << 1) | bit();
-        return v;
-    }
-    // Zeros before the next one; stops at the end of the data.
-    std::uint32_t unary()
-    {
-        std::uint32_t count = 0;
-        while (bit() == 0) {
-            if (in.overrun())
-                corrupt("bit stream ends inside a value");
-            ++count;
-        }
-        return count;
-    }
-    bool overrun() const { return in.overrun(); }
-
-private:
-    FrameReader& in;
-    std::uint32_t byte = 0;
-    unsigned left = 0;
-};
-
-std::uint32_t bitLength(std::uint32_t v)
-{
-    std::uint32_t n = 0;
-    for (; v; v >>= 1)
-        ++n;
-    return n;
-}
-
-// Versions 3860..3899: a Rice-like code per value with adaptive k.
-void readPerValueRice(BitReader& in, int version, std::int32_t* out, std::size_t count)
-{
-    StreamState s;
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t overflow = in.unary();
-        if (version >= version::riceEscape) {
-            while (overflow >= 16) {
-                overflow -= 16;
-                s.k += 4;
-                if (s.k > 25)
-                    corrupt("value width out of range");
-            }
-        }
-        std::uint32_t x;
-        if (s.k == 0)
-            x = overflow;
-        else if (s.k <= 25)
-            x = (overflow << s.k) + in.bits(s.k);
-        else
-            corrupt("value width out of range");
-        s.kSum = s.kSum + x - ((s.kSum + 8) >> 4);
-        if (s.kSum < (s.k ? 1u << (s.k + 4) : 0u))
-            --s.k;
-        else if (s.kSum >= (1u << (s.k + 5)) && s.k < 24)
-            ++s.k;
-        out[i] = foldedToSigned(x);
-    }
-}
-
-// Versions 3800..3859: Rice codes whose k follows a running sum over the frame.
-void readWholeFrameRice(BitReader& in, std::int32_t* out, std::size_t count)
-{
-    auto rice = [&](std::uint32_t k) { return (in.unary() << k) | (k ? in.bits(k) : 0); };
-    std::uint32_t kSum = 0;
-    std::size_t i = 0;
-    for (; i < std::min<std::size_t>(count, 5); ++i) {
-        out[i] = std::int32_t(rice(10));
-        kSum += std::uint32_t(out[i]);
-    }
-    if (count > 5) {
-        std::uint32_t k = bitLength(kSum / 10);
-        if (k >= 24)
-            corrupt("value width out of range");
-        for (; i < std::min<std::size_t>(count, 64); ++i) {
-            out[i] = std::int32_t(rice(k));
-            kSum += std::uint32_t(out[i]);
-            k = bitLength(kSum / std::uint32_t((i + 1) * 2));
-            if (k >= 24)
-                corrupt("value width out of range");
-        }
-    }
-    if (count > 64) {
-        std::uint32_t k = bitLength(kSum >> 7);
-        if (k > 24)
-            corrupt("value width out of range");
-        std::uint64_t kSumMax = std::uint64_t(1) << (k + 7);
-        std::uint64_t kSumMin = k ? std::uint64_t(1) << (k + 6) : 0;
-        for (; i < count; ++i) {
-            out[i] = std::int32_t(rice(k));
-            kSum = kSum + std::uint32_t(out[i]) - std::uint32_t(out[i - 64]);
-            while (kSum < kSumMin) {
-                --k;
-                kSumMin = k ? kSumMin >> 1 : 0;
-                kSumMax >>= 1;
-            }
-            while (kSum >= kSumMax) {
-                if (++k > 24)
-                    corrupt("value width out of range");
-                kSumMax <<= 1;
-                kSumMin = kSumMin ? kSumMin << 1 : 128;
-            }
-        }
-    }
-    for (std::size_t j = 0; j < count; ++j)
-        out[j] = foldedToSigned(std::uint32_t(out[j]));
 }
 
 // Long filter of order `order` over the whole frame.
