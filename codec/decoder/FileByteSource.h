@@ -5,6 +5,8 @@
 
 #include "format/ByteSource.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>

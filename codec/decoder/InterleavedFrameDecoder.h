@@ -12,6 +12,8 @@
 #include "decoder/ValueDecoder.h"
 #include "dsp/NNFilter.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace ape {

@@ -9,6 +9,8 @@
 #include "decoder/RangeDecoder.h"
 #include "decoder/ValueDecoder.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace ape {

@@ -4,6 +4,9 @@
 
 #include "format/ByteSource.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace ape {
 
 class MemoryByteSource : public ByteSource {

@@ -5,6 +5,9 @@
 #include "decoder/Predictor3950.h"
 #include "decoder/ValueDecoder.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace ape {
 
 // Slot values in, Y and X out, for `count` blocks of 32-bit wrapping arithmetic.

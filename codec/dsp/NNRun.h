@@ -7,6 +7,8 @@
 #include "dsp/NNKernels.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace ape::nn {
