@@ -255,69 +255,13 @@ bool Filter::isActive()
 }
 
 Filter::PinEnumeration::PinEnumeration(Filter& filter, LONG version, ULONG position)
-    : IUnknownImpl(nullptr), filter(filter), filterReference(filter.baseFilter()), version(version),
-      position(position)
+    : ListEnumeration(version, position), filter(filter), filterReference(filter.baseFilter())
 {
 }
 
-STDMETHODIMP Filter::PinEnumeration::Next(ULONG count, IPin** pins, ULONG* fetched)
+IPin* Filter::PinEnumeration::fetch(ULONG index)
 {
-    if (!pins || (!fetched && count > 1))
-        return E_POINTER;
-    if (count == 0)
-        return E_INVALIDARG;
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(filter.filterLock);
-        if (version != filter.pinsVersion)
-            return VFW_E_ENUM_OUT_OF_SYNC;
-        ULONG delivered = 0;
-        while (delivered < count && position < filter.pinCount()) {
-            pins[delivered] = filter.pin(position)->pinInterface();
-            pins[delivered]->AddRef();
-            ++delivered;
-            ++position;
-        }
-        if (fetched)
-            *fetched = delivered;
-        return delivered == count ? S_OK : S_FALSE;
-    });
-}
-
-STDMETHODIMP Filter::PinEnumeration::Skip(ULONG count)
-{
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(filter.filterLock);
-        position += count;
-        return position <= filter.pinCount() ? S_OK : S_FALSE;
-    });
-}
-
-STDMETHODIMP Filter::PinEnumeration::Reset()
-{
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(filter.filterLock);
-        position = 0;
-        version = filter.pinsVersion;
-        return S_OK;
-    });
-}
-
-STDMETHODIMP Filter::PinEnumeration::Clone(IEnumPins** out)
-{
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    return oryx::comBoundary([&] {
-        const oryx::COMPtr<IEnumPins> copy(new PinEnumeration(filter, version, position));
-        *out = copy.get();
-        (*out)->AddRef();
-        return S_OK;
-    });
-}
-
-IUnknown* Filter::PinEnumeration::interfaceFor(REFIID iid)
-{
-    if (IUnknown* found = oryx::lookUpInterface<IEnumPins>(this, iid))
-        return found;
-    return IUnknownImpl::interfaceFor(iid);
+    IPin* const found = filter.pin(index)->pinInterface();
+    found->AddRef();
+    return found;
 }

@@ -8,6 +8,7 @@
 #include "com/DelegatingUnknown.h"
 #include "com/IPersistImpl.h"
 #include "com/IUnknownImpl.h"
+#include "filter/ListEnumeration.h"
 #include "support/COMPtr.h"
 #include "support/CriticalSection.h"
 
@@ -101,21 +102,17 @@ private:
     LONG pinsVersion = 0;
 };
 
-class Filter::PinEnumeration : public oryx::DelegatingUnknown<PinEnumeration, IEnumPins>,
-                               public oryx::IUnknownImpl {
+class Filter::PinEnumeration : public ListEnumeration<PinEnumeration, IEnumPins, IPin*> {
 public:
     PinEnumeration(Filter& filter, LONG version, ULONG position);
 
-    STDMETHOD(Next)(ULONG count, IPin** pins, ULONG* fetched) override;
-    STDMETHOD(Skip)(ULONG count) override;
-    STDMETHOD(Reset)() override;
-    STDMETHOD(Clone)(IEnumPins** out) override;
-
-    IUnknown* interfaceFor(REFIID iid) override;
+    oryx::CriticalSection& listLock() { return filter.filterLock; }
+    LONG listVersion() { return filter.pinsVersion; }
+    ULONG listSize() { return filter.pinCount(); }
+    IPin* fetch(ULONG index);
+    PinEnumeration* copyAt(LONG version, ULONG position) { return new PinEnumeration(filter, version, position); }
 
 private:
     Filter& filter;
     const oryx::COMPtr<IBaseFilter> filterReference;
-    LONG version;
-    ULONG position;
 };

@@ -360,81 +360,23 @@ void Pin::deliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double ra
 }
 
 Pin::MediaTypeEnumeration::MediaTypeEnumeration(Pin& pin, LONG version, ULONG position)
-    : IUnknownImpl(nullptr), pin(pin), pinReference(pin.pinInterface()), version(version), position(position)
+    : ListEnumeration(version, position), pin(pin), pinReference(pin.pinInterface())
 {
 }
 
-STDMETHODIMP Pin::MediaTypeEnumeration::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched)
+oryx::CriticalSection& Pin::MediaTypeEnumeration::listLock()
 {
-    if (!types || (!fetched && count > 1))
-        return E_POINTER;
-    if (count == 0)
-        return E_INVALIDARG;
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(pin.filter.filterLock);
-        if (version != pin.mediaTypesVersion)
-            return VFW_E_ENUM_OUT_OF_SYNC;
-        const unsigned available = pin.getMediaTypeCount();
-        ULONG delivered = 0;
-        while (delivered < count && position < available) {
-            try {
-                auto* const block = static_cast<AM_MEDIA_TYPE*>(taskAllocate(sizeof(AM_MEDIA_TYPE)));
-                try {
-                    pin.getPinMediaType(MediaType::of(*block), position++);
-                } catch (...) {
-                    CoTaskMemFree(block);
-                    throw;
-                }
-                types[delivered++] = block;
-            } catch (...) {
-                // What was delivered stands; a failure on the first type is
-                // the caller's answer.
-                if (delivered == 0)
-                    throw;
-                break;
-            }
-        }
-        if (fetched)
-            *fetched = delivered;
-        return delivered == count ? S_OK : S_FALSE;
-    });
+    return pin.filter.filterLock;
 }
 
-STDMETHODIMP Pin::MediaTypeEnumeration::Skip(ULONG count)
+AM_MEDIA_TYPE* Pin::MediaTypeEnumeration::fetch(ULONG index)
 {
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(pin.filter.filterLock);
-        position += count;
-        return position <= pin.getMediaTypeCount() ? S_OK : S_FALSE;
-    });
-}
-
-STDMETHODIMP Pin::MediaTypeEnumeration::Reset()
-{
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(pin.filter.filterLock);
-        position = 0;
-        version = pin.mediaTypesVersion;
-        return S_OK;
-    });
-}
-
-STDMETHODIMP Pin::MediaTypeEnumeration::Clone(IEnumMediaTypes** out)
-{
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    return oryx::comBoundary([&] {
-        const oryx::COMPtr<IEnumMediaTypes> copy(new MediaTypeEnumeration(pin, version, position));
-        *out = copy.get();
-        (*out)->AddRef();
-        return S_OK;
-    });
-}
-
-IUnknown* Pin::MediaTypeEnumeration::interfaceFor(REFIID iid)
-{
-    if (IUnknown* found = oryx::lookUpInterface<IEnumMediaTypes>(this, iid))
-        return found;
-    return IUnknownImpl::interfaceFor(iid);
+    auto* const block = static_cast<AM_MEDIA_TYPE*>(taskAllocate(sizeof(AM_MEDIA_TYPE)));
+    try {
+        pin.getPinMediaType(MediaType::of(*block), index);
+    } catch (...) {
+        CoTaskMemFree(block);
+        throw;
+    }
+    return block;
 }

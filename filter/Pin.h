@@ -7,6 +7,7 @@
 
 #include "com/DelegatingUnknown.h"
 #include "com/IUnknownImpl.h"
+#include "filter/ListEnumeration.h"
 #include "filter/MediaType.h"
 #include "support/COMPtr.h"
 
@@ -111,21 +112,20 @@ private:
     IQualityControl* qualitySink = nullptr;
 };
 
-class Pin::MediaTypeEnumeration : public oryx::DelegatingUnknown<MediaTypeEnumeration, IEnumMediaTypes>,
-                                  public oryx::IUnknownImpl {
+class Pin::MediaTypeEnumeration : public ListEnumeration<MediaTypeEnumeration, IEnumMediaTypes, AM_MEDIA_TYPE*> {
 public:
     MediaTypeEnumeration(Pin& pin, LONG version, ULONG position);
 
-    STDMETHOD(Next)(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
-    STDMETHOD(Skip)(ULONG count) override;
-    STDMETHOD(Reset)() override;
-    STDMETHOD(Clone)(IEnumMediaTypes** out) override;
-
-    IUnknown* interfaceFor(REFIID iid) override;
+    oryx::CriticalSection& listLock();
+    LONG listVersion() { return pin.mediaTypesVersion; }
+    ULONG listSize() { return pin.getMediaTypeCount(); }
+    AM_MEDIA_TYPE* fetch(ULONG index);
+    MediaTypeEnumeration* copyAt(LONG version, ULONG position)
+    {
+        return new MediaTypeEnumeration(pin, version, position);
+    }
 
 private:
     Pin& pin;
     const oryx::COMPtr<IPin> pinReference;
-    LONG version;
-    ULONG position;
 };
