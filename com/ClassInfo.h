@@ -26,8 +26,8 @@ struct ClassInfo {
     // 0x30 Free, 0x40 Neutral, anything else none.
     std::uint32_t server_and_threading;
     const wchar_t* name;
-    CreateFunction create;                          // null: not creatable
-    const FilterRegistration* filterRegistration;   // null: not a media filter
+    CreateFunction create;                            // null: not creatable
+    const FilterRegistration* filterRegistration;     // null: not a media filter
     const ShellExtensionRegistration* shellExtension; // null: no shell extension
 };
 

@@ -52,7 +52,8 @@ struct ShellExtensionFolder {
     const char* folder;    // key under "ShellEx"
     FolderForm form;
 };
-// Searched in order; the first match wins.
+// Searched in order; the first match wins. One entry a line, not one field.
+// clang-format off
 constexpr ShellExtensionFolder shellExtensionFolders[] = {
     {{0xE8025004, 0x1C42, 0x11D2, {0xBE, 0x2C, 0x00, 0xA0, 0xC9, 0xA8, 0x3D, 0xA1}}, "ColumnHandlers",
      FolderForm::several}, // IColumnProvider
@@ -85,13 +86,13 @@ constexpr ShellExtensionFolder shellExtensionFolders[] = {
     {{0x0000013A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}},
      "{0000013A-0000-0000-C000-000000000046}", FolderForm::single}, // IPropertySetStorage
 };
+// clang-format on
 
 const char* serverKeyName(std::uint32_t serverAndThreading)
 {
     const std::uint32_t kind = serverAndThreading & 0xF;
     if (kind >= std::size(serverKeyNames)) {
-        throw std::runtime_error("Invalid value " + std::to_string(serverAndThreading) +
-                                 " for server_and_threading");
+        throw std::runtime_error("Invalid value " + std::to_string(serverAndThreading) + " for server_and_threading");
     }
     return serverKeyNames[kind];
 }
@@ -182,8 +183,7 @@ void ClassRegistrar::registerFilter(const ClassInfo& info)
     registration.dwMerit = filter.merit;
     registration.cPins2 = filter.pinCount;
     registration.rgPins2 = filter.pins;
-    checkResult(filterMapper().RegisterFilter(*info.clsid, info.name, nullptr, filter.category, nullptr,
-                                              &registration),
+    checkResult(filterMapper().RegisterFilter(*info.clsid, info.name, nullptr, filter.category, nullptr, &registration),
                 "Error while calling IFilterMapper2::RegisterFilter");
 }
 
@@ -209,8 +209,7 @@ void ClassRegistrar::registerFileTypes(const ClassInfo& info, const std::wstring
             RegistryKey icon = createKey(progIdKey.handle(), "DefaultIcon");
             if (defaultValue(icon).empty()) {
                 // A negative index names the icon by its resource identifier.
-                icon.setString(defaultValueNameW,
-                               serverPath + L",-" + std::to_wstring(fileTypes.iconId));
+                icon.setString(defaultValueNameW, serverPath + L",-" + std::to_wstring(fileTypes.iconId));
             }
         }
         // Only a description we have may be written, and only where there

@@ -9,7 +9,9 @@
 
 namespace oryx {
 
-Factory::Factory(CreateFunction create) : IUnknownImpl(nullptr), create(create) {}
+Factory::Factory(CreateFunction create) : IUnknownImpl(nullptr), create(create)
+{
+}
 
 STDMETHODIMP Factory::CreateInstance(IUnknown* outer, REFIID iid, void** out)
 {

@@ -13,7 +13,7 @@ struct FileTypeRegistration {
     const GUID* progIdGuid;
     const char* const* extensions; // each with its leading dot
     std::uint32_t extensionCount;
-    std::uint32_t iconId;          // icon resource in this module; 0: none
+    std::uint32_t iconId; // icon resource in this module; 0: none
     // With progIdGuid: the ProgID's description (may be null). Without it:
     // the key name under "Software\Classes\", such as "*" for all files.
     const char* text;

@@ -2,7 +2,9 @@
 
 namespace oryx {
 
-IPersistImpl::IPersistImpl(const CLSID* classId) : classId(classId) {}
+IPersistImpl::IPersistImpl(const CLSID* classId) : classId(classId)
+{
+}
 
 STDMETHODIMP IPersistImpl::GetClassID(CLSID* out)
 {

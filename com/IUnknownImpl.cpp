@@ -22,8 +22,8 @@ STDMETHODIMP IUnknownImpl::QueryInterface(REFIID iid, void** out)
     // pointer; any interface of the inner would hand the query straight back
     // to the outer. So the lookup chain is not asked, whatever it answers
     // for IID_IUnknown when the object stands alone.
-    IUnknown* const found = outer && IsEqualIID(iid, IID_IUnknown) ? static_cast<InternalUnknown*>(this)
-                                                                    : interfaceFor(iid);
+    IUnknown* const found =
+        outer && IsEqualIID(iid, IID_IUnknown) ? static_cast<InternalUnknown*>(this) : interfaceFor(iid);
     *out = found;
     if (!found)
         return E_NOINTERFACE;

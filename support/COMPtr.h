@@ -49,9 +49,11 @@ public:
     }
 
     // Queries `source` for I; a null source leaves the holder empty.
+    // clang-format off
     template <typename Other>
         requires(!std::is_same_v<Other, I>)
     COMPtr& operator=(Other* source)
+    // clang-format on
     {
         release();
         if (source) {

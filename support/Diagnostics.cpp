@@ -74,8 +74,7 @@ std::optional<std::string> registeredName(const char* folder, const std::string&
 {
     try {
         RegistryKey key;
-        if (!key.open(HKEY_CLASSES_ROOT, std::string(folder) + '\\' + braced, KEY_QUERY_VALUE) ||
-            !key.valueExists(""))
+        if (!key.open(HKEY_CLASSES_ROOT, std::string(folder) + '\\' + braced, KEY_QUERY_VALUE) || !key.valueExists(""))
             return std::nullopt;
         std::string name = key.string("");
         if (!name.empty())

@@ -103,9 +103,9 @@ std::wstring Library::fileNameW() const
 std::string Library::formatMessage(DWORD messageId, DWORD languageId) const
 {
     char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-        module, messageId, languageId, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                       module, messageId, languageId, reinterpret_cast<char*>(&buffer), 0, nullptr);
     if (length == 0) {
         std::ostringstream message;
         // Callers match this text as it stands: "languag" is not to be corrected.

@@ -6,8 +6,7 @@
 
 namespace oryx {
 
-LocalMemory::LocalMemory(HLOCAL handle, bool movable)
-    : handle(handle), lockCount(movable ? 0 : fixedMemory)
+LocalMemory::LocalMemory(HLOCAL handle, bool movable) : handle(handle), lockCount(movable ? 0 : fixedMemory)
 {
 }
 

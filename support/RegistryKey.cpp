@@ -75,15 +75,15 @@ bool RegistryKey::open(HKEY parent, StringRef<char> name, REGSAM access)
     return true;
 }
 
-void RegistryKey::create(HKEY parent, StringRef<char> name, StringRef<char> className, DWORD options,
-                         REGSAM access, SECURITY_ATTRIBUTES* security, DWORD* disposition)
+void RegistryKey::create(HKEY parent, StringRef<char> name, StringRef<char> className, DWORD options, REGSAM access,
+                         SECURITY_ATTRIBUTES* security, DWORD* disposition)
 {
     close();
     std::string classText = className.str();
     char* classArgument = classText.empty() ? nullptr : classText.data();
     HKEY created = nullptr;
-    const LONG result = RegCreateKeyExA(parent, name.str().c_str(), 0, classArgument, options, access, security,
-                                        &created, disposition);
+    const LONG result =
+        RegCreateKeyExA(parent, name.str().c_str(), 0, classArgument, options, access, security, &created, disposition);
     if (result != ERROR_SUCCESS)
         raiseError(result);
     hkey = created;

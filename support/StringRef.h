@@ -13,10 +13,7 @@ namespace oryx {
 template <typename Ch>
 struct StringRef {
     StringRef(const Ch* text) : text(text), length(-1) {}
-    StringRef(const std::basic_string<Ch>& text)
-        : text(text.data()), length(lengthOf(text))
-    {
-    }
+    StringRef(const std::basic_string<Ch>& text) : text(text.data()), length(lengthOf(text)) {}
 
     // The characters up to the first NUL or the end of the range.
     std::basic_string<Ch> str() const

@@ -21,9 +21,9 @@ std::string lookUpSystemText(DWORD code)
         return netmsg.formatMessage(code, 0);
     }
     char* buffer = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
     if (length == 0)
         throw WindowsError("Can't format message");
     LocalMemory memory(buffer, false);
@@ -36,13 +36,11 @@ std::string lookUpSystemText(DWORD code)
 
 } // namespace
 
-WindowsError::WindowsError(const std::string& message)
-    : WindowsError(GetLastError(), message)
+WindowsError::WindowsError(const std::string& message) : WindowsError(GetLastError(), message)
 {
 }
 
-WindowsError::WindowsError(DWORD code, const std::string& message)
-    : std::runtime_error(message), HRESULTHolder(code)
+WindowsError::WindowsError(DWORD code, const std::string& message) : std::runtime_error(message), HRESULTHolder(code)
 {
 }
 

@@ -47,9 +47,9 @@ constexpr CLSID CLSID_ContextMenu = testClass(7);
 constexpr CLSID CLSID_IconHandler = testClass(8);
 constexpr CLSID CLSID_Undescribed = testClass(9);
 constexpr CLSID CLSID_UnknownHandler = testClass(10);
-const CLSID allTestClasses[] = {CLSID_Both, CLSID_Apartment, CLSID_NoModel, CLSID_InprocServer,
-                                CLSID_InvalidServer, CLSID_Filter, CLSID_ContextMenu, CLSID_IconHandler,
-                                CLSID_Undescribed, CLSID_UnknownHandler};
+const CLSID allTestClasses[] = {CLSID_Both,          CLSID_Apartment,     CLSID_NoModel,     CLSID_InprocServer,
+                                CLSID_InvalidServer, CLSID_Filter,        CLSID_ContextMenu, CLSID_IconHandler,
+                                CLSID_Undescribed,   CLSID_UnknownHandler};
 
 // The filter's output type, one that no real filter produces.
 // {C0DE1000-7E57-4A11-9000-000000000001} and ...02
@@ -235,7 +235,8 @@ TEST_F(Registration, UnregisteringRemovesTheClassKeyOfAFilterWhoseEntryIsAlready
 {
     const ClassInfo classes[] = {{&CLSID_Filter, 0x20, L"Test Filter", nullptr, &testFilter, nullptr}};
     ASSERT_EQ(registerTable(classes), S_OK);
-    ASSERT_HRESULT_SUCCEEDED(COMPtr<IFilterMapper2>(CLSID_FilterMapper2)->UnregisterFilter(nullptr, nullptr, CLSID_Filter));
+    ASSERT_HRESULT_SUCCEEDED(
+        COMPtr<IFilterMapper2>(CLSID_FilterMapper2)->UnregisterFilter(nullptr, nullptr, CLSID_Filter));
     EXPECT_EQ(unregisterTable(classes), S_OK);
     EXPECT_FALSE(keyExists(classKeyPath(CLSID_Filter)));
 }

@@ -25,8 +25,7 @@ class Widget : public oryx::DelegatingUnknown<Widget, IQualityControl>,
                public oryx::DelegatingUnknown<Widget, oryx::IPersistImpl>,
                public oryx::CreateInstanceImpl<Widget> {
 public:
-    explicit Widget(IUnknown* outer)
-        : IUnknownImpl(outer), DelegatingUnknown<Widget, oryx::IPersistImpl>(&CLSID_Widget)
+    explicit Widget(IUnknown* outer) : IUnknownImpl(outer), DelegatingUnknown<Widget, oryx::IPersistImpl>(&CLSID_Widget)
     {
     }
 

@@ -79,14 +79,14 @@ inline bool mapperFinds(const CLSID& clsid, const GUID& majorType, const GUID& s
     oryx::COMPtr<IFilterMapper2> mapper(CLSID_FilterMapper2);
     const GUID outputType[2] = {majorType, subtype};
     oryx::COMPtr<IEnumMoniker> found;
-    oryx::checkResult(mapper->EnumMatchingFilters(found.receive(), 0, TRUE, merit, FALSE, 0, nullptr, nullptr,
-                                                  nullptr, FALSE, TRUE, 1, outputType, nullptr, nullptr),
+    oryx::checkResult(mapper->EnumMatchingFilters(found.receive(), 0, TRUE, merit, FALSE, 0, nullptr, nullptr, nullptr,
+                                                  FALSE, TRUE, 1, outputType, nullptr, nullptr),
                       "Can't enumerate filters");
     oryx::COMPtr<IMoniker> moniker;
     while (found->Next(1, moniker.receive(), nullptr) == S_OK) {
         oryx::COMPtr<IPropertyBag> properties;
-        oryx::checkResult(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                                 reinterpret_cast<void**>(properties.receive())));
+        oryx::checkResult(
+            moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(properties.receive())));
         VARIANT value;
         VariantInit(&value);
         V_VT(&value) = VT_BSTR;

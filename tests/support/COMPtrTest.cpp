@@ -103,8 +103,7 @@ TEST(COMPtr, NamesTheClassAndInterfaceWhenCreationFails)
         const std::string expected = "Unable to create instance of class {01234567-89AB-CDEF-0102-030405060708}"
                                      " with interface " +
                                      guidName(IID_IBaseFilter, true) + ": ";
-        EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u)
-            << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
     }
     CoUninitialize();
 }

@@ -119,9 +119,9 @@ TEST(WindowsError, DescribesNetworkErrorsFromTheNetworkMessageModule)
     HMODULE netmsg = LoadLibraryA("netmsg.dll");
     if (netmsg) {
         char* buffer = nullptr;
-        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                                FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                            netmsg, 2102, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+        const DWORD length =
+            FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                           netmsg, 2102, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
         const std::string expected = length ? std::string(buffer) : "Windows error 0x836";
         LocalFree(buffer);
         FreeLibrary(netmsg);

@@ -48,8 +48,8 @@ protected:
     static bool isLive(HKEY key)
     {
         DWORD subkeys = 0;
-        return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr) == ERROR_SUCCESS;
     }
 };
 

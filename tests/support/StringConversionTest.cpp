@@ -36,7 +36,7 @@ TEST(Narrow, GivesEmptyStringsForEmptyAndNullInput)
 
 TEST(Narrow, SubstitutesCharactersTheCodePageLacks)
 {
-    EXPECT_EQ(narrow(L"a\x4e2d" L"b", 1252), "a?b");
+    EXPECT_EQ(narrow(L"a\u4e2db", 1252), "a?b");
     EXPECT_EQ(narrow(L"\x00e9", 1252), "\xe9");
 }
 

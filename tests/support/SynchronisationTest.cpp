@@ -212,8 +212,8 @@ TEST_F(Synchronisation, HandlesCloseOnceAndTreatZeroAsNoHandle)
 
     const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE duplicate = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &duplicate, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
     {
         WindowsHandle owner(duplicate);
         EXPECT_TRUE(owner.isValid());
