@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include <dshow.h>
@@ -7,6 +8,7 @@
 #include "filter/Filter.h"
 #include "filter/MemoryOutputPin.h"
 #include "support/CriticalSection.h"
+#include "support/Event.h"
 #include "support/Lockable.h"
 #include "support/SignalableThread.h"
 
@@ -37,7 +39,14 @@
 // Every controller sends BeginFlush downstream before Hold or Exit, so a
 // worker blocked in Receive or GetBuffer is always released, and EndFlush
 // only once the worker has answered Hold or ended, so EndFlush never races
-// the worker's EndOfStream downstream.
+// the worker's EndOfStream downstream. Before that flush it raises
+// stopRequested, so the released worker goes to take the signal at once
+// rather than decode a buffer the flush would drop (Stop raises it only once
+// its flush has succeeded: a failed Stop leaves the worker streaming); it
+// lowers it only when it lets the worker stream again. The allocator is committed before the
+// worker starts; a worker that still finds it decommitted (downstream
+// decommits its own allocator when it stops first) waits for a controller or,
+// briefly, for downstream to recommit it.
 //
 // Locks, in the order they may be nested (an outer one first):
 //   1. stateLock (Filter): Stop, Pause, Run; so activate and deactivate,
@@ -160,6 +169,13 @@ private:
     void streamSamples();
     // Signals that find no worker are dropped: the command stays stored.
     void signalIfRunning(Signal value);
+    // stopRequested up (waking a worker that waits for the allocator) and
+    // down; every controller raises it before its flush.
+    void requestStop();
+    void allowStreaming();
+    // The worker's wait after GetBuffer failed: until a controller asks it
+    // to stop, or allocatorRetryMs have passed.
+    void awaitAllocator();
     std::int64_t positionIn(TimeFormat format);
     std::int64_t durationIn(TimeFormat format);
     static SeekCommand seekCommandFor(TimeFormat format);
@@ -168,6 +184,13 @@ private:
     volatile TimeFormat timeFormat = MediaTimeFormat;
     // The worker's own, and SetPositions' while the worker is held.
     bool discontinuityPending = false;
+    // Read by the worker between steps; written by controllers, see above.
+    std::atomic<bool> stopRequested{false};
+    // True while the worker waits in awaitAllocator(); the controller that
+    // finds it so sets allocatorWake. Both sides write their own flag before
+    // they read the other's, so one of them always sees the other.
+    std::atomic<bool> awaitingAllocator{false};
+    oryx::Event allocatorWake{false, false};
     // Under positionLock.
     SeekCommand seekCommand = NoSeek;
     std::int64_t seekTarget = 0;
