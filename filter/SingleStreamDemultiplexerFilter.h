@@ -43,10 +43,10 @@
 // stopRequested, so the released worker goes to take the signal at once
 // rather than decode a buffer the flush would drop (Stop raises it only once
 // its flush has succeeded: a failed Stop leaves the worker streaming); it
-// lowers it only when it lets the worker stream again. The allocator is committed before the
-// worker starts; a worker that still finds it decommitted (downstream
-// decommits its own allocator when it stops first) waits for a controller or,
-// briefly, for downstream to recommit it.
+// lowers it only when it lets the worker stream again. The allocator is
+// committed before the worker starts; a worker that still finds it
+// decommitted (downstream decommits its own allocator when it stops first)
+// waits for a controller or, briefly, for downstream to recommit it.
 //
 // Locks, in the order they may be nested (an outer one first):
 //   1. stateLock (Filter): Stop, Pause, Run; so activate and deactivate,
@@ -170,7 +170,7 @@ private:
     // Signals that find no worker are dropped: the command stays stored.
     void signalIfRunning(Signal value);
     // stopRequested up (waking a worker that waits for the allocator) and
-    // down; every controller raises it before its flush.
+    // down, as described above.
     void requestStop();
     void allowStreaming();
     // The worker's wait after GetBuffer failed: until a controller asks it
