@@ -410,10 +410,12 @@ STDMETHODIMP SingleStreamDemultiplexerFilter::GetStopPosition(LONGLONG* stop)
     if (!stop)
         return E_POINTER;
     try {
+        // Asked under the lock a new input is opened under: a query that
+        // meets a Load waits for the new file instead of finding none.
+        oryx::AutoLock lock(positionLock);
         if (!hasInput())
             return VFW_E_NOT_CONNECTED;
         if (supportsTimeSeeking()) {
-            oryx::AutoLock lock(positionLock);
             *stop = durationIn(timeFormat);
             return S_OK;
         }
@@ -431,9 +433,10 @@ STDMETHODIMP SingleStreamDemultiplexerFilter::GetCurrentPosition(LONGLONG* curre
     if (!current)
         return E_POINTER;
     try {
+        // Under the lock for the same reason as GetStopPosition.
+        oryx::AutoLock lock(positionLock);
         if (!hasInput())
             return VFW_E_NOT_CONNECTED;
-        oryx::AutoLock lock(positionLock);
         *current = positionIn(timeFormat);
         return S_OK;
     } catch (...) {

@@ -58,8 +58,9 @@
 //   3. filterLock (Filter): connection and allocator work, the source's
 //      input, its media types and tag.
 //   4. positionLock: the seek command and target, the segment start, the
-//      source's read position and its seeks. Nothing is called downstream
-//      and no other lock is taken while it is held.
+//      source's read position and its seeks; a new input is opened under
+//      it, so position queries ask hasInput() under it too. Nothing is
+//      called downstream and no other lock is taken while it is held.
 //   5. signal lock (SignalableThread): one signal until it is acknowledged.
 // The worker takes positionLock and filterLock only for short steps, never
 // both, and never while it waits.

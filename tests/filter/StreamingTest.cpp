@@ -201,6 +201,15 @@ TEST_F(Streaming, SeekingAnswersInEveryTimeFormat)
     EXPECT_EQ(seeking->ConvertTimeFormat(&value, nullptr, 0, nullptr), E_NOTIMPL);
     source->load();
     EXPECT_EQ(seeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK) << "a new input resets the format";
+
+    // A query that meets a new input being opened waits for it, rather than
+    // finding no input.
+    std::thread loader([&] { source->reload(200ms); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(seeking->GetDuration(&value), S_OK);
+    EXPECT_EQ(value, duration);
+    EXPECT_EQ(seeking->GetCurrentPosition(&value), S_OK);
+    loader.join();
 }
 
 TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
