@@ -12,6 +12,10 @@ namespace {
 constexpr wchar_t outputPinName[] = L"PCM Output";
 constexpr DWORD seekingCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
                                       AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetDuration;
+// How long a worker that found the allocator decommitted waits before it asks
+// again, when no controller wakes it first: only a downstream recommitting on
+// its own needs this, and nothing tells us when it does.
+constexpr DWORD allocatorRetryMs = 10;
 
 } // namespace
 
@@ -30,6 +34,7 @@ void SingleStreamDemultiplexerFilter::stopWorker() noexcept
 {
     if (!isRunning())
         return;
+    requestStop();
     try {
         beginFlush();
     } catch (...) {
@@ -58,13 +63,21 @@ void SingleStreamDemultiplexerFilter::activate()
     // may already wait in a paused renderer's Receive, and wait for it for
     // ever.
     oryx::AutoLock noHolder(pauseLock);
-    start();
-    signal(Stream);
+    // The pins first: a worker started before the allocator is committed
+    // only finds GetBuffer refused and has to wait for it.
+    Filter::activate();
     try {
-        Filter::activate();
+        allowStreaming();
+        start();
+        signal(Stream);
     } catch (...) {
         // The filter stays Stopped, so no thread may outlive the failure.
         stopWorker();
+        try {
+            Filter::deactivate();
+        } catch (...) {
+            // The start's failure is what the caller must see.
+        }
         throw;
     }
 }
@@ -72,6 +85,10 @@ void SingleStreamDemultiplexerFilter::activate()
 void SingleStreamDemultiplexerFilter::deactivate()
 {
     beginFlush();
+    // Only now: should the flush fail, the filter stays active and its
+    // worker must stream on. Raised still wakes a worker that waits for the
+    // allocator which downstream decommitted when it stopped first.
+    requestStop();
     signalIfRunning(Exit);
     // The worker's last EndOfStream must be delivered before EndFlush, not
     // alongside it: downstream, a filter holding its lock across EndFlush and
@@ -85,6 +102,7 @@ void SingleStreamDemultiplexerFilter::deactivate()
 void SingleStreamDemultiplexerFilter::lock()
 {
     pauseLock.lock();
+    requestStop();
     try {
         beginFlush();
         signalIfRunning(Hold);
@@ -98,6 +116,7 @@ void SingleStreamDemultiplexerFilter::lock()
 void SingleStreamDemultiplexerFilter::unlock()
 {
     try {
+        allowStreaming();
         signalIfRunning(Stream);
     } catch (...) {
         pauseLock.unlock();
@@ -112,6 +131,26 @@ void SingleStreamDemultiplexerFilter::signalIfRunning(Signal value)
         signal(value);
     } catch (const NotRunningException&) {
     }
+}
+
+void SingleStreamDemultiplexerFilter::requestStop()
+{
+    stopRequested = true;
+    if (awaitingAllocator.exchange(false))
+        allocatorWake.set();
+}
+
+void SingleStreamDemultiplexerFilter::allowStreaming()
+{
+    stopRequested = false;
+}
+
+void SingleStreamDemultiplexerFilter::awaitAllocator()
+{
+    awaitingAllocator = true;
+    if (!stopRequested)
+        allocatorWake.wait(allocatorRetryMs);
+    awaitingAllocator = false;
 }
 
 void SingleStreamDemultiplexerFilter::beginFlush()
@@ -182,7 +221,7 @@ DWORD SingleStreamDemultiplexerFilter::run()
 void SingleStreamDemultiplexerFilter::streamSamples()
 {
     for (;;) {
-        if (isSignalPending())
+        if (isSignalPending() || stopRequested)
             return;
         bool newSegment = discontinuityPending;
         REFERENCE_TIME segmentStart = 0;
@@ -217,11 +256,14 @@ void SingleStreamDemultiplexerFilter::streamSamples()
         try {
             sample = outputPin.getDeliveryBuffer(nullptr, nullptr, 0);
         } catch (const std::exception&) {
-            // Not committed yet, or decommitted by a Stop whose signal is
-            // on its way.
-            Sleep(1);
+            // Decommitted by a downstream that stopped before us: our own
+            // Stop follows.
+            awaitAllocator();
             continue;
         }
+        // A flush may have released GetBuffer: not worth a decode.
+        if (stopRequested)
+            return;
         if (!fillSample(*sample)) {
             try {
                 outputPin.deliverEndOfStream();
@@ -368,10 +410,12 @@ STDMETHODIMP SingleStreamDemultiplexerFilter::GetStopPosition(LONGLONG* stop)
     if (!stop)
         return E_POINTER;
     try {
+        // Asked under the lock a new input is opened under: a query that
+        // meets a Load waits for the new file instead of finding none.
+        oryx::AutoLock lock(positionLock);
         if (!hasInput())
             return VFW_E_NOT_CONNECTED;
         if (supportsTimeSeeking()) {
-            oryx::AutoLock lock(positionLock);
             *stop = durationIn(timeFormat);
             return S_OK;
         }
@@ -389,9 +433,10 @@ STDMETHODIMP SingleStreamDemultiplexerFilter::GetCurrentPosition(LONGLONG* curre
     if (!current)
         return E_POINTER;
     try {
+        // Under the lock for the same reason as GetStopPosition.
+        oryx::AutoLock lock(positionLock);
         if (!hasInput())
             return VFW_E_NOT_CONNECTED;
-        oryx::AutoLock lock(positionLock);
         *current = positionIn(timeFormat);
         return S_OK;
     } catch (...) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include <dshow.h>
@@ -7,6 +8,7 @@
 #include "filter/Filter.h"
 #include "filter/MemoryOutputPin.h"
 #include "support/CriticalSection.h"
+#include "support/Event.h"
 #include "support/Lockable.h"
 #include "support/SignalableThread.h"
 
@@ -37,7 +39,14 @@
 // Every controller sends BeginFlush downstream before Hold or Exit, so a
 // worker blocked in Receive or GetBuffer is always released, and EndFlush
 // only once the worker has answered Hold or ended, so EndFlush never races
-// the worker's EndOfStream downstream.
+// the worker's EndOfStream downstream. Before that flush it raises
+// stopRequested, so the released worker goes to take the signal at once
+// rather than decode a buffer the flush would drop (Stop raises it only once
+// its flush has succeeded: a failed Stop leaves the worker streaming); it
+// lowers it only when it lets the worker stream again. The allocator is
+// committed before the worker starts; a worker that still finds it
+// decommitted (downstream decommits its own allocator when it stops first)
+// waits for a controller or, briefly, for downstream to recommit it.
 //
 // Locks, in the order they may be nested (an outer one first):
 //   1. stateLock (Filter): Stop, Pause, Run; so activate and deactivate,
@@ -49,8 +58,9 @@
 //   3. filterLock (Filter): connection and allocator work, the source's
 //      input, its media types and tag.
 //   4. positionLock: the seek command and target, the segment start, the
-//      source's read position and its seeks. Nothing is called downstream
-//      and no other lock is taken while it is held.
+//      source's read position and its seeks; a new input is opened under
+//      it, so position queries ask hasInput() under it too. Nothing is
+//      called downstream and no other lock is taken while it is held.
 //   5. signal lock (SignalableThread): one signal until it is acknowledged.
 // The worker takes positionLock and filterLock only for short steps, never
 // both, and never while it waits.
@@ -160,6 +170,13 @@ private:
     void streamSamples();
     // Signals that find no worker are dropped: the command stays stored.
     void signalIfRunning(Signal value);
+    // stopRequested up (waking a worker that waits for the allocator) and
+    // down, as described above.
+    void requestStop();
+    void allowStreaming();
+    // The worker's wait after GetBuffer failed: until a controller asks it
+    // to stop, or allocatorRetryMs have passed.
+    void awaitAllocator();
     std::int64_t positionIn(TimeFormat format);
     std::int64_t durationIn(TimeFormat format);
     static SeekCommand seekCommandFor(TimeFormat format);
@@ -168,6 +185,13 @@ private:
     volatile TimeFormat timeFormat = MediaTimeFormat;
     // The worker's own, and SetPositions' while the worker is held.
     bool discontinuityPending = false;
+    // Read by the worker between steps; written by controllers, see above.
+    std::atomic<bool> stopRequested{false};
+    // True while the worker waits in awaitAllocator(); the controller that
+    // finds it so sets allocatorWake. Both sides write their own flag before
+    // they read the other's, so one of them always sees the other.
+    std::atomic<bool> awaitingAllocator{false};
+    oryx::Event allocatorWake{false, false};
     // Under positionLock.
     SeekCommand seekCommand = NoSeek;
     std::int64_t seekTarget = 0;

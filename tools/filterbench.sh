@@ -3,7 +3,7 @@
 # through Wine's graph, against the codec's own decode in the same run.
 # Builds what is missing, runs under Wine in the build's private prefix,
 # prints figures; it asserts nothing.
-# Usage: tools/filterbench.sh [--seconds N] [--runs N] [--seeks N]
+# Usage: tools/filterbench.sh [--seconds N] [--runs N] [--seeks N] [--repeats N]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 windows="$root/build/windows"

@@ -5,8 +5,10 @@
 // delivered buffer tells exactly where it came from. Buffers hold 500
 // samples. Faults can be switched on to see how the engine reports them.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "com/CreateInstanceImpl.h"
 #include "filter/SingleStreamDemultiplexerFilter.h"
@@ -30,6 +32,17 @@ public:
     void load()
     {
         oryx::AutoLock lock(filterLock);
+        loaded = true;
+        resetPosition();
+    }
+    // A new input that takes `opening` to open, without one meanwhile, under
+    // the locks a real source opens its file under.
+    void reload(std::chrono::milliseconds opening)
+    {
+        oryx::AutoLock lock(filterLock);
+        oryx::AutoLock position(positionLock);
+        loaded = false;
+        std::this_thread::sleep_for(opening);
         loaded = true;
         resetPosition();
     }
@@ -118,6 +131,6 @@ public:
 
 private:
     const std::int64_t length;
-    bool loaded = false;
+    std::atomic<bool> loaded{false};
     std::int64_t position = 0;
 };

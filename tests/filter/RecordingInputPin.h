@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dshow.h>
@@ -105,6 +106,9 @@ public:
 
     std::vector<GUID> proposedSubtypes; // what ReceiveConnection was offered
     IMemAllocator* ownAllocator = nullptr; // offered to the output pin when set
+    // BeginFlush returns this long after it released Receive, as a busy
+    // downstream's may: the worker runs on meanwhile.
+    std::chrono::milliseconds beginFlushDelay{0};
     bool refuseAll = false;
     IPin* connectedTo = nullptr;
     MediaType connectionType{GUID_NULL, GUID_NULL};
@@ -179,6 +183,7 @@ public:
             flushing = true;
         }
         record({Delivery::BeginFlush});
+        std::this_thread::sleep_for(beginFlushDelay);
         return S_OK;
     }
     STDMETHODIMP EndFlush() override
@@ -201,7 +206,10 @@ public:
     STDMETHODIMP GetAllocator(IMemAllocator** out) override
     {
         *out = ownAllocator;
-        return ownAllocator ? S_OK : VFW_E_NO_ALLOCATOR;
+        if (!ownAllocator)
+            return VFW_E_NO_ALLOCATOR;
+        ownAllocator->AddRef();
+        return S_OK;
     }
     STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }

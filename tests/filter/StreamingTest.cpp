@@ -201,6 +201,15 @@ TEST_F(Streaming, SeekingAnswersInEveryTimeFormat)
     EXPECT_EQ(seeking->ConvertTimeFormat(&value, nullptr, 0, nullptr), E_NOTIMPL);
     source->load();
     EXPECT_EQ(seeking->IsUsingTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK) << "a new input resets the format";
+
+    // A query that meets a new input being opened waits for it, rather than
+    // finding no input.
+    std::thread loader([&] { source->reload(200ms); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(seeking->GetDuration(&value), S_OK);
+    EXPECT_EQ(value, duration);
+    EXPECT_EQ(seeking->GetCurrentPosition(&value), S_OK);
+    loader.join();
 }
 
 TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
@@ -212,6 +221,61 @@ TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
     EXPECT_EQ(filter->Stop(), S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_FALSE(source->isRunning());
+}
+
+TEST_F(Streaming, AHeldWorkerDecodesNothingForTheFlushAndWaitsOutADecommittedAllocator)
+{
+    // A seek releases the worker from Receive with its flush: it stops there
+    // and takes the hold, instead of filling more samples only to have them
+    // dropped.
+    peer.allow(3);
+    ASSERT_EQ(filter->Run(0), S_OK);
+    ASSERT_TRUE(peer.waitFor(Delivery::Sample, 3));
+    std::this_thread::sleep_for(50ms); // the fourth one now waits in Receive
+    peer.beginFlushDelay = 50ms;
+    LONGLONG target = 5000 * 10'000'000LL / CounterSource::rate;
+    ASSERT_EQ(source->seeking()->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    const std::vector<Delivery> all = peer.deliveries();
+    EXPECT_LE(std::count_if(all.begin(), all.end(), [](const Delivery& d) { return d.duringFlush; }), 1)
+        << "only the sample that waited in Receive may meet the flush";
+    ASSERT_EQ(filter->Stop(), S_OK);
+    peer.beginFlushDelay = 0ms;
+
+    // Downstream's own allocator, decommitted by downstream while the worker
+    // streams (as a renderer that stops before us does): the worker waits
+    // without losing a sample and plays on once it is committed again.
+    source->outputPinInterface()->Disconnect();
+    peer.Disconnect();
+    COMPtr<IMemAllocator> allocator(CLSID_MemoryAllocator);
+    peer.ownAllocator = allocator.get();
+    ASSERT_EQ(source->outputPinInterface()->Connect(&peer, nullptr), S_OK);
+    peer.clear();
+    peer.allow(2);
+    ASSERT_EQ(filter->Pause(), S_OK);
+    ASSERT_TRUE(peer.waitFor(Delivery::Sample, 2));
+    std::this_thread::sleep_for(50ms); // the third one now waits in Receive
+    ASSERT_EQ(allocator->Decommit(), S_OK);
+    peer.openGate();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(peer.count(Delivery::Sample), 3) << "a sample came from a decommitted allocator";
+    EXPECT_EQ(peer.count(Delivery::EndOfStream), 0) << "the worker gave up";
+    ASSERT_EQ(allocator->Commit(), S_OK);
+    ASSERT_TRUE(peer.waitFor(Delivery::EndOfStream, 1, 2s)) << "the worker did not resume";
+    expectSegment(lastSegment(), 0);
+    EXPECT_EQ(peer.count(Delivery::Sample), 20);
+
+    // Decommitted again and left so: Stop still ends the waiting worker.
+    ASSERT_EQ(allocator->Decommit(), S_OK);
+    ASSERT_EQ(source->seeking()->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(peer.count(Delivery::Sample), 20);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(filter->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_FALSE(source->isRunning());
+    source->outputPinInterface()->Disconnect();
+    peer.Disconnect();
+    peer.ownAllocator = nullptr;
 }
 
 TEST_F(Streaming, NoWorkerStartsWhileASeekOrANewInputHoldsTheStream)

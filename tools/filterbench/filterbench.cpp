@@ -3,18 +3,23 @@
 // program; the source is made through the module's class object, so nothing
 // is registered. Prints figures; asserts nothing.
 //
-//   filterbench [--seconds N] [--runs N] [--seeks N] [--dir DIR]
+//   filterbench [--seconds N] [--runs N] [--seeks N] [--repeats N] [--dir DIR]
 //     Encodes N seconds (default 60) of synthetic 16-bit stereo music at
 //     44100 Hz into DIR (default the program's folder), then measures:
 //     - playback: Run to EC_COMPLETE through Wine's graph without a clock
 //       (source straight into the Null Renderer) against the codec's own
 //       decode of the same file in reads of 2000 blocks, alternating run by
 //       run, best of --runs (default 5); ratio raw/graph, goal >= 0.95;
+//       with the spread of the runs, the source alone into a sink whose
+//       allocator makes no system call (no graph; alternating with the two
+//       others), and Wine's memory allocator's GetBuffer and Release timed
+//       alone: what the graph pays per buffer that no source can avoid;
 //     - seek latency: with the graph paused, SetPositions to --seeks
 //       (default 40) seeded random targets; time from the call to the first
 //       sample of the new segment at a Sample Grabber, against the codec's
-//       seek to the same block and decode of 2000 blocks; graph/raw of the
-//       medians and the worst target, goal <= 1.1;
+//       seek to the same block and decode of 2000 blocks, each side
+//       --repeats times (default 3) alternating, best of each; graph/raw of
+//       the medians and the worst target, goal <= 1.1;
 //     - memory: peak private bytes of a child run that plays the file, minus
 //       those of a child run that sets up the same without a file; goal
 //       <= 8 MB.
@@ -40,6 +45,7 @@
 #include <psapi.h>
 
 #include "ApeEncoder.h"
+#include "PooledSink.h"
 #include "SignalGenerator.h"
 #include "apecodec.h"
 #include "monkeysaudio/SourceIdentifiers.h"
@@ -157,19 +163,24 @@ COMPtr<IPin> firstPin(IBaseFilter& filter, PIN_DIRECTION wanted)
     fail("a filter lacks a pin");
 }
 
-// Records when the first sample of a new segment passes the grabber.
+// Records when the first sample of a new segment passes the grabber. The
+// waiting thread sleeps on an event set after the time is taken, so it takes
+// no processor from the worker it is timing.
 class FirstSampleClock : public ISampleGrabberCB {
 public:
+    FirstSampleClock() : arrived(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~FirstSampleClock() { CloseHandle(arrived); }
+
     void arm()
     {
+        ResetEvent(arrived);
         seen = 0;
         armed = true;
     }
     // Seconds on now()'s scale, or 0 when none came within `boundMs`.
     double wait(DWORD boundMs)
     {
-        for (DWORD waited = 0; waited < boundMs && !armedSeen(); ++waited)
-            Sleep(waited < 50 ? 0 : 1);
+        WaitForSingleObject(arrived, boundMs);
         return seen.load();
     }
 
@@ -189,13 +200,14 @@ public:
         if (armed && sample->IsDiscontinuity() == S_OK) {
             seen = now();
             armed = false;
+            SetEvent(arrived);
         }
         return S_OK;
     }
     STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
 
 private:
-    bool armedSeen() const { return !armed.load(); }
+    HANDLE arrived;
     std::atomic<bool> armed{false};
     std::atomic<double> seen{0};
 };
@@ -289,6 +301,47 @@ public:
     COMPtr<IMediaSeeking> seeking;
 };
 
+// The source alone, its output pin connected straight to a PooledSink: no
+// graph, and an allocator without system calls.
+class SinkRun {
+public:
+    explicit SinkRun(const std::string& file)
+    {
+        const std::wstring name(file.begin(), file.end());
+        COMPtr<IFileSourceFilter> loader;
+        loader = source.get();
+        oryx::checkResult(loader->Load(name.c_str(), nullptr), "Load");
+        output = firstPin(*source, PINDIR_OUTPUT);
+        oryx::checkResult(output->Connect(&sink, nullptr), "Connect to the pooled sink");
+    }
+    ~SinkRun()
+    {
+        source->Stop();
+        output->Disconnect();
+        sink.Disconnect();
+    }
+
+    // Seconds from Run to the end of stream; each run's new worker starts
+    // from the beginning of the file.
+    double playWhole()
+    {
+        source->Stop();
+        sink.rearm();
+        const double begin = now();
+        oryx::checkResult(source->Run(0));
+        if (!sink.waitForEnd(eventBoundMs))
+            fail("no end of stream at the pooled sink");
+        const double took = now() - begin;
+        source->Stop();
+        return took;
+    }
+
+private:
+    PooledSink sink; // outlives the source's connection to it
+    COMPtr<IBaseFilter> source = createSource();
+    COMPtr<IPin> output;
+};
+
 std::string makeFile(const std::string& directory, double seconds)
 {
     constexpr ape::PcmFormat format{2, 16, rate};
@@ -303,34 +356,85 @@ std::string makeFile(const std::string& directory, double seconds)
     return file;
 }
 
-void benchPlayback(Codec& codec, const std::string& file, double seconds, int runs)
-{
-    Graph graph(file, nullptr);
-    double raw = 1e30;
-    double played = 1e30;
-    for (int run = 0; run < runs; ++run) {
-        {
-            const double begin = now();
-            RawDecoder decoder(codec, file);
-            decoder.decode();
-            raw = std::min(raw, now() - begin);
-        }
-        played = std::min(played, graph.playWhole());
-    }
-    const double buffers = std::ceil(seconds * rate / blocksPerRead);
-    std::printf("playback   %.0f s of 16-bit stereo, best of %d: raw %.3f s (%.0fx), graph %.3f s (%.0fx), "
-                "raw/graph %.3f (goal >= 0.95); %.1f us more per buffer of %d blocks\n",
-                seconds, runs, raw, seconds / raw, played, seconds / played, raw / played,
-                (played - raw) / buffers * 1e6, blocksPerRead);
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks)
+// Seconds per GetBuffer and Release of one sample of Wine's memory
+// allocator, which the Null Renderer hands the source: the per-buffer cost
+// the graph pays that no source can avoid. Each call waits on or releases a
+// kernel semaphore, a server round trip under Wine. Best of 3 runs.
+double allocatorCostPerBuffer(long bufferBytes)
+{
+    COMPtr<IMemAllocator> allocator(CLSID_MemoryAllocator);
+    ALLOCATOR_PROPERTIES wanted{4, bufferBytes, 1, 0};
+    ALLOCATOR_PROPERTIES granted{};
+    oryx::checkResult(allocator->SetProperties(&wanted, &granted));
+    oryx::checkResult(allocator->Commit());
+    constexpr int pairs = 5000;
+    double best = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        const double begin = now();
+        for (int i = 0; i < pairs; ++i) {
+            IMediaSample* sample = nullptr;
+            oryx::checkResult(allocator->GetBuffer(&sample, nullptr, nullptr, 0));
+            sample->Release();
+        }
+        best = std::min(best, (now() - begin) / pairs);
+    }
+    allocator->Decommit();
+    return best;
+}
+
+void benchPlayback(Codec& codec, const std::string& file, double seconds, int runs)
+{
+    Graph graph(file, nullptr);
+    SinkRun alone(file);
+    std::vector<double> raw;
+    std::vector<double> played;
+    std::vector<double> sunk;
+    for (int run = 0; run < runs; ++run) {
+        {
+            const double begin = now();
+            RawDecoder decoder(codec, file);
+            decoder.decode();
+            raw.push_back(now() - begin);
+        }
+        played.push_back(graph.playWhole());
+        sunk.push_back(alone.playWhole());
+    }
+    const double bestRaw = *std::min_element(raw.begin(), raw.end());
+    const double bestPlayed = *std::min_element(played.begin(), played.end());
+    const double buffers = std::ceil(seconds * rate / blocksPerRead);
+    std::printf("playback   %.0f s of 16-bit stereo, best of %d: raw %.3f s (%.0fx), graph %.3f s (%.0fx), "
+                "raw/graph %.3f (goal >= 0.95); %.1f us more per buffer of %d blocks\n",
+                seconds, runs, bestRaw, seconds / bestRaw, bestPlayed, seconds / bestPlayed, bestRaw / bestPlayed,
+                (bestPlayed - bestRaw) / buffers * 1e6, blocksPerRead);
+    // Neighbouring runs share the machine's load best: their ratios drift
+    // less than the bests, which may come from different moments.
+    std::vector<double> pairs;
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        pairs.push_back(raw[i] / played[i]);
+    std::printf("           noise: raw %.3f-%.3f s (median %.3f), graph %.3f-%.3f s (median %.3f); "
+                "raw/graph run by run %.3f-%.3f (median %.3f)\n",
+                bestRaw, *std::max_element(raw.begin(), raw.end()), median(raw), bestPlayed,
+                *std::max_element(played.begin(), played.end()), median(played),
+                *std::min_element(pairs.begin(), pairs.end()), *std::max_element(pairs.begin(), pairs.end()),
+                median(pairs));
+    const double bestSunk = *std::min_element(sunk.begin(), sunk.end());
+    std::printf("           the source alone into a sink whose allocator makes no system call: %.3f s, "
+                "raw/source %.3f; %.1f us per buffer on top of the decode\n",
+                bestSunk, bestRaw / bestSunk, (bestSunk - bestRaw) / buffers * 1e6);
+    const double allocator = allocatorCostPerBuffer(blocksPerRead * 4);
+    std::printf("           of which Wine's allocator: %.1f us per GetBuffer and Release, %.1f ms over %.0f buffers; "
+                "raw/(graph without it) %.3f\n",
+                allocator * 1e6, allocator * buffers * 1e3, buffers,
+                bestRaw / (bestPlayed - allocator * buffers));
+}
+
+void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks, int repeats)
 {
     FirstSampleClock clock;
     Graph graph(file, &clock);
@@ -343,31 +447,46 @@ void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks
     std::vector<double> rawTimes;
     std::vector<double> graphTimes;
     std::vector<double> ratios;
+    std::vector<double> spreads;
     for (int i = 0; i < seeks; ++i) {
         const std::int64_t block = blocks(random);
         // A position whose truncation gives exactly `block`.
         LONGLONG position = (block * 10'000'000 + rate - 1) / rate;
-        double begin = now();
-        decoder.seek(block);
-        decoder.decode(blocksPerRead);
-        const double raw = now() - begin;
+        // Each side `repeats` times, alternating, best of each: a sample of
+        // the noise is the graph's worst try against its best.
+        double raw = 1e30;
+        double played = 1e30;
+        double worstPlayed = 0;
+        for (int repeat = 0; repeat < repeats; ++repeat) {
+            double begin = now();
+            decoder.seek(block);
+            decoder.decode(blocksPerRead);
+            raw = std::min(raw, now() - begin);
 
-        clock.arm();
-        begin = now();
-        oryx::checkResult(graph.seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
-                                                      AM_SEEKING_NoPositioning));
-        const double seen = clock.wait(10'000);
-        if (seen == 0)
-            fail("no sample after a seek");
+            clock.arm();
+            begin = now();
+            oryx::checkResult(graph.seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                          AM_SEEKING_NoPositioning));
+            const double seen = clock.wait(10'000);
+            if (seen == 0)
+                fail("no sample after a seek");
+            played = std::min(played, seen - begin);
+            worstPlayed = std::max(worstPlayed, seen - begin);
+        }
         rawTimes.push_back(raw);
-        graphTimes.push_back(seen - begin);
-        ratios.push_back((seen - begin) / raw);
+        graphTimes.push_back(played);
+        ratios.push_back(played / raw);
+        spreads.push_back(worstPlayed / played);
     }
-    std::printf("seek       %d targets: raw median %.2f ms, graph median %.2f ms, worst %.2f ms; graph/raw of "
-                "medians %.3f, median %.3f, worst %.3f (goal <= 1.1)\n",
-                seeks, median(rawTimes) * 1e3, median(graphTimes) * 1e3,
+    std::printf("seek       %d targets, best of %d each: raw median %.2f ms, graph median %.2f ms, worst %.2f ms; "
+                "graph/raw of medians %.3f, median %.3f, worst %.3f (goal <= 1.1); %.0f us more per seek\n",
+                seeks, repeats, median(rawTimes) * 1e3, median(graphTimes) * 1e3,
                 *std::max_element(graphTimes.begin(), graphTimes.end()) * 1e3,
-                median(graphTimes) / median(rawTimes), median(ratios), *std::max_element(ratios.begin(), ratios.end()));
+                median(graphTimes) / median(rawTimes), median(ratios), *std::max_element(ratios.begin(), ratios.end()),
+                (median(graphTimes) - median(rawTimes)) * 1e6);
+    if (repeats > 1)
+        std::printf("           noise: a target's slowest try against its best, median %.2fx, worst %.2fx\n",
+                    median(spreads), *std::max_element(spreads.begin(), spreads.end()));
 }
 
 // Private bytes, sampled every millisecond while `work` runs; the peak of
@@ -478,6 +597,7 @@ int main(int argc, char** argv)
         double seconds = 60;
         int runs = 5;
         int seeks = 40;
+        int repeats = 3;
         std::string directory = programDirectory();
         for (int i = 1; i + 1 < argc; i += 2) {
             if (!std::strcmp(argv[i], "--seconds"))
@@ -486,6 +606,8 @@ int main(int argc, char** argv)
                 runs = std::max(1, std::atoi(argv[i + 1]));
             else if (!std::strcmp(argv[i], "--seeks"))
                 seeks = std::max(1, std::atoi(argv[i + 1]));
+            else if (!std::strcmp(argv[i], "--repeats"))
+                repeats = std::max(1, std::atoi(argv[i + 1]));
             else if (!std::strcmp(argv[i], "--dir"))
                 directory = argv[i + 1];
         }
@@ -495,7 +617,7 @@ int main(int argc, char** argv)
             fail("cannot load MACDllC.dll");
         const std::string file = makeFile(directory, seconds);
         benchPlayback(codec, file, seconds, runs);
-        benchSeeks(codec, file, seconds, seeks);
+        benchSeeks(codec, file, seconds, seeks, repeats);
         benchMemory(file);
         CoUninitialize();
     } catch (const std::exception& e) {
