@@ -108,5 +108,5 @@ private:
     const WORD minorVersion;
     const IID* const interfaceId;
     oryx::CriticalSection typeInfoLock;
-    oryx::COMPtr<ITypeInfo> typeInfo;   // guarded by typeInfoLock until set
+    oryx::COMPtr<ITypeInfo> typeInfo; // guarded by typeInfoLock until set
 };

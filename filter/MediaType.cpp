@@ -77,8 +77,8 @@ bool MediaType::operator==(const MediaType& other) const
 {
     if (!IsEqualGUID(majortype, other.majortype) || !IsEqualGUID(subtype, other.subtype) ||
         bFixedSizeSamples != other.bFixedSizeSamples || bTemporalCompression != other.bTemporalCompression ||
-        cbFormat != other.cbFormat || !IsEqualGUID(formattype, other.formattype) ||
-        lSampleSize != other.lSampleSize || pUnk != other.pUnk)
+        cbFormat != other.cbFormat || !IsEqualGUID(formattype, other.formattype) || lSampleSize != other.lSampleSize ||
+        pUnk != other.pUnk)
         return false;
     if (pbFormat && other.pbFormat)
         return std::memcmp(pbFormat, other.pbFormat, cbFormat) == 0;
@@ -97,8 +97,7 @@ bool MediaType::matches(const MediaType& pattern) const
         return false;
     // A size without a block on either side is a malformed type: it matches
     // nothing rather than being read.
-    return cbFormat == 0 ||
-           (pbFormat && pattern.pbFormat && std::memcmp(pbFormat, pattern.pbFormat, cbFormat) == 0);
+    return cbFormat == 0 || (pbFormat && pattern.pbFormat && std::memcmp(pbFormat, pattern.pbFormat, cbFormat) == 0);
 }
 
 bool MediaType::isComplete() const

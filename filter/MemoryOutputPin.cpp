@@ -4,7 +4,9 @@
 #include "support/AutoLock.h"
 #include "support/COMError.h"
 
-MemoryOutputPin::MemoryOutputPin(Filter& filter, const wchar_t* name) : Pin(filter, name, PINDIR_OUTPUT) {}
+MemoryOutputPin::MemoryOutputPin(Filter& filter, const wchar_t* name) : Pin(filter, name, PINDIR_OUTPUT)
+{
+}
 
 MemoryOutputPin::~MemoryOutputPin() = default;
 
@@ -68,8 +70,8 @@ oryx::COMPtr<IMemAllocator> MemoryOutputPin::decideAllocator()
         if (requested.cbAlign == 0)
             requested.cbAlign = 1;
         oryx::COMPtr<IMemAllocator> chosen;
-        if (SUCCEEDED(input->GetAllocator(chosen.receive())) && chosen &&
-            decideBufferSize(*chosen, requested) && SUCCEEDED(input->NotifyAllocator(chosen.get(), FALSE)))
+        if (SUCCEEDED(input->GetAllocator(chosen.receive())) && chosen && decideBufferSize(*chosen, requested) &&
+            SUCCEEDED(input->NotifyAllocator(chosen.get(), FALSE)))
             return chosen;
         chosen = createAllocator();
         if (!decideBufferSize(*chosen, requested))
@@ -105,8 +107,7 @@ void MemoryOutputPin::deactivate()
         oryx::checkResult(allocator->Decommit());
 }
 
-oryx::COMPtr<IMediaSample> MemoryOutputPin::getDeliveryBuffer(REFERENCE_TIME* start, REFERENCE_TIME* stop,
-                                                              DWORD flags)
+oryx::COMPtr<IMediaSample> MemoryOutputPin::getDeliveryBuffer(REFERENCE_TIME* start, REFERENCE_TIME* stop, DWORD flags)
 {
     oryx::COMPtr<IMemAllocator> source;
     {

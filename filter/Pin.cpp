@@ -286,7 +286,9 @@ void Pin::checkConnection(IPin* pin)
         throw oryx::COMError(VFW_E_INVALID_DIRECTION, "The pins have the same direction");
 }
 
-void Pin::completeConnection() {}
+void Pin::completeConnection()
+{
+}
 
 void Pin::setMediaType(const MediaType& type)
 {

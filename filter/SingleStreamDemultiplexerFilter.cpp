@@ -10,8 +10,8 @@
 namespace {
 
 constexpr wchar_t outputPinName[] = L"PCM Output";
-constexpr DWORD seekingCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                                      AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetDuration;
+constexpr DWORD seekingCapabilities =
+    AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetDuration;
 // How long a worker that found the allocator decommitted waits before it asks
 // again, when no controller wakes it first: only a downstream recommitting on
 // its own needs this, and nothing tells us when it does.
@@ -168,7 +168,9 @@ bool SingleStreamDemultiplexerFilter::supportsByteSeeking()
     return false;
 }
 
-void SingleStreamDemultiplexerFilter::onThreadStart() {}
+void SingleStreamDemultiplexerFilter::onThreadStart()
+{
+}
 
 std::uint32_t SingleStreamDemultiplexerFilter::bufferSize()
 {

@@ -16,11 +16,11 @@
 class ApeDecoder : public CodecLibrary {
 public:
     // Information fields for info(); parameters of the codec's call are 0, 0.
-    static constexpr std::int32_t sampleRateField = APE_INFO_SAMPLE_RATE;         // blocks per second
-    static constexpr std::int32_t bitsPerSampleField = APE_INFO_BITS_PER_SAMPLE;  // 8, 16 or 24
+    static constexpr std::int32_t sampleRateField = APE_INFO_SAMPLE_RATE;        // blocks per second
+    static constexpr std::int32_t bitsPerSampleField = APE_INFO_BITS_PER_SAMPLE; // 8, 16 or 24
     static constexpr std::int32_t channelCountField = APE_INFO_CHANNELS;
-    static constexpr std::int32_t blockAlignField = APE_INFO_BLOCK_ALIGN;         // bytes of PCM per block
-    static constexpr std::int32_t currentBlockField = APE_INFO_CURRENT_BLOCK;     // where the next read starts
+    static constexpr std::int32_t blockAlignField = APE_INFO_BLOCK_ALIGN;     // bytes of PCM per block
+    static constexpr std::int32_t currentBlockField = APE_INFO_CURRENT_BLOCK; // where the next read starts
     static constexpr std::int32_t totalBlocksField = APE_INFO_TOTAL_BLOCKS;
 
     // Loads and checks the codec library; no file is open afterwards.

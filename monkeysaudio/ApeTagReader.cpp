@@ -59,7 +59,8 @@ std::uint32_t ApeTagReader::fieldSize(const std::string& name) const
     // Callers match this text as it stands, "non existing" and the name
     // quoted straight after "field" with no space included.
     if (size < 0)
-        throw MonkeysAudioError(-1, "Can't retrieve field size for non existing Monkey's Audio tag field" + oryx::quoted(name));
+        throw MonkeysAudioError(-1, "Can't retrieve field size for non existing Monkey's Audio tag field" +
+                                        oryx::quoted(name));
     return static_cast<std::uint32_t>(size);
 }
 

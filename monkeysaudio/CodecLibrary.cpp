@@ -39,8 +39,7 @@ void CodecLibrary::loadBesideModuleOrByName()
 void CodecLibrary::checkInterface()
 {
     getVersionNumber = library.entryPoint<decltype(getVersionNumber)>("GetVersionNumber");
-    getInterfaceCompatibility =
-        library.entryPoint<decltype(getInterfaceCompatibility)>("GetInterfaceCompatibility");
+    getInterfaceCompatibility = library.entryPoint<decltype(getInterfaceCompatibility)>("GetInterfaceCompatibility");
     constexpr int showWarnings = 1;
     const int result = getInterfaceCompatibility(interfaceVersion, showWarnings, nullptr);
     if (result != 0)

@@ -32,7 +32,7 @@ constexpr CodecErrorEntry codecErrors[] = {
     {5000, "bad parameter"},
     {6000, "APE compress too much data"},
     {-1, "undefined"},
-    {0, "Bla Bla"},                       // stays, for the same reason
+    {0, "Bla Bla"}, // stays, for the same reason
 };
 
 } // namespace

@@ -108,7 +108,9 @@ std::int64_t MonkeysAudioFileSource::durationSamples()
     return oryx::rangeChecked<std::uint32_t>(decoder.info(ApeDecoder::totalBlocksField));
 }
 
-void MonkeysAudioFileSource::seekToByte(std::int64_t) {}
+void MonkeysAudioFileSource::seekToByte(std::int64_t)
+{
+}
 
 void MonkeysAudioFileSource::seekToSample(std::int64_t position)
 {

@@ -137,10 +137,10 @@ TEST_F(MediaContent, DispatchReachesTheGettersByNameThroughTheTypeLibrary)
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         VARIANT result;
         VariantInit(&result);
-        const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result,
-                                            nullptr, nullptr);
-        std::wstring text = V_VT(&result) == VT_BSTR ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result)))
-                                                      : L"<not a string>";
+        const HRESULT hr =
+            dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+        std::wstring text =
+            V_VT(&result) == VT_BSTR ? std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))) : L"<not a string>";
         VariantClear(&result);
         EXPECT_EQ(hr, S_OK) << name;
         return text;

@@ -88,7 +88,8 @@ public:
     int count(Delivery::Kind kind)
     {
         const std::vector<Delivery> all = deliveries();
-        return static_cast<int>(std::count_if(all.begin(), all.end(), [&](const Delivery& d) { return d.kind == kind; }));
+        return static_cast<int>(
+            std::count_if(all.begin(), all.end(), [&](const Delivery& d) { return d.kind == kind; }));
     }
     // Waits at most `limit` for `n` deliveries of `kind`.
     bool waitFor(Delivery::Kind kind, int n, std::chrono::milliseconds limit = std::chrono::seconds(10))
@@ -104,7 +105,7 @@ public:
         log.clear();
     }
 
-    std::vector<GUID> proposedSubtypes; // what ReceiveConnection was offered
+    std::vector<GUID> proposedSubtypes;    // what ReceiveConnection was offered
     IMemAllocator* ownAllocator = nullptr; // offered to the output pin when set
     // BeginFlush returns this long after it released Receive, as a busy
     // downstream's may: the worker runs on meanwhile.
@@ -137,9 +138,8 @@ public:
         proposedSubtypes.push_back(type->subtype);
         if (refuseAll || connectedTo)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        if (!offered.empty() && std::none_of(offered.begin(), offered.end(), [&](MediaType* t) {
-                return IsEqualGUID(t->majortype, type->majortype);
-            }))
+        if (!offered.empty() && std::none_of(offered.begin(), offered.end(),
+                                             [&](MediaType* t) { return IsEqualGUID(t->majortype, type->majortype); }))
             return VFW_E_TYPE_NOT_ACCEPTED;
         connectedTo = connector;
         connectionType.releaseContents();

@@ -160,9 +160,9 @@ TEST_F(Streaming, SeekingAnswersInEveryTimeFormat)
 {
     IMediaSeeking* const seeking = source->seeking();
     COMPtr<IMediaSeeking> throughPin;
-    ASSERT_EQ(source->outputPinInterface()->QueryInterface(IID_IMediaSeeking,
-                                                           reinterpret_cast<void**>(throughPin.receive())),
-              S_OK);
+    ASSERT_EQ(
+        source->outputPinInterface()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(throughPin.receive())),
+        S_OK);
     EXPECT_EQ(throughPin.get(), seeking);
     DWORD capabilities = 0;
     EXPECT_EQ(seeking->GetCapabilities(&capabilities), S_OK);

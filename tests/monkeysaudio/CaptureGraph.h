@@ -36,9 +36,10 @@ public:
         grabber->SetCallback(this, 0);
         oryx::COMPtr<IPin> output;
         source->FindPin(L"PCM Output", output.receive());
-        connected = SUCCEEDED(graph->ConnectDirect(output.get(), pin(grabberFilter.get(), PINDIR_INPUT).get(), nullptr)) &&
-                    SUCCEEDED(graph->ConnectDirect(pin(grabberFilter.get(), PINDIR_OUTPUT).get(),
-                                                   pin(renderer.get(), PINDIR_INPUT).get(), nullptr));
+        connected =
+            SUCCEEDED(graph->ConnectDirect(output.get(), pin(grabberFilter.get(), PINDIR_INPUT).get(), nullptr)) &&
+            SUCCEEDED(graph->ConnectDirect(pin(grabberFilter.get(), PINDIR_OUTPUT).get(),
+                                           pin(renderer.get(), PINDIR_INPUT).get(), nullptr));
         control = graph.get();
         events = graph.get();
         seeking = graph.get();

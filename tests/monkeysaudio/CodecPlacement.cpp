@@ -20,8 +20,7 @@ void makeDirectory(const std::string& path)
 
 } // namespace
 
-CodecPlacement::CodecPlacement(const std::string& scenario)
-    : directory(programDirectory() + "\\scratch-" + scenario)
+CodecPlacement::CodecPlacement(const std::string& scenario) : directory(programDirectory() + "\\scratch-" + scenario)
 {
     makeDirectory(directory);
     makeDirectory(moduleDirectory());

@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 #include <qnetwork.h>
 
-#include "ContainerLayout.h"
+#include "format/ContainerLayout.h"
 #include "CorpusPlan.h"
 #include "monkeysaudio/SourceIdentifiers.h"
 #include "support/COMPtr.h"
@@ -115,7 +115,8 @@ protected:
         return {std::move(encoded.pcm), item.format.sampleRate, item.format.blockAlign()};
     }
     // The index of the first corpus item that `wanted` accepts.
-    template <class Predicate> static std::size_t findCorpusItem(Predicate wanted)
+    template <class Predicate>
+    static std::size_t findCorpusItem(Predicate wanted)
     {
         const std::vector<ape::CorpusItem> items = corpus();
         return static_cast<std::size_t>(std::find_if(items.begin(), items.end(), wanted) - items.begin());
@@ -217,8 +218,8 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
             operationCount
         };
         static constexpr const char* operationNames[operationCount] = {
-            "graph seek", "pin seek", "pause", "run", "stop", "load", "tag read", "graph position", "pin position",
-            "event read"};
+            "graph seek", "pin seek", "pause",          "run",          "stop",
+            "load",       "tag read", "graph position", "pin position", "event read"};
         std::array<std::atomic<long>, operationCount> calls{};
         std::array<std::atomic<long>, operationCount> failures{};
         std::array<std::atomic<HRESULT>, operationCount> lastFailure{};
@@ -338,9 +339,9 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
         std::printf("Stress: %d threads for %.1f s\n", stressThreads, seconds);
         for (int i = 0; i < operationCount; ++i) {
             total += calls[i];
-            std::printf("  %-15s %7ld calls, %ld failed (last 0x%08lx), %ld refused during a Load\n",
-                        operationNames[i], calls[i].load(), failures[i].load(),
-                        static_cast<unsigned long>(lastFailure[i].load()), excused[i].load());
+            std::printf("  %-15s %7ld calls, %ld failed (last 0x%08lx), %ld refused during a Load\n", operationNames[i],
+                        calls[i].load(), failures[i].load(), static_cast<unsigned long>(lastFailure[i].load()),
+                        excused[i].load());
             EXPECT_EQ(failures[i].load(), 0) << operationNames[i];
         }
         std::printf("  %ld calls in all, %ld stream aborts, %zu samples captured\n", total, aborts.load(),
@@ -446,8 +447,8 @@ TEST_F(EndToEnd, DamagedFilesFailToLoadOrPlayToAnEndWithinABound)
             }
         }
     }
-    std::printf("Damaged files: %zu, %d refused, %d plays completed, %d ended with an error\n", damaged.size(),
-                refused, completed, aborted);
+    std::printf("Damaged files: %zu, %d refused, %d plays completed, %d ended with an error\n", damaged.size(), refused,
+                completed, aborted);
     EXPECT_GT(refused, 0);
     EXPECT_GT(aborted, 0);
 }

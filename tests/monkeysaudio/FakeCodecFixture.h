@@ -31,10 +31,7 @@ protected:
             FreeLibrary(observer);
     }
 
-    void SetUp() override
-    {
-        ASSERT_NE(control, nullptr) << "the fake codec could not be observed";
-    }
+    void SetUp() override { ASSERT_NE(control, nullptr) << "the fake codec could not be observed"; }
 
     CodecPlacement placement;
     HMODULE observer = nullptr;

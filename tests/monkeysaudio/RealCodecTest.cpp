@@ -14,9 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ApeEncoder.h"
-#include "ApeTagWriter.h"
-#include "Md5.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/ApeTagWriter.h"
+#include "format/Md5.h"
 #include "monkeysaudio/ApeDecoder.h"
 #include "monkeysaudio/ApeTagReader.h"
 #include "monkeysaudio/MonkeysAudioError.h"

@@ -14,7 +14,7 @@
 
 #include <windows.h>
 
-#include "Md5.h"
+#include "format/Md5.h"
 
 namespace registered {
 
@@ -115,8 +115,8 @@ inline HRESULT moduleCanUnloadNow()
     const HMODULE module = GetModuleHandleA("apesrc.dll");
     if (!module)
         return S_OK;
-    const auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    const auto canUnload =
+        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     return canUnload();
 }
 

@@ -50,8 +50,7 @@ protected:
         oryx::RegistryKey key;
         key.create(HKEY_LOCAL_MACHINE, oryx::vendorKey::keyName);
         const DWORD on = 1;
-        key.setValue(oryx::vendorKey::developmentSwitchValue, reinterpret_cast<const BYTE*>(&on), sizeof on,
-                     REG_DWORD);
+        key.setValue(oryx::vendorKey::developmentSwitchValue, reinterpret_cast<const BYTE*>(&on), sizeof on, REG_DWORD);
     }
 
     static void expectTheExtensionKeys()

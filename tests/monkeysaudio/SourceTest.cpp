@@ -17,8 +17,8 @@
 #include <mmreg.h>
 #include <qnetwork.h>
 
-#include "ApeEncoder.h"
-#include "ApeTagWriter.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/ApeTagWriter.h"
 #include "com/IUnknownImpl.h"
 #include "monkeysaudio/SourceIdentifiers.h"
 #include "support/COMPtr.h"
@@ -49,7 +49,8 @@ std::vector<std::uint8_t> makePcm(const ape::PcmFormat& format, std::uint32_t bl
     for (std::uint32_t block = 0; block < blocks; ++block) {
         for (unsigned channel = 0; channel < format.channels; ++channel) {
             noise = noise * 1664525u + 1013904223u;
-            const double value = channel == 0 ? scale * std::sin(block * 0.029) : scale * ((noise >> 8) / 16777216.0 - 0.5);
+            const double value =
+                channel == 0 ? scale * std::sin(block * 0.029) : scale * ((noise >> 8) / 16777216.0 - 0.5);
             auto sample = static_cast<std::int32_t>(value);
             if (format.bitsPerSample == 8)
                 sample += 128;
@@ -239,11 +240,11 @@ TEST_F(Source, LoadsAFileAndDescribesItsFormatLengthAndTag)
         HRESULT (STDMETHODCALLTYPE IAMMediaContent::*getter)(BSTR*);
         const wchar_t* expected;
     };
-    for (const Text& t : {Text{&IAMMediaContent::get_AuthorName, L"Ensemble \u041C\u0438\u0440"},
-                          Text{&IAMMediaContent::get_Title, L"\u00C9tude"},
-                          Text{&IAMMediaContent::get_Rating, L"Test signal"},
-                          Text{&IAMMediaContent::get_Copyright, L""}, Text{&IAMMediaContent::get_Description, L""},
-                          Text{&IAMMediaContent::get_LogoURL, L""}}) {
+    for (const Text& t :
+         {Text{&IAMMediaContent::get_AuthorName, L"Ensemble \u041C\u0438\u0440"},
+          Text{&IAMMediaContent::get_Title, L"\u00C9tude"}, Text{&IAMMediaContent::get_Rating, L"Test signal"},
+          Text{&IAMMediaContent::get_Copyright, L""}, Text{&IAMMediaContent::get_Description, L""},
+          Text{&IAMMediaContent::get_LogoURL, L""}}) {
         BSTR text = nullptr;
         ASSERT_EQ((content.get()->*t.getter)(&text), S_OK);
         EXPECT_STREQ(text, t.expected);
@@ -270,8 +271,8 @@ TEST_F(Source, PlaysGeneratedFilesBitExactlyWholeAndAfterSeeks)
         EXPECT_EQ(samples.size(), (file.blocks + 1999) / 2000) << "the last one short";
 
         for (int i = 0; i < 4; ++i) {
-            const LONGLONG target = std::uniform_int_distribution<LONGLONG>(0, file.blocks * 10'000'000LL /
-                                                                                   file.format.sampleRate)(random);
+            const LONGLONG target =
+                std::uniform_int_distribution<LONGLONG>(0, file.blocks * 10'000'000LL / file.format.sampleRate)(random);
             const std::int64_t block = target * file.format.sampleRate / 10'000'000;
             ASSERT_EQ(capture.seekTo(target), S_OK);
             ASSERT_EQ(capture.play(), EC_COMPLETE);
@@ -291,7 +292,8 @@ TEST_F(Source, PlaysGeneratedFilesBitExactlyWholeAndAfterSeeks)
 TEST_F(Source, OpensFilesWhoseNamesLieOutsideTheCodePage)
 {
     const std::vector<std::uint8_t>& expected = generated[1].pcm;
-    for (const std::wstring name : {L"\u041C\u0443\u0437\u044B\u043A\u0430.ape", L"\u97F3\u697D\u30D5\u30A1\u30A4\u30EB.ape"}) {
+    for (const std::wstring name :
+         {L"\u041C\u0443\u0437\u044B\u043A\u0430.ape", L"\u97F3\u697D\u30D5\u30A1\u30A4\u30EB.ape"}) {
         const std::wstring full = wide(moduleDirectory()) + L"\\" + name;
         ASSERT_TRUE(CopyFileW(wide(path("mono8.ape")).c_str(), full.c_str(), FALSE));
         COMPtr<IBaseFilter> source = load(full);
@@ -341,9 +343,9 @@ TEST_F(Source, DamagedFilesFailToLoadOrEndWithAnError)
         const char* name;
         bool opens;
     };
-    for (const Case c : {Case{"audioscan-apev1.ape", true}, Case{"exiftool-APE.ape", false},
-                         Case{"mediafile-oldape.ape", false}, Case{"mutagen-mac-390-hdr.ape", false},
-                         Case{"taglib-zerodiv.ape", false}}) {
+    for (const Case c :
+         {Case{"audioscan-apev1.ape", true}, Case{"exiftool-APE.ape", false}, Case{"mediafile-oldape.ape", false},
+          Case{"mutagen-mac-390-hdr.ape", false}, Case{"taglib-zerodiv.ape", false}}) {
         SCOPED_TRACE(c.name);
         COMPtr<IBaseFilter> source = create();
         COMPtr<IFileSourceFilter> file;

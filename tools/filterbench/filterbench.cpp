@@ -44,7 +44,7 @@
 #include <dshow.h>
 #include <psapi.h>
 
-#include "ApeEncoder.h"
+#include "encoder/ApeEncoder.h"
 #include "PooledSink.h"
 #include "SignalGenerator.h"
 #include "apecodec.h"
@@ -89,7 +89,8 @@ std::string programDirectory()
 // The codec's functions, from the same MACDllC.dll the module uses.
 struct Codec {
     HMODULE module = LoadLibraryA("MACDllC.dll");
-    template <class F> F entry(const char* name)
+    template <class F>
+    F entry(const char* name)
     {
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     }
@@ -234,7 +235,8 @@ public:
             grabber = grabberFilter.get();
             grabber->SetBufferSamples(FALSE);
             grabber->SetCallback(clock, 0);
-            oryx::checkResult(graph->ConnectDirect(output.get(), firstPin(*grabberFilter, PINDIR_INPUT).get(), nullptr));
+            oryx::checkResult(
+                graph->ConnectDirect(output.get(), firstPin(*grabberFilter, PINDIR_INPUT).get(), nullptr));
             output = firstPin(*grabberFilter, PINDIR_OUTPUT);
         }
         oryx::checkResult(graph->ConnectDirect(output.get(), firstPin(*renderer, PINDIR_INPUT).get(), nullptr));
@@ -254,7 +256,8 @@ public:
     {
         control->Stop();
         LONGLONG start = 0;
-        oryx::checkResult(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning));
+        oryx::checkResult(
+            seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning));
         discardEvents();
         const double begin = now();
         oryx::checkResult(control->Run());
@@ -430,8 +433,7 @@ void benchPlayback(Codec& codec, const std::string& file, double seconds, int ru
     const double allocator = allocatorCostPerBuffer(blocksPerRead * 4);
     std::printf("           of which Wine's allocator: %.1f us per GetBuffer and Release, %.1f ms over %.0f buffers; "
                 "raw/(graph without it) %.3f\n",
-                allocator * 1e6, allocator * buffers * 1e3, buffers,
-                bestRaw / (bestPlayed - allocator * buffers));
+                allocator * 1e6, allocator * buffers * 1e3, buffers, bestRaw / (bestPlayed - allocator * buffers));
 }
 
 void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks, int repeats)
@@ -481,8 +483,8 @@ void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks
     std::printf("seek       %d targets, best of %d each: raw median %.2f ms, graph median %.2f ms, worst %.2f ms; "
                 "graph/raw of medians %.3f, median %.3f, worst %.3f (goal <= 1.1); %.0f us more per seek\n",
                 seeks, repeats, median(rawTimes) * 1e3, median(graphTimes) * 1e3,
-                *std::max_element(graphTimes.begin(), graphTimes.end()) * 1e3,
-                median(graphTimes) / median(rawTimes), median(ratios), *std::max_element(ratios.begin(), ratios.end()),
+                *std::max_element(graphTimes.begin(), graphTimes.end()) * 1e3, median(graphTimes) / median(rawTimes),
+                median(ratios), *std::max_element(ratios.begin(), ratios.end()),
                 (median(graphTimes) - median(rawTimes)) * 1e6);
     if (repeats > 1)
         std::printf("           noise: a target's slowest try against its best, median %.2fx, worst %.2fx\n",
@@ -491,7 +493,8 @@ void benchSeeks(Codec& codec, const std::string& file, double seconds, int seeks
 
 // Private bytes, sampled every millisecond while `work` runs; the peak of
 // what was sampled and of what the system reports.
-template <class Work> SIZE_T peakPrivateBytes(Work work)
+template <class Work>
+SIZE_T peakPrivateBytes(Work work)
 {
     std::atomic<bool> done{false};
     std::atomic<SIZE_T> peak{0};

@@ -33,18 +33,18 @@ struct FakeField {
     const char* key;   // compared without regard to case
     const char* value; // `size` bytes, not necessarily NUL-terminated
     int size;
-    int dataResult;    // forced result of c_APETag_GetFieldData, 0 for none
+    int dataResult; // forced result of c_APETag_GetFieldData, 0 for none
 };
 
 // The tag every fake file carries.
 constexpr FakeField fakeTag[] = {
-    {"Title", "Bj\xC3\xB6rk", 6, 0},                 // UTF-8, as APEv2 stores text
-    {"Artist", "Bj\xF6rk", 5, 0},                    // a Latin-1 byte, as older tags hold it
-    {"Comment", "", 0, 0},                           // present but empty
-    {"Album", "ab\0cd", 5, 0},                       // a NUL inside the value
-    {"Year", "\xF0\x9F\x8E\xB5", 4, 0},              // beyond the 16-bit range: a surrogate pair
-    {"Track", "\xC0\xAF", 2, 0},                     // an overlong form, not valid UTF-8
-    {"Genre", "\xED\xA0\x80", 3, 0},                 // an encoded surrogate, not valid UTF-8
+    {"Title", "Bj\xC3\xB6rk", 6, 0},    // UTF-8, as APEv2 stores text
+    {"Artist", "Bj\xF6rk", 5, 0},       // a Latin-1 byte, as older tags hold it
+    {"Comment", "", 0, 0},              // present but empty
+    {"Album", "ab\0cd", 5, 0},          // a NUL inside the value
+    {"Year", "\xF0\x9F\x8E\xB5", 4, 0}, // beyond the 16-bit range: a surrogate pair
+    {"Track", "\xC0\xAF", 2, 0},        // an overlong form, not valid UTF-8
+    {"Genre", "\xED\xA0\x80", 3, 0},    // an encoded surrogate, not valid UTF-8
     {"Copyright", "unreadable", 10, APE_ERROR_IO_READ},
 };
 
@@ -182,8 +182,7 @@ FAKE_EXPORT int APECODEC_CALL c_APETag_GetFieldSize(APE_TAG_HANDLE, const char* 
 }
 
 #ifndef FAKE_WITHOUT_TAG_DATA
-FAKE_EXPORT int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE, const char* fieldName, char* buffer,
-                                                    int* capacity)
+FAKE_EXPORT int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE, const char* fieldName, char* buffer, int* capacity)
 {
     const FakeField* field = findField(fieldName);
     if (!field)
