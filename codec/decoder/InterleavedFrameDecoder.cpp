@@ -38,6 +38,9 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         readStereo_ = &InterleavedFrameDecoder::readStereo<PivotValues>;
         decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
         decodeMono_ = &InterleavedFrameDecoder::decodeMono<PivotValues>;
+        if (set.count > 0)
+            for (int slots = 1; slots <= 2; ++slots)
+                filteredRead_[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
     } else {
         readMono_ = &InterleavedFrameDecoder::readMono<KValues<true>>;
         readStereo_ = &InterleavedFrameDecoder::readStereo<KValues<true>>;
@@ -88,9 +91,29 @@ template <class Values> void InterleavedFrameDecoder::readStereo(size_t count)
     }
 }
 
-template <class Values> bool InterleavedFrameDecoder::decodeStereo32(int32_t* y, int32_t* x, size_t count)
+template <class Values>
+bool InterleavedFrameDecoder::decodeStereo32(int32_t* y, int32_t* x, NNRunState* filters, size_t count)
 {
-    return predictor3950_.decodeStereo32<Values>(rc_, streams_, y, x, count);
+    return predictor3950_.decodeStereo32<Values>(rc_, streams_, filters, y, x, count);
+}
+
+size_t InterleavedFrameDecoder::readSlots(int slots, size_t count)
+{
+    const FilteredRead<PivotValues> filtered = filteredRead_[slots - 1];
+    if (!filtered) {
+        if (slots == 2)
+            (this->*readStereo_)(count);
+        else
+            (this->*readMono_)(count);
+        return 0;
+    }
+    NNRunState first[2]{};
+    for (int slot = 0; slot < slots; ++slot)
+        first[slot] = filters_[slot].front().runState();
+    filtered(rc_, streams_, first, slot0_.data(), slot1_.data(), count);
+    for (int slot = 0; slot < slots; ++slot)
+        filters_[slot].front().finish(first[slot]);
+    return 1;
 }
 
 template <class Values> void InterleavedFrameDecoder::decodeMono(int32_t* out, size_t count)
@@ -115,10 +138,10 @@ void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count
             (this->*decodeMono_)(left, count);
             checkData();
         } else {
-            (this->*readMono_)(count);
+            const size_t applied = readSlots(1, count);
             checkData();
-            for (auto& f : filters_[0])
-                f.decode(slot0_.data(), count);
+            for (size_t i = applied; i < filters_[0].size(); ++i)
+                filters_[0][i].decode(slot0_.data(), count);
             if (version_ >= version::predictor3950)
                 predictor3950_.mono(slot0_.data(), count);
             else
@@ -134,20 +157,29 @@ void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count
         std::fill(right, right + count, 0);
         return;
     }
-    // Without NN filters, values go straight into the predictor: one loop
-    // instead of two, whose chains of work the processor overlaps.
-    if (filters_[0].empty() && version_ >= version::predictor3950 && widthRule_.narrow() &&
-        (this->*decodeStereo32_)(left, right, count)) {
-        checkData();
-        reconstructStereo(left, right, count);
-        return;
+    // Values go straight from the range decoder through a level's only NN
+    // filter into the predictor: one loop instead of three, whose chains of
+    // work the processor overlaps.
+    if (version_ >= version::predictor3950 && widthRule_.narrow() && filters_[0].size() <= 1) {
+        NNRunState first[2]{};
+        if (!filters_[0].empty())
+            for (int slot = 0; slot < 2; ++slot)
+                first[slot] = filters_[slot].front().runState();
+        if ((this->*decodeStereo32_)(left, right, filters_[0].empty() ? nullptr : first, count)) {
+            if (!filters_[0].empty())
+                for (int slot = 0; slot < 2; ++slot)
+                    filters_[slot].front().finish(first[slot]);
+            checkData();
+            reconstructStereo(left, right, count);
+            return;
+        }
     }
-    (this->*readStereo_)(count);
+    const size_t applied = readSlots(2, count);
     checkData();
-    for (auto& f : filters_[0])
-        f.decode(slot0_.data(), count);
-    for (auto& f : filters_[1])
-        f.decode(slot1_.data(), count);
+    for (size_t i = applied; i < filters_[0].size(); ++i)
+        filters_[0][i].decode(slot0_.data(), count);
+    for (size_t i = applied; i < filters_[1].size(); ++i)
+        filters_[1][i].decode(slot1_.data(), count);
     if (version_ >= version::predictor3950) {
         widthRule_.run(predictor3950_, slot0_.data(), slot1_.data(), left, right, count);
     } else {

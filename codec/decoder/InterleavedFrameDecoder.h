@@ -4,6 +4,7 @@
 #pragma once
 
 #include "FrameDecoder.h"
+#include "FilteredRead.h"
 #include "FrameReader.h"
 #include "Predictor3930.h"
 #include "Predictor3950.h"
@@ -25,7 +26,10 @@ public:
 private:
     template <class Values> void readMono(size_t count);
     template <class Values> void readStereo(size_t count);
-    template <class Values> bool decodeStereo32(int32_t* y, int32_t* x, size_t count);
+    template <class Values> bool decodeStereo32(int32_t* y, int32_t* x, NNRunState* filters, size_t count);
+    // Reads a chunk into the slots (1 or 2); returns how many of each slot's
+    // NN filters the reading loop has applied already.
+    size_t readSlots(int slots, size_t count);
     template <class Values> void decodeMono(int32_t* out, size_t count);
     void checkData();
 
@@ -42,7 +46,8 @@ private:
     std::vector<int32_t> slot0_, slot1_;
     void (InterleavedFrameDecoder::*readMono_)(size_t);
     void (InterleavedFrameDecoder::*readStereo_)(size_t);
-    bool (InterleavedFrameDecoder::*decodeStereo32_)(int32_t*, int32_t*, size_t);
+    bool (InterleavedFrameDecoder::*decodeStereo32_)(int32_t*, int32_t*, NNRunState*, size_t);
+    FilteredRead<PivotValues> filteredRead_[2] = {}; // by slots - 1; null where there is none
     void (InterleavedFrameDecoder::*decodeMono_)(int32_t*, size_t);
 };
 

@@ -146,21 +146,24 @@ void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* 
 }
 
 template <class Values>
-bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, int32_t* y, int32_t* x, size_t count)
+bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, int32_t* y,
+                                   int32_t* x, size_t count)
 {
-    static const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>();
+    const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>(filters ? filters->order : 0);
     if (!run)
         return false;
     auto y32 = convert<int32_t>(y_);
     auto x32 = convert<int32_t>(x_);
-    run(rc, streams, y32, x32, y, x, count);
+    run(rc, streams, filters, y32, x32, y, x, count);
     y_ = convert<int64_t>(y32);
     x_ = convert<int64_t>(x32);
     return true;
 }
 
-template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, int32_t*, int32_t*, size_t);
-template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, int32_t*, int32_t*, size_t);
+template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, NNRunState*, int32_t*,
+                                                         int32_t*, size_t);
+template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, NNRunState*, int32_t*,
+                                                           int32_t*, size_t);
 
 bool Predictor3950::stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x,
                                        size_t count)

@@ -17,6 +17,7 @@ namespace ape {
 
 class RangeDecoder;
 struct StreamState;
+struct NNRunState;
 
 enum class PredictorWidth { wrap32, exact64 };
 
@@ -35,10 +36,12 @@ public:
     bool fitsIn32Bits() const;
     // The 32-bit chunk with its slot values read straight from the range
     // decoder (`Values`: PivotValues or KValues<true>, one stream per slot),
-    // for frames without NN filters. False, with nothing read, where no such
-    // loop is built in: the caller then reads and runs in two passes.
+    // each through its slot's only NN filter in `filters` (one per slot; null
+    // for frames without NN filters). False, with nothing read, where no such
+    // loop is built in: the caller then reads and runs in passes.
     template <class Values>
-    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, int32_t* y, int32_t* x, size_t count);
+    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, int32_t* y, int32_t* x,
+                        size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(int32_t* values, size_t count);
     // The same with the values read straight from the range decoder, in one

@@ -32,13 +32,16 @@ public:
     void encode(int32_t* values, size_t count);
 
     int order() const { return order_; }
+    bool newAdaptation() const { return adaptation_ == NNAdaptation::new3980; }
+
+    // The state over this filter's vectors, for one run of a loop outside
+    // this class (one that decodes values and filters them in the same
+    // pass); finish() keeps what the run changed.
+    NNRunState runState();
+    void finish(const NNRunState& state);
 
 private:
     template <bool New> void encodeRun(int32_t* values, size_t count);
-
-    // The state over this filter's vectors, for one run; finish() keeps what the run changed.
-    NNRunState runState();
-    void finish(const NNRunState& state);
 
     int order_;
     int fraction_;
