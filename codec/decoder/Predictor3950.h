@@ -27,10 +27,10 @@ public:
     // Whole chunk: slot values in, Y and X out.
     template <PredictorWidth W>
     void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
-    // The 32-bit chunk, watching every intermediate value: true when none
-    // left the signed 32-bit range, in which case output and state are also
-    // those of the 64-bit width (given a state that fitsIn32Bits()). When it
-    // returns false, output and state are the 32-bit width's.
+    // The 32-bit chunk, watching every intermediate value: output and state
+    // are the 32-bit width's, and when it returns true (no value left the
+    // signed 32-bit range) also those of the 64-bit width, given a state
+    // that fitsIn32Bits() at the start.
     bool stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
     // Whether every register holds a value of the signed 32-bit range.
     bool fitsIn32Bits() const;
