@@ -14,18 +14,24 @@ jobs=$(nproc)
 "$root/tools/setup.sh"
 "$root/tools/build.sh" windows
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release >"$root/build/release.configure.log" 2>&1
-cmake --build "$root/build/release" -j"$jobs" --target codecbench
+cmake --build "$root/build/release" -j"$jobs" --target codecbench codecbench_table
 
+# --table picks the table's own program; the other options pass through.
+program=codecbench
+args=()
 extra=()
 for arg in "$@"; do
     if [ "$arg" = --table ]; then
+        program=codecbench_table
         mkdir -p "$root/build/bench"
         extra+=(--dir "$root/build/bench")
         [ -d "$root/../shared/real-ape" ] && extra+=(--real "$(cd "$root/../shared/real-ape" && pwd)")
+    else
+        args+=("$arg")
     fi
 done
 
 windows="$root/build/windows"
 export HOME="$windows/wine/home" WINEPREFIX="$windows/wine/prefix" WINEARCH=win32 WINEDEBUG=-all
-exec "$root/build/release/tools/codecbench/codecbench" \
-    --dll-bench "$windows/tools/codecbench/codecbench_dll.exe" "${extra[@]}" "$@"
+exec "$root/build/release/tools/codecbench/$program" \
+    --dll-bench "$windows/tools/codecbench/codecbench_dll.exe" "${extra[@]}" "${args[@]}"

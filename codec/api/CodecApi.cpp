@@ -12,13 +12,19 @@
 
 namespace {
 
-ape::Decompressor* decompressor(APE_DECOMPRESS_HANDLE handle) { return static_cast<ape::Decompressor*>(handle); }
+ape::Decompressor* decompressor(APE_DECOMPRESS_HANDLE handle)
+{
+    return static_cast<ape::Decompressor*>(handle);
+}
 
 } // namespace
 
 extern "C" {
 
-int APECODEC_CALL GetVersionNumber(void) { return APE_CODEC_VERSION; }
+int APECODEC_CALL GetVersionNumber(void)
+{
+    return APE_CODEC_VERSION;
+}
 
 int APECODEC_CALL GetInterfaceCompatibility(int version, int /*showWarnings*/, void* /*parentWindow*/)
 {
@@ -49,16 +55,19 @@ APE_DECOMPRESS_HANDLE APECODEC_CALL c_APEDecompress_Create(const char* fileName,
     return handle;
 }
 
-void APECODEC_CALL c_APEDecompress_Destroy(APE_DECOMPRESS_HANDLE handle) { delete decompressor(handle); }
+void APECODEC_CALL c_APEDecompress_Destroy(APE_DECOMPRESS_HANDLE handle)
+{
+    delete decompressor(handle);
+}
 
 int APECODEC_CALL c_APEDecompress_GetData(APE_DECOMPRESS_HANDLE handle, char* buffer, int blocks, int* delivered)
 {
-    uint32_t count = 0;
+    std::uint32_t count = 0;
     int code;
     if (!handle || !buffer || blocks < 0)
         code = APE_ERROR_BAD_PARAMETER;
     else
-        code = decompressor(handle)->getData(reinterpret_cast<uint8_t*>(buffer), uint32_t(blocks), &count);
+        code = decompressor(handle)->getData(reinterpret_cast<std::uint8_t*>(buffer), std::uint32_t(blocks), &count);
     if (delivered)
         *delivered = int(count);
     return code;
@@ -69,7 +78,7 @@ int APECODEC_CALL c_APEDecompress_Seek(APE_DECOMPRESS_HANDLE handle, int block)
     if (!handle)
         return APE_ERROR_BAD_PARAMETER;
     // Callers pass an unsigned block number through the signed parameter.
-    return decompressor(handle)->seek(uint32_t(block));
+    return decompressor(handle)->seek(std::uint32_t(block));
 }
 
 int APECODEC_CALL c_APEDecompress_GetInfo(APE_DECOMPRESS_HANDLE handle, int field, int, int)
@@ -104,13 +113,13 @@ int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE tag, const char* field, c
         return APE_TAG_FIELD_MISSING;
     if (!buffer || !capacity || *capacity < 0)
         return APE_ERROR_BAD_PARAMETER;
-    if (uint64_t(*capacity) < item->size) {
+    if (std::uint64_t(*capacity) < item->size) {
         *capacity = item->size > INT_MAX ? INT_MAX : int(item->size);
         return APE_ERROR_BAD_PARAMETER;
     }
     if (!ape::ApeTag::readValue(d->source(), *item, buffer))
         return APE_ERROR_IO_READ;
-    if (uint64_t(*capacity) > item->size)
+    if (std::uint64_t(*capacity) > item->size)
         buffer[item->size] = '\0';
     *capacity = int(item->size);
     return APE_SUCCESS;

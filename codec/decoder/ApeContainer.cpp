@@ -1,4 +1,4 @@
-#include "ApeContainer.h"
+#include "decoder/ApeContainer.h"
 
 #include "apecodec.h"
 #include "format/ByteOrder.h"
@@ -13,11 +13,14 @@
 namespace ape {
 namespace {
 
-[[noreturn]] void invalid(const char* what) { throw CodecError(APE_ERROR_INVALID_INPUT_FILE, what); }
+[[noreturn]] void invalid(const char* what)
+{
+    throw CodecError(APE_ERROR_INVALID_INPUT_FILE, what);
+}
 
 // For reads that lie inside the file by construction: a failure there is the
 // source's, not a sign of a malformed file.
-void readOrFail(ByteSource& source, uint64_t offset, void* out, size_t count)
+void readOrFail(ByteSource& source, std::uint64_t offset, void* out, std::size_t count)
 {
     if (!source.read(offset, out, count))
         throw CodecError(APE_ERROR_IO_READ, "read failed");
@@ -29,7 +32,7 @@ bool validLevel(int level, int version)
            (level != level::insane || version >= version::interleaved);
 }
 
-uint32_t impliedBlocksPerFrame(int version, int level)
+std::uint32_t impliedBlocksPerFrame(int version, int level)
 {
     if (version >= version::predictor3950)
         return blocksPerFrame::large;
@@ -43,142 +46,161 @@ uint32_t impliedBlocksPerFrame(int version, int level)
 ApeContainer ApeContainer::open(ByteSource& source)
 {
     ApeContainer c;
-    const uint64_t fileSize = source.size();
-    uint8_t first[10] = {};
-    if (fileSize >= sizeof first)
-        readOrFail(source, 0, first, sizeof first);
-    c.apeStart = ApeTag::leadingId3v2Size(first);
-
-    uint8_t fixed[Descriptor::size] = {};
-    if (c.apeStart >= fileSize)
-        invalid("no signature");
-    readOrFail(source, c.apeStart, fixed, size_t(std::min<uint64_t>(sizeof fixed, fileSize - c.apeStart)));
-    if (std::memcmp(fixed, signature, 4) != 0)
-        invalid("no signature");
-    c.version = readLe16(fixed + 4);
-    if (c.version < version::oldest || c.version > version::newest)
-        throw CodecError(APE_ERROR_UNSUPPORTED_FILE_TYPE, "unsupported version");
-
+    const std::uint64_t fileSize = source.size();
+    std::uint8_t fixed[Descriptor::size] = {};
+    c.readSignature(source, fileSize, fixed);
     c.tag = ApeTag::read(source);
-    const uint64_t streamEnd = c.tag.streamEnd();
-    uint64_t audioDataEnd;
-
-    if (c.version >= version::newHeader) {
-        Descriptor d = Descriptor::read(fixed);
-        if (d.descriptorLength < Descriptor::size || d.headerLength < Header::size)
-            invalid("descriptor too short");
-        uint64_t headerAt = c.apeStart + d.descriptorLength;
-        uint8_t raw[Header::size];
-        if (headerAt + Header::size > streamEnd)
-            invalid("header outside the file");
-        readOrFail(source, headerAt, raw, sizeof raw);
-        Header h = Header::read(raw);
-        c.level = h.compressionLevel;
-        c.formatFlags = h.formatFlags;
-        c.channels = h.channels;
-        c.bitsPerSample = h.bitsPerSample;
-        c.sampleRate = h.sampleRate;
-        c.blocksPerFrame = h.blocksPerFrame;
-        c.finalFrameBlocks = h.finalFrameBlocks;
-        c.totalFrames = h.totalFrames;
-        c.seekTable = headerAt + d.headerLength;
-        if (d.seekTableLength / 4 < uint64_t(c.totalFrames))
-            invalid("seek table shorter than the frame count");
-        c.wavHeaderLength = d.wavHeaderLength;
-        c.wavTailLength = d.wavTailLength;
-        c.firstFrame = c.seekTable + d.seekTableLength + d.wavHeaderLength;
-        audioDataEnd = c.firstFrame + d.audioDataBytes();
-    } else {
-        uint8_t raw[OldHeader::maximumSize] = {};
-        readOrFail(source, c.apeStart, raw, size_t(std::min<uint64_t>(sizeof raw, fileSize - c.apeStart)));
-        OldHeader h = OldHeader::read(raw);
-        c.level = h.compressionLevel;
-        c.formatFlags = h.formatFlags;
-        c.channels = h.channels;
-        c.bitsPerSample = h.bitsPerSample();
-        c.sampleRate = h.sampleRate;
-        c.totalFrames = h.totalFrames;
-        c.finalFrameBlocks = h.finalFrameBlocks;
-        c.blocksPerFrame = impliedBlocksPerFrame(c.version, c.level);
-        if ((h.formatFlags & formatFlag::createWavHeader) && h.wavHeaderLength != 0)
-            invalid("WAV header length with no stored header");
-        if (h.seekElements < h.totalFrames)
-            invalid("seek table shorter than the frame count");
-        c.wavHeaderLength = h.wavHeaderLength;
-        c.wavTailLength = h.wavTailLength;
-        c.seekTable = c.apeStart + h.headerLength + h.wavHeaderLength;
-        c.seekBits = c.seekTable + uint64_t(h.seekElements) * 4;
-        c.firstFrame = c.seekBits + (c.version < version::seekBitTableEnd ? h.totalFrames : 0);
-        audioDataEnd = std::numeric_limits<uint64_t>::max();
-    }
-
-    if (c.channels < 1 || c.channels > 2)
-        invalid("channel count");
-    if (c.bitsPerSample != 8 && c.bitsPerSample != 16 && c.bitsPerSample != 24)
-        invalid("sample width");
-    if (c.sampleRate == 0)
-        invalid("sample rate");
-    if (!validLevel(c.level, c.version))
-        invalid("compression level");
-    if (c.totalFrames == 0)
-        invalid("no frames");
-    if (c.blocksPerFrame == 0 || c.blocksPerFrame > blocksPerFrame::maximum)
-        invalid("blocks per frame");
-    if (c.finalFrameBlocks == 0 || c.finalFrameBlocks > c.blocksPerFrame)
-        invalid("final frame blocks");
-
-    // Audio ends before the WAV tail and the tags; a file cut short ends early.
-    uint64_t tailStart = streamEnd >= c.wavTailLength ? streamEnd - c.wavTailLength : 0;
-    c.dataEnd = std::min(audioDataEnd, tailStart);
-    if (c.firstFrame >= c.dataEnd)
-        invalid("no audio data");
-    if (uint64_t(c.totalFrames) > (c.dataEnd - c.firstFrame) / minimumFrameBytes)
-        invalid("more frames than the data can hold");
-    if (c.seekTable + uint64_t(c.totalFrames) * 4 > c.firstFrame)
-        invalid("seek table outside the file");
-
-    c.totalBlocks = uint64_t(c.totalFrames - 1) * c.blocksPerFrame + c.finalFrameBlocks;
-    if (c.totalBlocks > uint64_t(std::numeric_limits<int32_t>::max()))
-        throw CodecError(APE_ERROR_INPUT_FILE_TOO_LARGE, "more blocks than the interface can count");
+    const std::uint64_t streamEnd = c.tag.streamEnd();
+    const std::uint64_t audioDataEnd = c.version >= version::newHeader
+                                           ? c.readDescriptorAndHeader(source, fixed, streamEnd)
+                                           : c.readOldHeader(source, fileSize);
+    c.validateFormat();
+    c.locateAudio(streamEnd, audioDataEnd);
     return c;
 }
 
-FrameSpan ApeContainer::frame(ByteSource& source, uint32_t index) const
+void ApeContainer::readSignature(ByteSource& source, std::uint64_t fileSize, std::uint8_t* fixed)
+{
+    std::uint8_t first[10] = {};
+    if (fileSize >= sizeof first)
+        readOrFail(source, 0, first, sizeof first);
+    apeStart = ApeTag::leadingId3v2Size(first);
+
+    if (apeStart >= fileSize)
+        invalid("no signature");
+    readOrFail(source, apeStart, fixed, std::size_t(std::min<std::uint64_t>(Descriptor::size, fileSize - apeStart)));
+    if (std::memcmp(fixed, signature, 4) != 0)
+        invalid("no signature");
+    version = readLe16(fixed + 4);
+    if (version < version::oldest || version > version::newest)
+        throw CodecError(APE_ERROR_UNSUPPORTED_FILE_TYPE, "unsupported version");
+}
+
+std::uint64_t ApeContainer::readDescriptorAndHeader(ByteSource& source, const std::uint8_t* fixed,
+                                                    std::uint64_t streamEnd)
+{
+    Descriptor d = Descriptor::read(fixed);
+    if (d.descriptorLength < Descriptor::size || d.headerLength < Header::size)
+        invalid("descriptor too short");
+    std::uint64_t headerAt = apeStart + d.descriptorLength;
+    std::uint8_t raw[Header::size];
+    if (headerAt + Header::size > streamEnd)
+        invalid("header outside the file");
+    readOrFail(source, headerAt, raw, sizeof raw);
+    Header h = Header::read(raw);
+    level = h.compressionLevel;
+    formatFlags = h.formatFlags;
+    channels = h.channels;
+    bitsPerSample = h.bitsPerSample;
+    sampleRate = h.sampleRate;
+    blocksPerFrame = h.blocksPerFrame;
+    finalFrameBlocks = h.finalFrameBlocks;
+    totalFrames = h.totalFrames;
+    seekTable = headerAt + d.headerLength;
+    if (d.seekTableLength / 4 < std::uint64_t(totalFrames))
+        invalid("seek table shorter than the frame count");
+    wavHeaderLength = d.wavHeaderLength;
+    wavTailLength = d.wavTailLength;
+    firstFrame = seekTable + d.seekTableLength + d.wavHeaderLength;
+    return firstFrame + d.audioDataBytes();
+}
+
+std::uint64_t ApeContainer::readOldHeader(ByteSource& source, std::uint64_t fileSize)
+{
+    std::uint8_t raw[OldHeader::maximumSize] = {};
+    readOrFail(source, apeStart, raw, std::size_t(std::min<std::uint64_t>(sizeof raw, fileSize - apeStart)));
+    OldHeader h = OldHeader::read(raw);
+    level = h.compressionLevel;
+    formatFlags = h.formatFlags;
+    channels = h.channels;
+    bitsPerSample = h.bitsPerSample();
+    sampleRate = h.sampleRate;
+    totalFrames = h.totalFrames;
+    finalFrameBlocks = h.finalFrameBlocks;
+    blocksPerFrame = impliedBlocksPerFrame(version, level);
+    if ((h.formatFlags & formatFlag::createWavHeader) && h.wavHeaderLength != 0)
+        invalid("WAV header length with no stored header");
+    if (h.seekElements < h.totalFrames)
+        invalid("seek table shorter than the frame count");
+    wavHeaderLength = h.wavHeaderLength;
+    wavTailLength = h.wavTailLength;
+    seekTable = apeStart + h.headerLength + h.wavHeaderLength;
+    seekBits = seekTable + std::uint64_t(h.seekElements) * 4;
+    firstFrame = seekBits + (version < version::seekBitTableEnd ? h.totalFrames : 0);
+    return std::numeric_limits<std::uint64_t>::max();
+}
+
+void ApeContainer::validateFormat() const
+{
+    if (channels < 1 || channels > 2)
+        invalid("channel count");
+    if (bitsPerSample != 8 && bitsPerSample != 16 && bitsPerSample != 24)
+        invalid("sample width");
+    if (sampleRate == 0)
+        invalid("sample rate");
+    if (!validLevel(level, version))
+        invalid("compression level");
+    if (totalFrames == 0)
+        invalid("no frames");
+    if (blocksPerFrame == 0 || blocksPerFrame > blocksPerFrame::maximum)
+        invalid("blocks per frame");
+    if (finalFrameBlocks == 0 || finalFrameBlocks > blocksPerFrame)
+        invalid("final frame blocks");
+}
+
+void ApeContainer::locateAudio(std::uint64_t streamEnd, std::uint64_t audioDataEnd)
+{
+    // Audio ends before the WAV tail and the tags; a file cut short ends early.
+    std::uint64_t tailStart = streamEnd >= wavTailLength ? streamEnd - wavTailLength : 0;
+    dataEnd = std::min(audioDataEnd, tailStart);
+    if (firstFrame >= dataEnd)
+        invalid("no audio data");
+    if (std::uint64_t(totalFrames) > (dataEnd - firstFrame) / minimumFrameBytes)
+        invalid("more frames than the data can hold");
+    if (seekTable + std::uint64_t(totalFrames) * 4 > firstFrame)
+        invalid("seek table outside the file");
+
+    totalBlocks = std::uint64_t(totalFrames - 1) * blocksPerFrame + finalFrameBlocks;
+    if (totalBlocks > std::uint64_t(std::numeric_limits<std::int32_t>::max()))
+        throw CodecError(APE_ERROR_INPUT_FILE_TOO_LARGE, "more blocks than the interface can count");
+}
+
+FrameSpan ApeContainer::frame(ByteSource& source, std::uint32_t index) const
 {
     auto corrupt = [](const char* what) { return CodecError(APE_ERROR_DECOMPRESSING_FRAME, what); };
-    auto position = [&](uint32_t i) -> uint64_t {
+    auto position = [&](std::uint32_t i) -> std::uint64_t {
         if (i == 0)
             return firstFrame;
-        uint8_t entry[4];
-        if (!source.read(seekTable + uint64_t(i) * 4, entry, 4))
+        std::uint8_t entry[4];
+        if (!source.read(seekTable + std::uint64_t(i) * 4, entry, 4))
             throw corrupt("seek table unreadable");
         return apeStart + readLe32(entry);
     };
-    auto bitOffset = [&](uint32_t i) -> uint32_t {
+    auto bitOffset = [&](std::uint32_t i) -> std::uint32_t {
         if (version >= version::seekBitTableEnd)
             return 0;
-        uint8_t bits;
+        std::uint8_t bits;
         if (!source.read(seekBits + i, &bits, 1) || bits > 7)
             throw corrupt("bad seek bit offset");
         return bits;
     };
 
-    uint64_t start = position(index);
-    uint64_t end = index + 1 < totalFrames ? position(index + 1) : dataEnd;
+    std::uint64_t start = position(index);
+    std::uint64_t end = index + 1 < totalFrames ? position(index + 1) : dataEnd;
     end = std::min(end, dataEnd);
     if (start < firstFrame || start >= end)
         throw corrupt("frame outside the audio data");
 
     FrameSpan span;
-    uint32_t skipBytes = uint32_t((start - firstFrame) % 4);
+    std::uint32_t skipBytes = std::uint32_t((start - firstFrame) % 4);
     span.wordStart = start - skipBytes;
     span.skipBits = skipBytes * 8 + bitOffset(index);
     // Up to and including the word holding the last byte; a following frame
     // that starts mid-byte shares one more word.
-    uint64_t endWord = firstFrame + (end - firstFrame + 3) / 4 * 4;
+    std::uint64_t endWord = firstFrame + (end - firstFrame + 3) / 4 * 4;
     if (index + 1 < totalFrames && bitOffset(index + 1) != 0)
         endWord += 4;
-    uint64_t fileWords = firstFrame + (source.size() - firstFrame) / 4 * 4;
+    std::uint64_t fileWords = firstFrame + (source.size() - firstFrame) / 4 * 4;
     span.wordEnd = std::min(endWord, fileWords);
     span.blocks = frameBlocks(index);
     if (span.wordEnd <= span.wordStart)

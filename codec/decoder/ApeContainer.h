@@ -15,10 +15,10 @@ namespace ape {
 // Where one frame's data lies. The codec reads 32-bit little-endian words
 // counted from the first frame; a frame may begin inside a word.
 struct FrameSpan {
-    uint64_t wordStart = 0;  // file offset of the word holding the frame's first byte
-    uint64_t wordEnd = 0;    // file offset just past the last word the frame may read
-    uint32_t skipBits = 0;   // bits of that first word's logical bytes that belong to the previous frame
-    uint32_t blocks = 0;
+    std::uint64_t wordStart = 0; // file offset of the word holding the frame's first byte
+    std::uint64_t wordEnd = 0;   // file offset just past the last word the frame may read
+    std::uint32_t skipBits = 0;  // bits of that first word's logical bytes that belong to the previous frame
+    std::uint32_t blocks = 0;
 };
 
 class ApeContainer {
@@ -31,32 +31,49 @@ public:
 
     // Throws CodecError(APE_ERROR_DECOMPRESSING_FRAME) when the seek table
     // puts the frame outside the audio data.
-    FrameSpan frame(ByteSource& source, uint32_t index) const;
+    FrameSpan frame(ByteSource& source, std::uint32_t index) const;
 
     int version = 0;
     int level = 0;
-    uint16_t formatFlags = 0;
+    std::uint16_t formatFlags = 0;
     int channels = 0;
     int bitsPerSample = 0;
-    uint32_t sampleRate = 0;
-    uint32_t blocksPerFrame = 0;
-    uint32_t finalFrameBlocks = 0;
-    uint32_t totalFrames = 0;
-    uint64_t totalBlocks = 0;
-    uint64_t apeStart = 0;     // offset of the signature
-    uint64_t seekTable = 0;    // offset of the seek table
-    uint64_t seekBits = 0;     // offset of the per-frame bit offsets (versions below 3810)
-    uint64_t firstFrame = 0;   // offset of frame 0
-    uint64_t dataEnd = 0;      // just past the last frame byte
-    uint32_t wavHeaderLength = 0;
-    uint32_t wavTailLength = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t blocksPerFrame = 0;
+    std::uint32_t finalFrameBlocks = 0;
+    std::uint32_t totalFrames = 0;
+    std::uint64_t totalBlocks = 0;
+    std::uint64_t apeStart = 0;   // offset of the signature
+    std::uint64_t seekTable = 0;  // offset of the seek table
+    std::uint64_t seekBits = 0;   // offset of the per-frame bit offsets (versions below 3810)
+    std::uint64_t firstFrame = 0; // offset of frame 0
+    std::uint64_t dataEnd = 0;    // just past the last frame byte
+    std::uint32_t wavHeaderLength = 0;
+    std::uint32_t wavTailLength = 0;
     ApeTag tag;
 
     int blockAlign() const { return channels * (bitsPerSample / 8); }
-    uint32_t frameBlocks(uint32_t index) const
+    std::uint32_t frameBlocks(std::uint32_t index) const
     {
         return index + 1 == totalFrames ? finalFrameBlocks : blocksPerFrame;
     }
+
+private:
+    // The steps of open(), in order; each fills its fields and throws what
+    // open() documents.
+    // Finds the signature (after any ID3v2 tag) and the version; `fixed`
+    // receives the Descriptor::size bytes from the signature on, zero past
+    // the end of the file.
+    void readSignature(ByteSource& source, std::uint64_t fileSize, std::uint8_t* fixed);
+    // The descriptor (in `fixed`) and header of versions 3980 and later;
+    // returns the end of the audio data the descriptor states.
+    std::uint64_t readDescriptorAndHeader(ByteSource& source, const std::uint8_t* fixed, std::uint64_t streamEnd);
+    // The single header of older versions; their audio data has no stated end.
+    std::uint64_t readOldHeader(ByteSource& source, std::uint64_t fileSize);
+    void validateFormat() const;
+    // Bounds the audio data by the stated end, the WAV tail and the tags,
+    // checks the frame grid against it and counts the blocks.
+    void locateAudio(std::uint64_t streamEnd, std::uint64_t audioDataEnd);
 };
 
 } // namespace ape

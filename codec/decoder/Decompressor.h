@@ -1,7 +1,7 @@
 // One open file: decodes blocks in order into interleaved PCM, seeks
 // sample-accurately and answers the information fields and the tag.
 //
-// Threads: getData() and seek() are serialised by `streamMutex_`. info() and
+// Threads: getData() and seek() are serialised by `streamMutex`. info() and
 // tag() take no lock: everything they read is fixed when the file is opened,
 // except the current block, which is an atomic updated after each delivery.
 // So one thread may query fields and tag values while another decodes.
@@ -11,8 +11,8 @@
 // frame at the current block).
 #pragma once
 
-#include "ApeContainer.h"
-#include "FrameDecoder.h"
+#include "decoder/ApeContainer.h"
+#include "decoder/FrameDecoder.h"
 #include "format/ByteSource.h"
 #include "format/Crc32.h"
 
@@ -30,39 +30,39 @@ public:
 
     // Up to `blocks` blocks into `out` (blockAlign() bytes each); *delivered
     // receives the count, 0 at the end. Returns 0 or an error code.
-    int getData(uint8_t* out, uint32_t blocks, uint32_t* delivered);
+    int getData(std::uint8_t* out, std::uint32_t blocks, std::uint32_t* delivered);
     // 0 <= block <= total; returns 0 or APE_ERROR_BAD_PARAMETER (position unchanged).
-    int seek(uint64_t block);
-    int32_t info(int field) const;
+    int seek(std::uint64_t block);
+    std::int32_t info(int field) const;
 
-    const ApeContainer& container() const { return container_; }
-    const ApeTag& tag() const { return container_.tag; }
-    ByteSource& source() { return *source_; }
-    uint64_t currentBlock() const { return current_.load(std::memory_order_acquire); }
-    uint64_t totalBlocks() const { return container_.totalBlocks; }
+    const ApeContainer& container() const { return apeContainer; }
+    const ApeTag& tag() const { return apeContainer.tag; }
+    ByteSource& source() { return *byteSource; }
+    std::uint64_t currentBlock() const { return current.load(std::memory_order_acquire); }
+    std::uint64_t totalBlocks() const { return apeContainer.totalBlocks; }
 
 private:
     Decompressor(std::unique_ptr<ByteSource> source, ApeContainer container);
-    void restartAt(uint64_t block);
-    void decodeChunk(); // refills pcm_; throws CodecError
-    using Packer = void (*)(const int32_t* left, const int32_t* right, uint8_t* out, size_t count);
+    void restartAt(std::uint64_t block);
+    void decodeChunk(); // refills pcm; throws CodecError
+    using Packer = void (*)(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count);
 
-    std::unique_ptr<ByteSource> source_;
-    const ApeContainer container_;
-    const uint32_t blockAlign_;
-    const Packer pack_;
-    const bool checkCrc_;
-    std::unique_ptr<FrameDecoder> frames_;
+    std::unique_ptr<ByteSource> byteSource;
+    const ApeContainer apeContainer;
+    const std::uint32_t blockAlign;
+    const Packer pack;
+    const bool checkCrc;
+    std::unique_ptr<FrameDecoder> frames;
 
-    std::mutex streamMutex_; // guards everything below except current_
-    std::atomic<uint64_t> current_{0}; // block the next getData() delivers
-    uint32_t frameIndex_ = 0;     // frame decodeChunk() works on
-    uint32_t frameLeft_ = 0;      // its blocks not yet decoded; 0: the frame is not started
-    uint64_t discard_ = 0;        // decoded blocks to drop before delivering (after a seek)
-    Crc32 crc_;
-    std::vector<int32_t> left_, right_;
-    std::vector<uint8_t> pcm_;    // packed blocks of the last chunk
-    size_t pcmBlocks_ = 0, pcmUsed_ = 0;
+    std::mutex streamMutex;                // guards everything below except current
+    std::atomic<std::uint64_t> current{0}; // block the next getData() delivers
+    std::uint32_t frameIndex = 0;          // frame decodeChunk() works on
+    std::uint32_t frameLeft = 0;           // its blocks not yet decoded; 0: the frame is not started
+    std::uint64_t discard = 0;             // decoded blocks to drop before delivering (after a seek)
+    Crc32 crc;
+    std::vector<std::int32_t> left, right;
+    std::vector<std::uint8_t> pcm; // packed blocks of the last chunk
+    std::size_t pcmBlocks = 0, pcmUsed = 0;
 };
 
 } // namespace ape

@@ -5,6 +5,8 @@
 
 #include "format/ByteSource.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -16,16 +18,16 @@ class FileByteSource : public ByteSource {
 public:
     // Throws CodecError(APE_ERROR_INVALID_INPUT_FILE) when the file cannot be opened.
     explicit FileByteSource(const std::string& fileName);
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, void* out, size_t count) override;
+    std::uint64_t size() const override { return fileSize; }
+    bool read(std::uint64_t offset, void* out, std::size_t count) override;
 
 private:
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
-    std::unique_ptr<std::FILE, Closer> file_;
-    uint64_t size_ = 0;
-    std::mutex mutex_; // guards the file position
+    std::unique_ptr<std::FILE, Closer> file;
+    std::uint64_t fileSize = 0;
+    std::mutex mutex; // guards the file position
 };
 
 } // namespace ape

@@ -4,7 +4,7 @@
 // A level's longer filters then run as passes with the widest kernels.
 #pragma once
 
-#include "ValueDecoder.h"
+#include "decoder/ValueDecoder.h"
 #include "dsp/NNKernels.h"
 
 #include <cstddef>
@@ -15,8 +15,8 @@ namespace ape {
 // `count` values per slot from `streams` into slot0 (and slot1 when not
 // null), each through the slot's filter in `first` (one per slot).
 template <class Values>
-using FilteredRead = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first, int32_t* slot0,
-                              int32_t* slot1, size_t count);
+using FilteredRead = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first, std::int32_t* slot0,
+                              std::int32_t* slot1, std::size_t count);
 
 // The loop for a first filter of `order` taps with the new adaptation rule
 // and 1 or 2 slots; null where none is built in (other orders, no SSE2).

@@ -5,17 +5,20 @@
 // filter's and the predictor's work. Only for code compiled with SSE2.
 #pragma once
 
-#include "ValueDecoder.h"
+#include "decoder/ValueDecoder.h"
 #include "dsp/NNStepSse2.h"
+
+#include <cstdint>
 
 namespace ape {
 
-template <class Values, int Order> struct FilteredValue {
+template <class Values, int Order>
+struct FilteredValue {
     static_assert(Order == 0 || Order == 16 || Order == 32 || Order == 64);
 
-    static int32_t next(RangeDecoder& rc, StreamState& stream, NNRunState* filter)
+    static std::int32_t next(RangeDecoder& rc, StreamState& stream, NNRunState* filter)
     {
-        const int32_t residual = Values::decode(rc, stream);
+        const std::int32_t residual = Values::decode(rc, stream);
         if constexpr (Order == 0)
             return residual;
         else

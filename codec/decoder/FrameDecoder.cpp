@@ -1,7 +1,7 @@
-#include "FrameDecoder.h"
+#include "decoder/FrameDecoder.h"
 
-#include "InterleavedFrameDecoder.h"
-#include "LegacyFrameDecoder.h"
+#include "decoder/InterleavedFrameDecoder.h"
+#include "decoder/LegacyFrameDecoder.h"
 #include "format/FormatConstants.h"
 
 namespace ape {

@@ -6,7 +6,7 @@
 // data is corrupt. create() picks the subclass for a file's version once.
 #pragma once
 
-#include "ApeContainer.h"
+#include "decoder/ApeContainer.h"
 #include "format/ByteSource.h"
 
 #include <cstddef>
@@ -18,19 +18,19 @@ namespace ape {
 class FrameDecoder {
 public:
     // Blocks per decode() call at most; chunks are counted from the frame start.
-    static constexpr size_t chunkBlocks = 4608;
+    static constexpr std::size_t chunkBlocks = 4608;
 
     static std::unique_ptr<FrameDecoder> create(const ApeContainer& container, ByteSource& source);
     virtual ~FrameDecoder() = default;
 
     virtual void start(const FrameSpan& span) = 0;
     // Channel 0 into `left`, channel 1 into `right` (untouched for mono).
-    virtual void decode(int32_t* left, int32_t* right, size_t count) = 0;
+    virtual void decode(std::int32_t* left, std::int32_t* right, std::size_t count) = 0;
     // The 31-bit CRC the frame carries (valid after start()).
-    uint32_t storedCrc() const { return storedCrc_; }
+    std::uint32_t storedCrc() const { return storedCrcValue; }
 
 protected:
-    uint32_t storedCrc_ = 0;
+    std::uint32_t storedCrcValue = 0;
 };
 
 } // namespace ape

@@ -1,47 +1,49 @@
-#include "FrameReader.h"
+#include "decoder/FrameReader.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace ape {
 
-FrameReader::FrameReader(ByteSource& source) : source_(source), buffer_(history + blockBytes) {}
-
-void FrameReader::begin(const FrameSpan& span, uint32_t allowance)
+FrameReader::FrameReader(ByteSource& source) : source(source), buffer(history + blockBytes)
 {
-    filePos_ = span.wordStart;
-    fileEnd_ = span.wordEnd;
-    allowance_ = allowance;
-    overrun_ = false;
-    cursor_ = end_ = buffer_.data() + history;
-    for (uint32_t i = 0; i < span.skipBits / 8; ++i)
+}
+
+void FrameReader::begin(const FrameSpan& span, std::uint32_t allowance)
+{
+    filePos = span.wordStart;
+    fileEnd = span.wordEnd;
+    allowanceLeft = allowance;
+    overran = false;
+    cursor = end = buffer.data() + history;
+    for (std::uint32_t i = 0; i < span.skipBits / 8; ++i)
         next();
 }
 
-uint8_t FrameReader::refill()
+std::uint8_t FrameReader::refill()
 {
-    if (filePos_ < fileEnd_) {
-        size_t count = size_t(std::min<uint64_t>(blockBytes, fileEnd_ - filePos_));
-        uint8_t* data = buffer_.data() + history;
-        std::memmove(buffer_.data(), end_ - history, history);
-        if (!source_.read(filePos_, data, count)) {
-            overrun_ = true;
-            filePos_ = fileEnd_;
+    if (filePos < fileEnd) {
+        std::size_t count = std::size_t(std::min<std::uint64_t>(blockBytes, fileEnd - filePos));
+        std::uint8_t* data = buffer.data() + history;
+        std::memmove(buffer.data(), end - history, history);
+        if (!source.read(filePos, data, count)) {
+            overran = true;
+            filePos = fileEnd;
             return 0;
         }
-        filePos_ += count;
-        for (size_t i = 0; i + 4 <= count; i += 4) {
+        filePos += count;
+        for (std::size_t i = 0; i + 4 <= count; i += 4) {
             std::swap(data[i], data[i + 3]);
             std::swap(data[i + 1], data[i + 2]);
         }
-        cursor_ = data;
-        end_ = data + count;
-        return *cursor_++;
+        cursor = data;
+        end = data + count;
+        return *cursor++;
     }
-    if (allowance_ > 0)
-        --allowance_;
+    if (allowanceLeft > 0)
+        --allowanceLeft;
     else
-        overrun_ = true;
+        overran = true;
     return 0;
 }
 

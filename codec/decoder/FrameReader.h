@@ -5,7 +5,7 @@
 // one sets the sticky overrun flag, which the caller checks once per chunk.
 #pragma once
 
-#include "ApeContainer.h"
+#include "decoder/ApeContainer.h"
 #include "format/ByteSource.h"
 
 #include <cstdint>
@@ -19,33 +19,33 @@ public:
 
     // Positions at the frame's first logical byte (its whole-byte skip
     // applied; the caller handles the remaining skipBits % 8).
-    void begin(const FrameSpan& span, uint32_t allowance);
+    void begin(const FrameSpan& span, std::uint32_t allowance);
 
-    uint8_t next()
+    std::uint8_t next()
     {
-        if (cursor_ < end_)
-            return *cursor_++;
+        if (cursor < end)
+            return *cursor++;
         return refill();
     }
     // Makes the byte last returned by next() the next one again.
-    void stepBack() { --cursor_; }
-    bool overrun() const { return overrun_; }
+    void stepBack() { --cursor; }
+    bool overrun() const { return overran; }
     // Logical bytes left in the frame, not counting the allowance.
-    uint64_t remaining() const { return uint64_t(end_ - cursor_) + (fileEnd_ - filePos_); }
+    std::uint64_t remaining() const { return std::uint64_t(end - cursor) + (fileEnd - filePos); }
 
 private:
-    uint8_t refill();
+    std::uint8_t refill();
 
-    static constexpr size_t blockBytes = 64 * 1024; // a multiple of 4
-    static constexpr size_t history = 4;            // bytes kept before the block for stepBack()
-    ByteSource& source_;
-    std::vector<uint8_t> buffer_;
-    const uint8_t* cursor_ = nullptr;
-    const uint8_t* end_ = nullptr;
-    uint64_t filePos_ = 0;  // next word to fetch
-    uint64_t fileEnd_ = 0;
-    uint32_t allowance_ = 0;
-    bool overrun_ = false;
+    static constexpr std::size_t blockBytes = 64 * 1024; // a multiple of 4
+    static constexpr std::size_t history = 4;            // bytes kept before the block for stepBack()
+    ByteSource& source;
+    std::vector<std::uint8_t> buffer;
+    const std::uint8_t* cursor = nullptr;
+    const std::uint8_t* end = nullptr;
+    std::uint64_t filePos = 0; // next word to fetch
+    std::uint64_t fileEnd = 0;
+    std::uint32_t allowanceLeft = 0;
+    bool overran = false;
 };
 
 } // namespace ape

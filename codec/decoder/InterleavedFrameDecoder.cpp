@@ -1,7 +1,8 @@
-#include "InterleavedFrameDecoder.h"
+#include "decoder/InterleavedFrameDecoder.h"
 
 #include "apecodec.h"
 #include "dsp/NNFilterSets.h"
+#include "format/ByteOrder.h"
 #include "format/CodecError.h"
 #include "format/FormatConstants.h"
 
@@ -10,149 +11,143 @@
 namespace ape {
 namespace {
 
-uint32_t readBigEndian32(FrameReader& in)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-        v = (v << 8) | in.next();
-    return v;
-}
-
 // Bytes a frame needs before its CRC word (and again before a flags word).
-constexpr uint64_t minimumLeft = 6;
+constexpr std::uint64_t minimumLeft = 6;
 
 } // namespace
 
 InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, ByteSource& source)
-    : version_(container.version), channels_(container.channels), reader_(source), rc_(reader_),
-      widthRule_(container.bitsPerSample, chunkBlocks), slot0_(chunkBlocks), slot1_(chunkBlocks)
+    : version(container.version), channels(container.channels), reader(source), rc(reader),
+      widthRule(container.bitsPerSample, chunkBlocks), slot0(chunkBlocks), slot1(chunkBlocks)
 {
-    const NNAdaptation adaptation =
-        version_ >= version::newHeader ? NNAdaptation::new3980 : NNAdaptation::old3930;
+    const NNAdaptation adaptation = version >= version::newHeader ? NNAdaptation::new3980 : NNAdaptation::old3930;
     const NNFilterSet& set = nnFilterSet(container.level);
-    for (auto& slot : filters_)
+    for (auto& slot : filters)
         for (int i = 0; i < set.count; ++i)
-            slot.emplace_back(set.filters[size_t(i)].order, set.filters[size_t(i)].fraction, adaptation);
-    if (version_ >= version::pivotValues) {
-        readMono_ = &InterleavedFrameDecoder::readMono<PivotValues>;
-        readStereo_ = &InterleavedFrameDecoder::readStereo<PivotValues>;
-        decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
-        decodeMono_ = &InterleavedFrameDecoder::decodeMono<PivotValues>;
+            slot.emplace_back(set.filters[std::size_t(i)].order, set.filters[std::size_t(i)].fraction, adaptation);
+    if (version >= version::pivotValues) {
+        monoReader = &InterleavedFrameDecoder::readMono<PivotValues>;
+        stereoReader = &InterleavedFrameDecoder::readStereo<PivotValues>;
+        stereo32Decoder = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
+        monoDecoder = &InterleavedFrameDecoder::decodeMono<PivotValues>;
         if (set.count > 0)
             for (int slots = 1; slots <= 2; ++slots)
-                filteredRead_[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
+                filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
     } else {
-        readMono_ = &InterleavedFrameDecoder::readMono<KValues<true>>;
-        readStereo_ = &InterleavedFrameDecoder::readStereo<KValues<true>>;
-        decodeStereo32_ = &InterleavedFrameDecoder::decodeStereo32<KValues<true>>;
-        decodeMono_ = &InterleavedFrameDecoder::decodeMono<KValues<true>>;
+        monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
+        stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
+        stereo32Decoder = &InterleavedFrameDecoder::decodeStereo32<KValues<true>>;
+        monoDecoder = &InterleavedFrameDecoder::decodeMono<KValues<true>>;
     }
 }
 
 void InterleavedFrameDecoder::start(const FrameSpan& span)
 {
-    reader_.begin(span, version_ < version::predictor3950 ? 2 : 0);
-    if (reader_.remaining() < minimumLeft)
+    reader.begin(span, version < version::predictor3950 ? 2 : 0);
+    if (reader.remaining() < minimumLeft)
         throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, "frame too short");
-    uint32_t crcWord = readBigEndian32(reader_);
-    flags_ = 0;
+    std::uint32_t crcWord = readBe32(reader);
+    flags = 0;
     if (crcWord & frameFlag::present) {
-        if (reader_.remaining() < minimumLeft)
+        if (reader.remaining() < minimumLeft)
             throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, "frame too short");
-        flags_ = readBigEndian32(reader_);
+        flags = readBe32(reader);
     }
-    storedCrc_ = crcWord & ~frameFlag::present;
-    reader_.next(); // the range coder's first byte carries nothing
-    rc_.clearFailure();
-    rc_.start();
-    for (auto& s : streams_)
+    storedCrcValue = crcWord & ~frameFlag::present;
+    reader.next(); // the range coder's first byte carries nothing
+    rc.clearFailure();
+    rc.start();
+    for (auto& s : streams)
         s.reset();
-    for (auto& slot : filters_)
+    for (auto& slot : filters)
         for (auto& f : slot)
             f.reset();
-    predictor3950_.reset();
-    predictor3930_.reset();
+    predictor3950.reset();
+    predictor3930.reset();
 }
 
-template <class Values> void InterleavedFrameDecoder::readMono(size_t count)
+template <class Values>
+void InterleavedFrameDecoder::readMono(std::size_t count)
 {
-    int32_t* out = slot0_.data();
-    for (size_t i = 0; i < count; ++i)
-        out[i] = Values::decode(rc_, streams_[0]);
+    std::int32_t* out = slot0.data();
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = Values::decode(rc, streams[0]);
 }
 
-template <class Values> void InterleavedFrameDecoder::readStereo(size_t count)
+template <class Values>
+void InterleavedFrameDecoder::readStereo(std::size_t count)
 {
-    int32_t* out0 = slot0_.data();
-    int32_t* out1 = slot1_.data();
-    for (size_t i = 0; i < count; ++i) {
-        out0[i] = Values::decode(rc_, streams_[0]);
-        out1[i] = Values::decode(rc_, streams_[1]);
+    std::int32_t* out0 = slot0.data();
+    std::int32_t* out1 = slot1.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        out0[i] = Values::decode(rc, streams[0]);
+        out1[i] = Values::decode(rc, streams[1]);
     }
 }
 
 template <class Values>
-bool InterleavedFrameDecoder::decodeStereo32(int32_t* y, int32_t* x, NNRunState* filters, size_t count)
+bool InterleavedFrameDecoder::decodeStereo32(std::int32_t* y, std::int32_t* x, NNRunState* filters, std::size_t count)
 {
-    return predictor3950_.decodeStereo32<Values>(rc_, streams_, filters, y, x, count);
+    return predictor3950.decodeStereo32<Values>(rc, streams, filters, y, x, count);
 }
 
-size_t InterleavedFrameDecoder::readSlots(int slots, size_t count)
+std::size_t InterleavedFrameDecoder::readSlots(int slots, std::size_t count)
 {
-    const FilteredRead<PivotValues> filtered = filteredRead_[slots - 1];
+    const FilteredRead<PivotValues> filtered = filteredReads[slots - 1];
     if (!filtered) {
         if (slots == 2)
-            (this->*readStereo_)(count);
+            (this->*stereoReader)(count);
         else
-            (this->*readMono_)(count);
+            (this->*monoReader)(count);
         return 0;
     }
     NNRunState first[2]{};
     for (int slot = 0; slot < slots; ++slot)
-        first[slot] = filters_[slot].front().runState();
-    filtered(rc_, streams_, first, slot0_.data(), slot1_.data(), count);
+        first[slot] = filters[slot].front().runState();
+    filtered(rc, streams, first, slot0.data(), slot1.data(), count);
     for (int slot = 0; slot < slots; ++slot)
-        filters_[slot].front().finish(first[slot]);
+        filters[slot].front().finish(first[slot]);
     return 1;
 }
 
-template <class Values> void InterleavedFrameDecoder::decodeMono(int32_t* out, size_t count)
+template <class Values>
+void InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
 {
-    predictor3950_.decodeMono<Values>(rc_, streams_[0], out, count);
+    predictor3950.decodeMono<Values>(rc, streams[0], out, count);
 }
 
 void InterleavedFrameDecoder::checkData()
 {
-    if (rc_.failed())
+    if (rc.failed())
         throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, "corrupt frame data");
 }
 
-void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count)
+void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, std::size_t count)
 {
-    const bool stereoFile = channels_ == 2;
-    if (!stereoFile || (flags_ & frameFlag::pseudoStereo)) {
-        if (flags_ & frameFlag::stereoSilence) {
+    const bool stereoFile = channels == 2;
+    if (!stereoFile || (flags & frameFlag::pseudoStereo)) {
+        if (flags & frameFlag::stereoSilence) {
             std::fill(left, left + count, 0);
-        } else if (filters_[0].empty() && version_ >= version::predictor3950) {
+        } else if (filters[0].empty() && version >= version::predictor3950) {
             // Without NN filters the values go straight into the predictor.
-            (this->*decodeMono_)(left, count);
+            (this->*monoDecoder)(left, count);
             checkData();
         } else {
-            const size_t applied = readSlots(1, count);
+            const std::size_t applied = readSlots(1, count);
             checkData();
-            for (size_t i = applied; i < filters_[0].size(); ++i)
-                filters_[0][i].decode(slot0_.data(), count);
-            if (version_ >= version::predictor3950)
-                predictor3950_.mono(slot0_.data(), count);
+            for (std::size_t i = applied; i < filters[0].size(); ++i)
+                filters[0][i].decode(slot0.data(), count);
+            if (version >= version::predictor3950)
+                predictor3950.mono(slot0.data(), count);
             else
-                predictor3930_.mono(slot0_.data(), count);
-            std::copy(slot0_.begin(), slot0_.begin() + ptrdiff_t(count), left);
+                predictor3930.mono(slot0.data(), count);
+            std::copy(slot0.begin(), slot0.begin() + std::ptrdiff_t(count), left);
         }
         if (stereoFile)
             std::copy(left, left + count, right);
         return;
     }
-    if ((flags_ & frameFlag::stereoSilence) == frameFlag::stereoSilence) {
+    if ((flags & frameFlag::stereoSilence) == frameFlag::stereoSilence) {
         std::fill(left, left + count, 0);
         std::fill(right, right + count, 0);
         return;
@@ -160,30 +155,30 @@ void InterleavedFrameDecoder::decode(int32_t* left, int32_t* right, size_t count
     // Values go straight from the range decoder through a level's only NN
     // filter into the predictor: one loop instead of three, whose chains of
     // work the processor overlaps.
-    if (version_ >= version::predictor3950 && widthRule_.narrow() && filters_[0].size() <= 1) {
+    if (version >= version::predictor3950 && widthRule.narrow() && filters[0].size() <= 1) {
         NNRunState first[2]{};
-        if (!filters_[0].empty())
+        if (!filters[0].empty())
             for (int slot = 0; slot < 2; ++slot)
-                first[slot] = filters_[slot].front().runState();
-        if ((this->*decodeStereo32_)(left, right, filters_[0].empty() ? nullptr : first, count)) {
-            if (!filters_[0].empty())
+                first[slot] = filters[slot].front().runState();
+        if ((this->*stereo32Decoder)(left, right, filters[0].empty() ? nullptr : first, count)) {
+            if (!filters[0].empty())
                 for (int slot = 0; slot < 2; ++slot)
-                    filters_[slot].front().finish(first[slot]);
+                    filters[slot].front().finish(first[slot]);
             checkData();
             reconstructStereo(left, right, count);
             return;
         }
     }
-    const size_t applied = readSlots(2, count);
+    const std::size_t applied = readSlots(2, count);
     checkData();
-    for (size_t i = applied; i < filters_[0].size(); ++i)
-        filters_[0][i].decode(slot0_.data(), count);
-    for (size_t i = applied; i < filters_[1].size(); ++i)
-        filters_[1][i].decode(slot1_.data(), count);
-    if (version_ >= version::predictor3950) {
-        widthRule_.run(predictor3950_, slot0_.data(), slot1_.data(), left, right, count);
+    for (std::size_t i = applied; i < filters[0].size(); ++i)
+        filters[0][i].decode(slot0.data(), count);
+    for (std::size_t i = applied; i < filters[1].size(); ++i)
+        filters[1][i].decode(slot1.data(), count);
+    if (version >= version::predictor3950) {
+        widthRule.run(predictor3950, slot0.data(), slot1.data(), left, right, count);
     } else {
-        predictor3930_.stereo(slot0_.data(), slot1_.data(), left, right, count);
+        predictor3930.stereo(slot0.data(), slot1.data(), left, right, count);
         reconstructStereo(left, right, count);
     }
 }

@@ -3,16 +3,18 @@
 // carries over from chunk to chunk within a frame.
 #pragma once
 
-#include "FrameDecoder.h"
-#include "FilteredRead.h"
-#include "FrameReader.h"
-#include "Predictor3930.h"
-#include "Predictor3950.h"
-#include "RangeDecoder.h"
-#include "StereoWidthRule.h"
-#include "ValueDecoder.h"
+#include "decoder/FilteredRead.h"
+#include "decoder/FrameDecoder.h"
+#include "decoder/FrameReader.h"
+#include "decoder/Predictor3930.h"
+#include "decoder/Predictor3950.h"
+#include "decoder/RangeDecoder.h"
+#include "decoder/StereoWidthRule.h"
+#include "decoder/ValueDecoder.h"
 #include "dsp/NNFilter.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace ape {
@@ -21,34 +23,38 @@ class InterleavedFrameDecoder : public FrameDecoder {
 public:
     InterleavedFrameDecoder(const ApeContainer& container, ByteSource& source);
     void start(const FrameSpan& span) override;
-    void decode(int32_t* left, int32_t* right, size_t count) override;
+    void decode(std::int32_t* left, std::int32_t* right, std::size_t count) override;
 
 private:
-    template <class Values> void readMono(size_t count);
-    template <class Values> void readStereo(size_t count);
-    template <class Values> bool decodeStereo32(int32_t* y, int32_t* x, NNRunState* filters, size_t count);
+    template <class Values>
+    void readMono(std::size_t count);
+    template <class Values>
+    void readStereo(std::size_t count);
+    template <class Values>
+    bool decodeStereo32(std::int32_t* y, std::int32_t* x, NNRunState* filters, std::size_t count);
     // Reads a chunk into the slots (1 or 2); returns how many of each slot's
     // NN filters the reading loop has applied already.
-    size_t readSlots(int slots, size_t count);
-    template <class Values> void decodeMono(int32_t* out, size_t count);
+    std::size_t readSlots(int slots, std::size_t count);
+    template <class Values>
+    void decodeMono(std::int32_t* out, std::size_t count);
     void checkData();
 
-    int version_;
-    int channels_;
-    FrameReader reader_;
-    RangeDecoder rc_;
-    StreamState streams_[2];
-    std::vector<NNFilter> filters_[2]; // per slot, in decoding order
-    Predictor3950 predictor3950_;
-    Predictor3930 predictor3930_;
-    StereoWidthRule widthRule_;
-    uint32_t flags_ = 0;
-    std::vector<int32_t> slot0_, slot1_;
-    void (InterleavedFrameDecoder::*readMono_)(size_t);
-    void (InterleavedFrameDecoder::*readStereo_)(size_t);
-    bool (InterleavedFrameDecoder::*decodeStereo32_)(int32_t*, int32_t*, NNRunState*, size_t);
-    FilteredRead<PivotValues> filteredRead_[2] = {}; // by slots - 1; null where there is none
-    void (InterleavedFrameDecoder::*decodeMono_)(int32_t*, size_t);
+    int version;
+    int channels;
+    FrameReader reader;
+    RangeDecoder rc;
+    StreamState streams[2];
+    std::vector<NNFilter> filters[2]; // per slot, in decoding order
+    Predictor3950 predictor3950;
+    Predictor3930 predictor3930;
+    StereoWidthRule widthRule;
+    std::uint32_t flags = 0;
+    std::vector<std::int32_t> slot0, slot1;
+    void (InterleavedFrameDecoder::*monoReader)(std::size_t);
+    void (InterleavedFrameDecoder::*stereoReader)(std::size_t);
+    bool (InterleavedFrameDecoder::*stereo32Decoder)(std::int32_t*, std::int32_t*, NNRunState*, std::size_t);
+    FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
+    void (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };
 
 } // namespace ape

@@ -1,6 +1,9 @@
-#include "LegacyFrameDecoder.h"
+#include "decoder/LegacyFrameDecoder.h"
 
 #include "apecodec.h"
+#include "decoder/BitReader.h"
+#include "dsp/PredictorArithmetic.h"
+#include "format/ByteOrder.h"
 #include "format/CodecError.h"
 #include "format/FormatConstants.h"
 
@@ -9,156 +12,60 @@
 namespace ape {
 namespace {
 
-[[noreturn]] void corrupt(const char* what) { throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, what); }
-
-// 32-bit wrapping helpers: every sum and product of the old predictors wraps.
-int32_t wrapAdd(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
-int32_t wrapSub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
-int32_t wrapMul(int32_t a, int32_t b) { return int32_t(uint32_t(a) * uint32_t(b)); }
-int sgn(int32_t v) { return (v > 0) - (v < 0); }
-int sgnp(int32_t v) { return v >= 0 ? 1 : -1; }
-
-// Bits of the logical byte stream, most significant first.
-class BitReader {
-public:
-    explicit BitReader(FrameReader& in) : in_(in) {}
-    void skip(unsigned bits)
-    {
-        for (unsigned i = 0; i < bits; ++i)
-            bit();
-    }
-    uint32_t bit()
-    {
-        if (left_ == 0) {
-            byte_ = in_.next();
-            left_ = 8;
-        }
-        --left_;
-        return (byte_ >> left_) & 1;
-    }
-    uint32_t bits(unsigned count)
-    {
-        uint32_t v = 0;
-        for (unsigned i = 0; i < count; ++i)
-            v = (v << 1) | bit();
-        return v;
-    }
-    // Zeros before the next one; stops at the end of the data.
-    uint32_t unary()
-    {
-        uint32_t count = 0;
-        while (bit() == 0) {
-            if (in_.overrun())
-                corrupt("bit stream ends inside a value");
-            ++count;
-        }
-        return count;
-    }
-    bool overrun() const { return in_.overrun(); }
-
-private:
-    FrameReader& in_;
-    uint32_t byte_ = 0;
-    unsigned left_ = 0;
+// The filters that versions before 3930 run over each channel before the
+// stage-1 predictor, and where that predictor starts adapting. Level 1000
+// uses its own predictor (FastStep) and none of these.
+struct LegacyFilterSet {
+    int level;
+    int fromVersion;   // the first version the set applies to
+    bool order8First;  // the order-8 filter (extraHighFilter) runs before the long one
+    std::size_t order; // taps of the long filter; 0: none
+    int shift;         // the long filter's fixed-point shift
+    std::size_t start; // the first block the stage-1 predictor adapts on
+    int shiftB;        // the stage-1 predictor's shift of its B sum
 };
 
-uint32_t bitLength(uint32_t v)
+//                                      level  fromVersion  order8First  order  shift  start  shiftB
+constexpr LegacyFilterSet legacyFilterSets[] = {
+    {level::high, version::oldest, false, 16, 9, 16, 10},
+    {level::extraHigh, version::oldest, false, 128, 11, 128, 10},
+    {level::extraHigh, version::frameFlagsFrom, true, 256, 12, 256, 11},
+};
+constexpr LegacyFilterSet noLegacyFilters = {0, version::oldest, false, 0, 0, 4, 10};
+
+// The last listed set of the level that the version has reached.
+const LegacyFilterSet& legacyFilterSet(int level, int version)
 {
-    uint32_t n = 0;
-    for (; v; v >>= 1)
-        ++n;
-    return n;
+    const LegacyFilterSet* found = &noLegacyFilters;
+    for (const LegacyFilterSet& set : legacyFilterSets)
+        if (set.level == level && version >= set.fromVersion)
+            found = &set;
+    return *found;
 }
 
-// Versions 3860..3899: a Rice-like code per value with adaptive k.
-void readPerValueRice(BitReader& in, int version, int32_t* out, size_t count)
+[[noreturn]] void corrupt(const char* what)
 {
-    StreamState s;
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t overflow = in.unary();
-        if (version >= version::riceEscape) {
-            while (overflow >= 16) {
-                overflow -= 16;
-                s.k += 4;
-                if (s.k > 25)
-                    corrupt("value width out of range");
-            }
-        }
-        uint32_t x;
-        if (s.k == 0)
-            x = overflow;
-        else if (s.k <= 25)
-            x = (overflow << s.k) + in.bits(s.k);
-        else
-            corrupt("value width out of range");
-        s.kSum = s.kSum + x - ((s.kSum + 8) >> 4);
-        if (s.kSum < (s.k ? 1u << (s.k + 4) : 0u))
-            --s.k;
-        else if (s.kSum >= (1u << (s.k + 5)) && s.k < 24)
-            ++s.k;
-        out[i] = foldedToSigned(x);
-    }
+    throw CodecError(APE_ERROR_DECOMPRESSING_FRAME, what);
 }
 
-// Versions 3800..3859: Rice codes whose k follows a running sum over the frame.
-void readWholeFrameRice(BitReader& in, int32_t* out, size_t count)
+// Every sum and product of the old predictors wraps at 32 bits (wrapAdd and
+// its kin). Their registers count zero as positive:
+int sgnp(std::int32_t v)
 {
-    auto rice = [&](uint32_t k) { return (in.unary() << k) | (k ? in.bits(k) : 0); };
-    uint32_t kSum = 0;
-    size_t i = 0;
-    for (; i < std::min<size_t>(count, 5); ++i) {
-        out[i] = int32_t(rice(10));
-        kSum += uint32_t(out[i]);
-    }
-    if (count > 5) {
-        uint32_t k = bitLength(kSum / 10);
-        if (k >= 24)
-            corrupt("value width out of range");
-        for (; i < std::min<size_t>(count, 64); ++i) {
-            out[i] = int32_t(rice(k));
-            kSum += uint32_t(out[i]);
-            k = bitLength(kSum / uint32_t((i + 1) * 2));
-            if (k >= 24)
-                corrupt("value width out of range");
-        }
-    }
-    if (count > 64) {
-        uint32_t k = bitLength(kSum >> 7);
-        if (k > 24)
-            corrupt("value width out of range");
-        uint64_t kSumMax = uint64_t(1) << (k + 7);
-        uint64_t kSumMin = k ? uint64_t(1) << (k + 6) : 0;
-        for (; i < count; ++i) {
-            out[i] = int32_t(rice(k));
-            kSum = kSum + uint32_t(out[i]) - uint32_t(out[i - 64]);
-            while (kSum < kSumMin) {
-                --k;
-                kSumMin = k ? kSumMin >> 1 : 0;
-                kSumMax >>= 1;
-            }
-            while (kSum >= kSumMax) {
-                if (++k > 24)
-                    corrupt("value width out of range");
-                kSumMax <<= 1;
-                kSumMin = kSumMin ? kSumMin << 1 : 128;
-            }
-        }
-    }
-    for (size_t j = 0; j < count; ++j)
-        out[j] = foldedToSigned(uint32_t(out[j]));
+    return v >= 0 ? 1 : -1;
 }
 
 // Long filter of order `order` over the whole frame.
-void highFilter(int32_t* r, size_t count, size_t order, int shift)
+void highFilter(std::int32_t* r, std::size_t count, std::size_t order, int shift)
 {
     if (order >= count)
         return;
-    std::vector<int32_t> c(order, 0);
-    for (size_t i = order; i < count; ++i) {
-        const int32_t* w = r + i - order;
-        int32_t dot = 0;
+    std::vector<std::int32_t> c(order, 0);
+    for (std::size_t i = order; i < count; ++i) {
+        const std::int32_t* w = r + i - order;
+        std::int32_t dot = 0;
         int direction = -sgn(r[i]);
-        for (size_t j = 0; j < order; ++j) {
+        for (std::size_t j = 0; j < order; ++j) {
             dot = wrapAdd(dot, wrapMul(w[j], c[j]));
             c[j] += sgnp(w[j]) * direction;
         }
@@ -167,15 +74,15 @@ void highFilter(int32_t* r, size_t count, size_t order, int shift)
 }
 
 // The order-8 filter that precedes high(256, 12) at level 4000 from 3830 on.
-void extraHighFilter(int32_t* r, size_t count)
+void extraHighFilter(std::int32_t* r, std::size_t count)
 {
-    constexpr size_t first = 256;
+    constexpr std::size_t first = 256;
     if (count <= first)
         return;
-    int32_t c[8] = {}, w[8] = {};
-    for (size_t i = first; i < count; ++i) {
-        int32_t v = r[i];
-        int32_t dot = 0;
+    std::int32_t c[8] = {}, w[8] = {};
+    for (std::size_t i = first; i < count; ++i) {
+        std::int32_t v = r[i];
+        std::int32_t dot = 0;
         int direction = -sgn(v);
         for (int j = 0; j < 8; ++j) {
             dot = wrapAdd(dot, wrapMul(w[j], c[j]));
@@ -189,12 +96,12 @@ void extraHighFilter(int32_t* r, size_t count)
 }
 
 struct NormalStep {
-    int32_t lastA = 0, filterA = 0, filterB = 0;
-    int32_t cA[3] = {64, 115, 64};
-    int32_t cB[2] = {740, 0};
-    int32_t l1 = 0, l2 = 0, l3 = 0, b1 = 0, b2 = 0;
+    std::int32_t lastA = 0, filterA = 0, filterB = 0;
+    std::int32_t cA[3] = {64, 115, 64};
+    std::int32_t cB[2] = {740, 0};
+    std::int32_t l1 = 0, l2 = 0, l3 = 0, b1 = 0, b2 = 0;
 
-    int32_t step(int32_t in, size_t pos, size_t start, int shift)
+    std::int32_t step(std::int32_t in, std::size_t pos, std::size_t start, int shift)
     {
         l3 = l2;
         l2 = l1;
@@ -202,23 +109,23 @@ struct NormalStep {
         b2 = b1;
         b1 = filterB;
         if (pos < start) {
-            int32_t out = wrapAdd(in, filterA);
+            std::int32_t out = wrapAdd(in, filterA);
             lastA = in;
             filterB = in;
             filterA = out;
             return out;
         }
-        int32_t d2 = l1;
-        int32_t d1 = wrapMul(2, wrapSub(l1, l2));
-        int32_t d0 = wrapAdd(l1, wrapMul(8, wrapSub(l3, l2)));
-        int32_t d3 = wrapSub(wrapMul(2, b1), b2);
-        int32_t d4 = b1;
-        int32_t pA = wrapAdd(wrapAdd(wrapMul(d0, cA[0]), wrapMul(d1, cA[1])), wrapMul(d2, cA[2]));
+        std::int32_t d2 = l1;
+        std::int32_t d1 = wrapMul(2, wrapSub(l1, l2));
+        std::int32_t d0 = wrapAdd(l1, wrapMul(8, wrapSub(l3, l2)));
+        std::int32_t d3 = wrapSub(wrapMul(2, b1), b2);
+        std::int32_t d4 = b1;
+        std::int32_t pA = wrapAdd(wrapAdd(wrapMul(d0, cA[0]), wrapMul(d1, cA[1])), wrapMul(d2, cA[2]));
         int s = sgn(in);
         cA[0] += sgnp(d0) * s;
         cA[1] += 4 * sgnp(d1) * s;
         cA[2] += 4 * sgnp(d2) * s;
-        int32_t pB = wrapSub(wrapMul(d3, cB[0]), wrapMul(d4, cB[1]));
+        std::int32_t pB = wrapSub(wrapMul(d3, cB[0]), wrapMul(d4, cB[1]));
         lastA = wrapAdd(in, pA >> 11);
         int t = sgn(lastA);
         cB[0] += 2 * sgnp(d3) * t;
@@ -230,9 +137,9 @@ struct NormalStep {
 };
 
 struct FastStep {
-    int32_t lastA = 0, filterA = 0, c = 375, l1 = 0, l2 = 0;
+    std::int32_t lastA = 0, filterA = 0, c = 375, l1 = 0, l2 = 0;
 
-    int32_t step(int32_t in, size_t pos)
+    std::int32_t step(std::int32_t in, std::size_t pos)
     {
         l2 = l1;
         l1 = lastA;
@@ -241,7 +148,7 @@ struct FastStep {
             filterA = in;
             return in;
         }
-        int32_t p = wrapSub(wrapMul(2, l1), l2);
+        std::int32_t p = wrapSub(wrapMul(2, l1), l2);
         lastA = wrapAdd(in, wrapMul(p, c) >> 9);
         if ((in ^ p) > 0)
             ++c;
@@ -255,98 +162,94 @@ struct FastStep {
 } // namespace
 
 LegacyFrameDecoder::LegacyFrameDecoder(const ApeContainer& container, ByteSource& source)
-    : version_(container.version), level_(container.level), channels_(container.channels), reader_(source),
-      rc_(reader_), slot0_(container.blocksPerFrame), slot1_(container.channels == 2 ? container.blocksPerFrame : 0)
+    : version(container.version), level(container.level), channels(container.channels), reader(source), rc(reader),
+      slot0(container.blocksPerFrame), slot1(container.channels == 2 ? container.blocksPerFrame : 0)
 {
 }
 
 void LegacyFrameDecoder::start(const FrameSpan& span)
 {
-    span_ = span;
-    frameBlocks_ = span.blocks;
-    handedOut_ = 0;
-    if (frameBlocks_ > slot0_.size())
+    frameSpan = span;
+    frameBlocks = span.blocks;
+    handedOut = 0;
+    if (frameBlocks > slot0.size())
         corrupt("frame longer than the file's frames");
 }
 
-void LegacyFrameDecoder::readRangeCoded(size_t count, bool stereo)
+void LegacyFrameDecoder::readRangeCoded(std::size_t count, bool stereo)
 {
     // The failure flag is sticky and fails the whole frame, so a frame that
     // has run out of data stops here instead of decoding zeros to its end:
     // a damaged or cut file costs no more than the bytes it holds.
-    constexpr size_t valuesPerCheck = 1024;
-    auto read = [&](int32_t* out) {
+    constexpr std::size_t valuesPerCheck = 1024;
+    auto read = [&](std::int32_t* out) {
         StreamState s;
-        for (size_t i = 0; i < count && !rc_.failed();) {
-            const size_t runEnd = std::min(count, i + valuesPerCheck);
-            if (version_ >= version::splitWideValues)
+        for (std::size_t i = 0; i < count && !rc.failed();) {
+            const std::size_t runEnd = std::min(count, i + valuesPerCheck);
+            if (version >= version::splitWideValues)
                 for (; i < runEnd; ++i)
-                    out[i] = KValues<true>::decode(rc_, s);
+                    out[i] = KValues<true>::decode(rc, s);
             else
                 for (; i < runEnd; ++i)
-                    out[i] = KValues<false>::decode(rc_, s);
+                    out[i] = KValues<false>::decode(rc, s);
         }
     };
-    read(slot0_.data());
-    if (rc_.failed())
+    read(slot0.data());
+    if (rc.failed())
         return;
     if (stereo) {
         // The second channel restarts the coder on the last byte it read.
-        rc_.normalise();
-        reader_.stepBack();
-        rc_.start();
-        read(slot1_.data());
+        rc.normalise();
+        reader.stepBack();
+        rc.start();
+        read(slot1.data());
     }
 }
 
 void LegacyFrameDecoder::decodeWholeFrame()
 {
-    reader_.begin(span_, 2);
-    const size_t n = frameBlocks_;
-    const bool stereoFile = channels_ == 2;
-    BitReader bits(reader_);
-    uint32_t crcWord;
-    if (version_ >= version::rangeCoder) {
-        crcWord = 0;
-        for (int i = 0; i < 4; ++i)
-            crcWord = (crcWord << 8) | reader_.next();
-        flags_ = 0;
-        if (crcWord & frameFlag::present) {
-            for (int i = 0; i < 4; ++i)
-                flags_ = (flags_ << 8) | reader_.next();
-        }
-        reader_.next();
-        rc_.clearFailure();
-        rc_.start();
+    reader.begin(frameSpan, 2);
+    const std::size_t n = frameBlocks;
+    const bool stereoFile = channels == 2;
+    BitReader bits(reader);
+    std::uint32_t crcWord;
+    if (version >= version::rangeCoder) {
+        crcWord = readBe32(reader);
+        flags = 0;
+        if (crcWord & frameFlag::present)
+            flags = readBe32(reader);
+        reader.next();
+        rc.clearFailure();
+        rc.start();
     } else {
-        bits.skip(span_.skipBits % 8);
+        bits.skip(frameSpan.skipBits % 8);
         crcWord = bits.bits(32);
-        flags_ = 0;
+        flags = 0;
         // No trustworthy reference exists for flags in bit-stream frames.
         if (crcWord & frameFlag::present)
             corrupt("frame flags in a bit-stream frame");
     }
-    storedCrc_ = crcWord & ~frameFlag::present;
+    storedCrcValue = crcWord & ~frameFlag::present;
 
-    const bool monoPath = !stereoFile || (flags_ & frameFlag::pseudoStereo);
-    const bool silent = monoPath ? (flags_ & frameFlag::stereoSilence) != 0
-                                 : (flags_ & frameFlag::stereoSilence) == frameFlag::stereoSilence;
+    const bool monoPath = !stereoFile || (flags & frameFlag::pseudoStereo);
+    const bool silent = monoPath ? (flags & frameFlag::stereoSilence) != 0
+                                 : (flags & frameFlag::stereoSilence) == frameFlag::stereoSilence;
     if (silent) {
-        std::fill(slot0_.begin(), slot0_.begin() + ptrdiff_t(n), 0);
+        std::fill(slot0.begin(), slot0.begin() + std::ptrdiff_t(n), 0);
         if (stereoFile)
-            std::fill(slot1_.begin(), slot1_.begin() + ptrdiff_t(n), 0);
+            std::fill(slot1.begin(), slot1.begin() + std::ptrdiff_t(n), 0);
         return;
     }
     const bool stereo = !monoPath;
-    if (version_ >= version::rangeCoder) {
+    if (version >= version::rangeCoder) {
         readRangeCoded(n, stereo);
-        if (rc_.failed())
+        if (rc.failed())
             corrupt("corrupt frame data");
     } else {
         for (int slot = 0; slot < (stereo ? 2 : 1); ++slot) {
-            int32_t* out = slot ? slot1_.data() : slot0_.data();
-            if (version_ >= version::perValueRice)
-                readPerValueRice(bits, version_, out, n);
+            std::int32_t* out = slot ? slot1.data() : slot0.data();
+            if (version >= version::perValueRice)
+                readPerValueRice(bits, version, out, n);
             else
                 readWholeFrameRice(bits, out, n);
         }
@@ -355,51 +258,36 @@ void LegacyFrameDecoder::decodeWholeFrame()
     }
     predict(n, stereo);
     if (monoPath && stereoFile)
-        std::copy(slot0_.begin(), slot0_.begin() + ptrdiff_t(n), slot1_.begin());
+        std::copy(slot0.begin(), slot0.begin() + std::ptrdiff_t(n), slot1.begin());
 }
 
-void LegacyFrameDecoder::predict(size_t n, bool stereo)
+void LegacyFrameDecoder::predict(std::size_t n, bool stereo)
 {
-    size_t start = 0;
-    int shift = 10;
+    const LegacyFilterSet& set = legacyFilterSet(level, version);
+    const std::size_t start = set.start;
+    const int shift = set.shiftB;
     for (int slot = 0; slot < (stereo ? 2 : 1); ++slot) {
-        int32_t* r = slot ? slot1_.data() : slot0_.data();
-        switch (level_) {
-        case level::high:
-            highFilter(r, n, 16, 9);
-            start = 16;
-            break;
-        case level::extraHigh:
-            if (version_ < version::frameFlagsFrom) {
-                highFilter(r, n, 128, 11);
-                start = 128;
-            } else {
-                extraHighFilter(r, n);
-                highFilter(r, n, 256, 12);
-                start = 256;
-                shift = 11;
-            }
-            break;
-        default:
-            start = 4;
-            break;
-        }
+        std::int32_t* r = slot ? slot1.data() : slot0.data();
+        if (set.order8First)
+            extraHighFilter(r, n);
+        if (set.order > 0)
+            highFilter(r, n, set.order, set.shift);
     }
     // Y takes slot 1 and X slot 0; both are stepped per block.
-    int32_t* y = stereo ? slot1_.data() : slot0_.data();
-    int32_t* x = slot0_.data();
-    if (level_ == level::fast) {
+    std::int32_t* y = stereo ? slot1.data() : slot0.data();
+    std::int32_t* x = slot0.data();
+    if (level == level::fast) {
         FastStep py, px;
-        for (size_t i = 0; i < n; ++i) {
-            int32_t outY = py.step(y[i], i);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::int32_t outY = py.step(y[i], i);
             if (stereo)
                 x[i] = px.step(x[i], i);
             y[i] = outY;
         }
     } else {
         NormalStep py, px;
-        for (size_t i = 0; i < n; ++i) {
-            int32_t outY = py.step(y[i], i, start, shift);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::int32_t outY = py.step(y[i], i, start, shift);
             if (stereo)
                 x[i] = px.step(x[i], i, start, shift);
             y[i] = outY;
@@ -407,23 +295,23 @@ void LegacyFrameDecoder::predict(size_t n, bool stereo)
     }
     if (stereo) {
         // slot 0 holds X, slot 1 holds Y: reconstruct left into slot 0, right into slot 1.
-        for (size_t i = 0; i < n; ++i) {
-            int32_t yv = slot1_[i], xv = slot0_[i];
-            int32_t left = wrapSub(xv, yv / 2);
-            slot0_[i] = left;
-            slot1_[i] = wrapAdd(left, yv);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::int32_t yv = slot1[i], xv = slot0[i];
+            std::int32_t left = wrapSub(xv, yv / 2);
+            slot0[i] = left;
+            slot1[i] = wrapAdd(left, yv);
         }
     }
 }
 
-void LegacyFrameDecoder::decode(int32_t* left, int32_t* right, size_t count)
+void LegacyFrameDecoder::decode(std::int32_t* left, std::int32_t* right, std::size_t count)
 {
-    if (handedOut_ == 0)
+    if (handedOut == 0)
         decodeWholeFrame();
-    std::copy(slot0_.begin() + ptrdiff_t(handedOut_), slot0_.begin() + ptrdiff_t(handedOut_ + count), left);
-    if (channels_ == 2)
-        std::copy(slot1_.begin() + ptrdiff_t(handedOut_), slot1_.begin() + ptrdiff_t(handedOut_ + count), right);
-    handedOut_ += count;
+    std::copy(slot0.begin() + std::ptrdiff_t(handedOut), slot0.begin() + std::ptrdiff_t(handedOut + count), left);
+    if (channels == 2)
+        std::copy(slot1.begin() + std::ptrdiff_t(handedOut), slot1.begin() + std::ptrdiff_t(handedOut + count), right);
+    handedOut += count;
 }
 
 } // namespace ape

@@ -4,11 +4,13 @@
 // with one restart between the channels (3900..3929).
 #pragma once
 
-#include "FrameDecoder.h"
-#include "FrameReader.h"
-#include "RangeDecoder.h"
-#include "ValueDecoder.h"
+#include "decoder/FrameDecoder.h"
+#include "decoder/FrameReader.h"
+#include "decoder/RangeDecoder.h"
+#include "decoder/ValueDecoder.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace ape {
@@ -17,23 +19,23 @@ class LegacyFrameDecoder : public FrameDecoder {
 public:
     LegacyFrameDecoder(const ApeContainer& container, ByteSource& source);
     void start(const FrameSpan& span) override;
-    void decode(int32_t* left, int32_t* right, size_t count) override;
+    void decode(std::int32_t* left, std::int32_t* right, std::size_t count) override;
 
 private:
     void decodeWholeFrame();
-    void readRangeCoded(size_t count, bool stereo);
-    void predict(size_t count, bool stereo);
+    void readRangeCoded(std::size_t count, bool stereo);
+    void predict(std::size_t count, bool stereo);
 
-    int version_;
-    int level_;
-    int channels_;
-    FrameReader reader_;
-    RangeDecoder rc_;
-    FrameSpan span_;
-    uint32_t flags_ = 0;
-    size_t frameBlocks_ = 0;
-    size_t handedOut_ = 0;
-    std::vector<int32_t> slot0_, slot1_; // the whole frame, then its samples
+    int version;
+    int level;
+    int channels;
+    FrameReader reader;
+    RangeDecoder rc;
+    FrameSpan frameSpan;
+    std::uint32_t flags = 0;
+    std::size_t frameBlocks = 0;
+    std::size_t handedOut = 0;
+    std::vector<std::int32_t> slot0, slot1; // the whole frame, then its samples
 };
 
 } // namespace ape

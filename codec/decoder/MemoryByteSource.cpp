@@ -1,15 +1,15 @@
-#include "MemoryByteSource.h"
+#include "decoder/MemoryByteSource.h"
 
 #include <cstring>
 
 namespace ape {
 
-bool MemoryByteSource::read(uint64_t offset, void* out, size_t count)
+bool MemoryByteSource::read(std::uint64_t offset, void* out, std::size_t count)
 {
-    if (offset > size_ || count > size_ - offset)
+    if (offset > byteCount || count > byteCount - offset)
         return false;
     if (count)
-        std::memcpy(out, data_ + offset, count);
+        std::memcpy(out, data + offset, count);
     return true;
 }
 

@@ -4,17 +4,20 @@
 
 #include "format/ByteSource.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace ape {
 
 class MemoryByteSource : public ByteSource {
 public:
-    MemoryByteSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, void* out, size_t count) override;
+    MemoryByteSource(const std::uint8_t* data, std::size_t size) : data(data), byteCount(size) {}
+    std::uint64_t size() const override { return byteCount; }
+    bool read(std::uint64_t offset, void* out, std::size_t count) override;
 
 private:
-    const uint8_t* data_;
-    size_t size_;
+    const std::uint8_t* data;
+    std::size_t byteCount;
 };
 
 } // namespace ape

@@ -1,43 +1,44 @@
-#include "Predictor3930.h"
+#include "decoder/Predictor3930.h"
 
 namespace ape {
 
 void Predictor3930::reset()
 {
-    y_ = Channel{};
-    x_ = Channel{};
+    yChannel = Channel{};
+    xChannel = Channel{};
 }
 
-inline int32_t Predictor3930::Channel::step(int32_t input)
+inline std::int32_t Predictor3930::Channel::step(std::int32_t input)
 {
     history[3] = history[2];
     history[2] = history[1];
     history[1] = history[0];
     history[0] = lastA;
-    uint32_t d[4] = {history[0], history[0] - history[1], history[1] - history[2], history[2] - history[3]};
-    uint32_t p = 0;
+    std::uint32_t d[4] = {history[0], history[0] - history[1], history[1] - history[2], history[2] - history[3]};
+    std::uint32_t p = 0;
     for (int i = 0; i < 4; ++i)
-        p += d[i] * uint32_t(cA[i]);
-    lastA = uint32_t(input) + uint32_t(int32_t(p) >> 9);
-    filterA = lastA + uint32_t(int32_t(31 * filterA) >> 5);
-    int s = (input > 0) - (input < 0);
+        p += d[i] * std::uint32_t(cA[i]);
+    lastA = std::uint32_t(input) + std::uint32_t(std::int32_t(p) >> 9);
+    filterA = lastA + std::uint32_t(std::int32_t(31 * filterA) >> 5);
+    int s = sgn(input);
     for (int i = 0; i < 4; ++i)
-        cA[i] += (int32_t(d[i]) >= 0 ? 1 : -1) * s;
-    return int32_t(filterA);
+        cA[i] += (std::int32_t(d[i]) >= 0 ? 1 : -1) * s;
+    return std::int32_t(filterA);
 }
 
-void Predictor3930::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
+void Predictor3930::stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
+                           std::size_t count)
 {
-    for (size_t i = 0; i < count; ++i) {
-        y[i] = y_.step(slot1[i]);
-        x[i] = x_.step(slot0[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+        y[i] = yChannel.step(slot1[i]);
+        x[i] = xChannel.step(slot0[i]);
     }
 }
 
-void Predictor3930::mono(int32_t* values, size_t count)
+void Predictor3930::mono(std::int32_t* values, std::size_t count)
 {
-    for (size_t i = 0; i < count; ++i)
-        values[i] = y_.step(values[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        values[i] = yChannel.step(values[i]);
 }
 
 } // namespace ape

@@ -6,22 +6,25 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/PredictorArithmetic.h"
+
 namespace ape {
 
 class Predictor3930 {
 public:
     void reset();
-    void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
-    void mono(int32_t* values, size_t count);
+    void stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
+                std::size_t count);
+    void mono(std::int32_t* values, std::size_t count);
 
 private:
     struct Channel {
-        uint32_t lastA = 0, filterA = 0;
-        uint32_t history[4] = {0, 0, 0, 0}; // previous lastA values, newest first
-        int32_t cA[4] = {360, 317, -109, 98};
-        int32_t step(int32_t input);
+        std::uint32_t lastA = 0, filterA = 0;
+        std::uint32_t history[4] = {0, 0, 0, 0}; // previous lastA values, newest first
+        std::int32_t cA[4] = {predictorStartA[0], predictorStartA[1], predictorStartA[2], predictorStartA[3]};
+        std::int32_t step(std::int32_t input);
     };
-    Channel y_, x_;
+    Channel yChannel, xChannel;
 };
 
 } // namespace ape

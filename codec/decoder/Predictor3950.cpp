@@ -1,24 +1,37 @@
-#include "Predictor3950.h"
+#include "decoder/Predictor3950.h"
 
-#include "Predictor3950Sse2.h"
+#include "decoder/Predictor3950Sse2.h"
+#include "dsp/PredictorArithmetic.h"
 
 namespace ape {
 namespace {
 
 // Arithmetic that wraps in the storage type (computed unsigned, so never
 // undefined), with the signed shift the format uses.
-template <class T> struct Ops;
+template <class T>
+struct Ops;
 
-template <> struct Ops<int32_t> {
-    static int32_t add(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
-    static int32_t sub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
-    static int32_t mul(int32_t a, int32_t b) { return int32_t(uint32_t(a) * uint32_t(b)); }
+template <>
+struct Ops<std::int32_t> {
+    static std::int32_t add(std::int32_t a, std::int32_t b) { return wrapAdd(a, b); }
+    static std::int32_t sub(std::int32_t a, std::int32_t b) { return wrapSub(a, b); }
+    static std::int32_t mul(std::int32_t a, std::int32_t b) { return wrapMul(a, b); }
 };
 
-template <> struct Ops<int64_t> {
-    static int64_t add(int64_t a, int64_t b) { return int64_t(uint64_t(a) + uint64_t(b)); }
-    static int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
-    static int64_t mul(int64_t a, int64_t b) { return int64_t(uint64_t(a) * uint64_t(b)); }
+template <>
+struct Ops<std::int64_t> {
+    static std::int64_t add(std::int64_t a, std::int64_t b)
+    {
+        return std::int64_t(std::uint64_t(a) + std::uint64_t(b));
+    }
+    static std::int64_t sub(std::int64_t a, std::int64_t b)
+    {
+        return std::int64_t(std::uint64_t(a) - std::uint64_t(b));
+    }
+    static std::int64_t mul(std::int64_t a, std::int64_t b)
+    {
+        return std::int64_t(std::uint64_t(a) * std::uint64_t(b));
+    }
 };
 
 // 32-bit wrapping arithmetic that notes whether any result wrapped. While
@@ -26,36 +39,38 @@ template <> struct Ops<int64_t> {
 // pass answers for both widths.
 struct CheckedOps32 {
     bool wrapped = false;
-    int32_t add(int32_t a, int32_t b)
+    std::int32_t add(std::int32_t a, std::int32_t b)
     {
-        int32_t r;
+        std::int32_t r;
         wrapped |= __builtin_add_overflow(a, b, &r);
         return r;
     }
-    int32_t sub(int32_t a, int32_t b)
+    std::int32_t sub(std::int32_t a, std::int32_t b)
     {
-        int32_t r;
+        std::int32_t r;
         wrapped |= __builtin_sub_overflow(a, b, &r);
         return r;
     }
-    int32_t mul(int32_t a, int32_t b)
+    std::int32_t mul(std::int32_t a, std::int32_t b)
     {
-        int32_t r;
+        std::int32_t r;
         wrapped |= __builtin_mul_overflow(a, b, &r);
         return r;
     }
 };
 
 // The sign of a register, taken from its low 32 bits.
-template <class T> int sign32(T v)
+template <class T>
+int sign32(T v)
 {
-    int32_t t = int32_t(uint32_t(v));
-    return (t > 0) - (t < 0);
+    return sgn(std::int32_t(std::uint32_t(v)));
 }
 
-template <class T> using Channel = Predictor3950::Channel<T>;
+template <class T>
+using Channel = Predictor3950::Channel<T>;
 
-template <class To, class From> Channel<To> convert(const Channel<From>& c)
+template <class To, class From>
+Channel<To> convert(const Channel<From>& c)
 {
     Channel<To> out;
     out.lastA = To(c.lastA);
@@ -73,7 +88,7 @@ template <class To, class From> Channel<To> convert(const Channel<From>& c)
 }
 
 template <class T, class O>
-inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input, T other, O& o)
+inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, std::int32_t input, T other, O& o)
 {
     c.rA[3] = c.rA[2];
     c.rA[2] = c.rA[1];
@@ -89,14 +104,14 @@ inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input,
     c.filterB = other;
 
     T pA = o.add(o.add(o.mul(c.rA[0], c.cA[0]), o.mul(c.rA[1], c.cA[1])),
-                  o.add(o.mul(c.rA[2], c.cA[2]), o.mul(c.rA[3], c.cA[3])));
+                 o.add(o.mul(c.rA[2], c.cA[2]), o.mul(c.rA[3], c.cA[3])));
     T pB = o.add(o.add(o.add(o.mul(c.rB[0], c.cB[0]), o.mul(c.rB[1], c.cB[1])),
-                         o.add(o.mul(c.rB[2], c.cB[2]), o.mul(c.rB[3], c.cB[3]))),
-                  o.mul(c.rB[4], c.cB[4]));
+                       o.add(o.mul(c.rB[2], c.cB[2]), o.mul(c.rB[3], c.cB[3]))),
+                 o.mul(c.rB[4], c.cB[4]));
     c.lastA = o.add(input, o.add(pA, pB >> 1) >> 10);
     c.filterA = o.add(c.lastA, o.mul(31, c.filterA) >> 5);
 
-    int s = (input > 0) - (input < 0);
+    int s = sgn(input);
     for (int i = 0; i < 4; ++i)
         c.cA[i] += sign32(c.rA[i]) * s;
     for (int i = 0; i < 5; ++i)
@@ -105,14 +120,14 @@ inline __attribute__((always_inline)) T stereoStep(Channel<T>& c, int32_t input,
 }
 
 template <class T, class O>
-void stereoRun(Channel<T>& y, Channel<T>& x, const int32_t* slot0, const int32_t* slot1, int32_t* outY,
-               int32_t* outX, size_t count, O& o)
+void stereoRun(Channel<T>& y, Channel<T>& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+               std::int32_t* outX, std::size_t count, O& o)
 {
-    for (size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         T valueY = stereoStep<T>(y, slot0[i], x.filterA, o);
         T valueX = stereoStep<T>(x, slot1[i], valueY, o);
-        outY[i] = int32_t(uint32_t(valueY));
-        outX[i] = int32_t(uint32_t(valueX));
+        outY[i] = std::int32_t(std::uint32_t(valueY));
+        outX[i] = std::int32_t(std::uint32_t(valueX));
     }
 }
 
@@ -120,99 +135,101 @@ void stereoRun(Channel<T>& y, Channel<T>& x, const int32_t* slot0, const int32_t
 
 void Predictor3950::reset()
 {
-    y_ = Channel<int64_t>{};
-    x_ = Channel<int64_t>{};
+    yChannel = Channel<std::int64_t>{};
+    xChannel = Channel<std::int64_t>{};
 }
 
 template <PredictorWidth W>
-void Predictor3950::stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count)
+void Predictor3950::stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
+                           std::size_t count)
 {
     if constexpr (W == PredictorWidth::wrap32) {
         static const Stereo32Run vectorRun = sse2Stereo32Run();
-        auto y32 = convert<int32_t>(y_);
-        auto x32 = convert<int32_t>(x_);
+        auto y32 = convert<std::int32_t>(yChannel);
+        auto x32 = convert<std::int32_t>(xChannel);
         if (vectorRun) {
             vectorRun(y32, x32, slot0, slot1, y, x, count);
         } else {
-            Ops<int32_t> o;
+            Ops<std::int32_t> o;
             stereoRun(y32, x32, slot0, slot1, y, x, count, o);
         }
-        y_ = convert<int64_t>(y32);
-        x_ = convert<int64_t>(x32);
+        yChannel = convert<std::int64_t>(y32);
+        xChannel = convert<std::int64_t>(x32);
     } else {
-        Ops<int64_t> o;
-        stereoRun(y_, x_, slot0, slot1, y, x, count, o);
+        Ops<std::int64_t> o;
+        stereoRun(yChannel, xChannel, slot0, slot1, y, x, count, o);
     }
 }
 
 template <class Values>
-bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, int32_t* y,
-                                   int32_t* x, size_t count)
+bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y,
+                                   std::int32_t* x, std::size_t count)
 {
     const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>(filters ? filters->order : 0);
     if (!run)
         return false;
-    auto y32 = convert<int32_t>(y_);
-    auto x32 = convert<int32_t>(x_);
+    auto y32 = convert<std::int32_t>(yChannel);
+    auto x32 = convert<std::int32_t>(xChannel);
     run(rc, streams, filters, y32, x32, y, x, count);
-    y_ = convert<int64_t>(y32);
-    x_ = convert<int64_t>(x32);
+    yChannel = convert<std::int64_t>(y32);
+    xChannel = convert<std::int64_t>(x32);
     return true;
 }
 
-template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, NNRunState*, int32_t*,
-                                                         int32_t*, size_t);
-template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, NNRunState*, int32_t*,
-                                                           int32_t*, size_t);
+template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, NNRunState*, std::int32_t*,
+                                                         std::int32_t*, std::size_t);
+template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, NNRunState*, std::int32_t*,
+                                                           std::int32_t*, std::size_t);
 
-bool Predictor3950::stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x,
-                                       size_t count)
+bool Predictor3950::stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y,
+                                       std::int32_t* x, std::size_t count)
 {
-    auto y32 = convert<int32_t>(y_);
-    auto x32 = convert<int32_t>(x_);
+    auto y32 = convert<std::int32_t>(yChannel);
+    auto x32 = convert<std::int32_t>(xChannel);
     CheckedOps32 o;
     stereoRun(y32, x32, slot0, slot1, y, x, count, o);
-    y_ = convert<int64_t>(y32);
-    x_ = convert<int64_t>(x32);
+    yChannel = convert<std::int64_t>(y32);
+    xChannel = convert<std::int64_t>(x32);
     return !o.wrapped;
 }
 
 bool Predictor3950::fitsIn32Bits() const
 {
-    auto fits = [](const Channel<int64_t>& c) {
-        auto in = [](int64_t v) { return v == int64_t(int32_t(v)); };
+    auto fits = [](const Channel<std::int64_t>& c) {
+        auto in = [](std::int64_t v) { return v == std::int64_t(std::int32_t(v)); };
         bool all = in(c.lastA) && in(c.filterA) && in(c.filterB);
-        for (int64_t r : c.rA)
+        for (std::int64_t r : c.rA)
             all = all && in(r);
-        for (int64_t r : c.rB)
+        for (std::int64_t r : c.rB)
             all = all && in(r);
         return all;
     };
-    return fits(y_) && fits(x_);
+    return fits(yChannel) && fits(xChannel);
 }
 
-template void Predictor3950::stereo<PredictorWidth::wrap32>(const int32_t*, const int32_t*, int32_t*, int32_t*,
-                                                            size_t);
-template void Predictor3950::stereo<PredictorWidth::exact64>(const int32_t*, const int32_t*, int32_t*, int32_t*,
-                                                             size_t);
+template void Predictor3950::stereo<PredictorWidth::wrap32>(const std::int32_t*, const std::int32_t*, std::int32_t*,
+                                                            std::int32_t*, std::size_t);
+template void Predictor3950::stereo<PredictorWidth::exact64>(const std::int32_t*, const std::int32_t*, std::int32_t*,
+                                                             std::int32_t*, std::size_t);
 
 namespace {
 
 // The mono step over `count` inputs that `input(i)` supplies.
-template <class Input> void monoRun(Channel<int32_t>& c, Input input, int32_t* out, size_t count)
+template <class Input>
+void monoRun(Channel<std::int32_t>& c, Input input, std::int32_t* out, std::size_t count)
 {
-    using O = Ops<int32_t>;
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t value = input(i);
+    using O = Ops<std::int32_t>;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t value = input(i);
         c.rA[3] = c.rA[2];
         c.rA[2] = c.rA[1];
         c.rA[1] = O::sub(c.lastA, c.rA[0]);
         c.rA[0] = c.lastA;
-        int32_t pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
-                            O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
+        std::int32_t pA = O::add(O::add(O::mul(c.rA[0], c.cA[0]), O::mul(c.rA[1], c.cA[1])),
+                                 O::add(O::mul(c.rA[2], c.cA[2]), O::mul(c.rA[3], c.cA[3])));
         c.lastA = O::add(value, pA >> 10);
         c.filterA = O::add(c.lastA, O::mul(31, c.filterA) >> 5);
-        int s = (value > 0) - (value < 0);
+        int s = sgn(value);
         for (int k = 0; k < 4; ++k)
             c.cA[k] += sign32(c.rA[k]) * s;
         out[i] = c.filterA;
@@ -221,21 +238,24 @@ template <class Input> void monoRun(Channel<int32_t>& c, Input input, int32_t* o
 
 } // namespace
 
-void Predictor3950::mono(int32_t* values, size_t count)
+void Predictor3950::mono(std::int32_t* values, std::size_t count)
 {
-    auto c = convert<int32_t>(y_);
-    monoRun(c, [values](size_t i) { return values[i]; }, values, count);
-    y_ = convert<int64_t>(c);
+    auto c = convert<std::int32_t>(yChannel);
+    monoRun(
+        c, [values](std::size_t i) { return values[i]; }, values, count);
+    yChannel = convert<std::int64_t>(c);
 }
 
-template <class Values> void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, int32_t* out, size_t count)
+template <class Values>
+void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count)
 {
-    auto c = convert<int32_t>(y_);
-    monoRun(c, [&](size_t) { return Values::decode(rc, stream); }, out, count);
-    y_ = convert<int64_t>(c);
+    auto c = convert<std::int32_t>(yChannel);
+    monoRun(
+        c, [&](std::size_t) { return Values::decode(rc, stream); }, out, count);
+    yChannel = convert<std::int64_t>(c);
 }
 
-template void Predictor3950::decodeMono<PivotValues>(RangeDecoder&, StreamState&, int32_t*, size_t);
-template void Predictor3950::decodeMono<KValues<true>>(RangeDecoder&, StreamState&, int32_t*, size_t);
+template void Predictor3950::decodeMono<PivotValues>(RangeDecoder&, StreamState&, std::int32_t*, std::size_t);
+template void Predictor3950::decodeMono<KValues<true>>(RangeDecoder&, StreamState&, std::int32_t*, std::size_t);
 
 } // namespace ape

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsp/PredictorArithmetic.h"
+
 namespace ape {
 
 class RangeDecoder;
@@ -26,12 +28,14 @@ public:
     void reset();
     // Whole chunk: slot values in, Y and X out.
     template <PredictorWidth W>
-    void stereo(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
+    void stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
+                std::size_t count);
     // The 32-bit chunk, watching every intermediate value: output and state
     // are the 32-bit width's, and when it returns true (no value left the
     // signed 32-bit range) also those of the 64-bit width, given a state
     // that fitsIn32Bits() at the start.
-    bool stereoInBothWidths(const int32_t* slot0, const int32_t* slot1, int32_t* y, int32_t* x, size_t count);
+    bool stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
+                            std::size_t count);
     // Whether every register holds a value of the signed 32-bit range.
     bool fitsIn32Bits() const;
     // The 32-bit chunk with its slot values read straight from the range
@@ -40,25 +44,27 @@ public:
     // for frames without NN filters). False, with nothing read, where no such
     // loop is built in: the caller then reads and runs in passes.
     template <class Values>
-    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, int32_t* y, int32_t* x,
-                        size_t count);
+    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y, std::int32_t* x,
+                        std::size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
-    void mono(int32_t* values, size_t count);
+    void mono(std::int32_t* values, std::size_t count);
     // The same with the values read straight from the range decoder, in one
     // loop (frames without NN filters).
-    template <class Values> void decodeMono(RangeDecoder& rc, StreamState& stream, int32_t* out, size_t count);
+    template <class Values>
+    void decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count);
 
-    // T is the storage of the sums and registers: int32_t (wrapping) or int64_t.
-    template <class T> struct Channel {
+    // T is the storage of the sums and registers: std::int32_t (wrapping) or std::int64_t.
+    template <class T>
+    struct Channel {
         T lastA = 0, filterA = 0, filterB = 0;
-        int32_t cA[4] = {360, 317, -109, 98};
-        int32_t cB[5] = {0, 0, 0, 0, 0};
+        std::int32_t cA[4] = {predictorStartA[0], predictorStartA[1], predictorStartA[2], predictorStartA[3]};
+        std::int32_t cB[5] = {0, 0, 0, 0, 0};
         T rA[4] = {0, 0, 0, 0};
         T rB[5] = {0, 0, 0, 0, 0};
     };
 
 private:
-    Channel<int64_t> y_, x_;
+    Channel<std::int64_t> yChannel, xChannel;
 };
 
 } // namespace ape

@@ -5,10 +5,12 @@
 // are then a few vector operations each instead of a dozen scalar ones.
 // SSE2 is part of every x86-64 processor and assumed on i686 (the Windows
 // build compiles with -msse2).
-#include "Predictor3950Sse2.h"
+#include "decoder/Predictor3950Sse2.h"
+
+#include "dsp/PredictorArithmetic.h"
 
 #if defined(__SSE2__)
-#include "FilteredValueSse2.h"
+#include "decoder/FilteredValueSse2.h"
 
 #include <emmintrin.h>
 #include <type_traits>
@@ -19,7 +21,7 @@ namespace ape {
 #if defined(__SSE2__)
 namespace {
 
-using Channel32 = Predictor3950::Channel<int32_t>;
+using Channel32 = Predictor3950::Channel<std::int32_t>;
 
 // Low 32 bits of the lane-wise products (SSE2 has no 32-bit multiply).
 inline __m128i multiplyLow(__m128i a, __m128i b)
@@ -30,9 +32,10 @@ inline __m128i multiplyLow(__m128i a, __m128i b)
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-inline int32_t wrapAdd(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
-inline int32_t wrapSub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
-inline int32_t times31Over32(int32_t v) { return int32_t(uint32_t(v) * 31u) >> 5; }
+inline std::int32_t times31Over32(std::int32_t v)
+{
+    return std::int32_t(std::uint32_t(v) * 31u) >> 5;
+}
 
 // -1, 0 or +1 per lane.
 inline __m128i signs(__m128i v)
@@ -43,8 +46,8 @@ inline __m128i signs(__m128i v)
 
 struct VectorChannel {
     __m128i rA, cA, rB, cB; // rB and cB: entries 0..3
-    int32_t rB4, cB4;
-    int32_t lastA, filterA, filterB;
+    std::int32_t rB4, cB4;
+    std::int32_t lastA, filterA, filterB;
 
     explicit VectorChannel(const Channel32& c)
         : rA(_mm_setr_epi32(c.rA[0], c.rA[1], c.rA[2], c.rA[3])),
@@ -57,7 +60,7 @@ struct VectorChannel {
 
     void store(Channel32& c) const
     {
-        alignas(16) int32_t v[4][4];
+        alignas(16) std::int32_t v[4][4];
         _mm_store_si128(reinterpret_cast<__m128i*>(v[0]), rA);
         _mm_store_si128(reinterpret_cast<__m128i*>(v[1]), cA);
         _mm_store_si128(reinterpret_cast<__m128i*>(v[2]), rB);
@@ -77,7 +80,7 @@ struct VectorChannel {
 
     // [head, head - r0, r1, r2] from [r0, r1, r2, r3]: the register shift of
     // the format, with the new difference in entry 1.
-    static __m128i shifted(__m128i r, int32_t head)
+    static __m128i shifted(__m128i r, std::int32_t head)
     {
         const __m128i negateSecond = _mm_setr_epi32(0, -1, 0, 0);
         __m128i h = _mm_cvtsi32_si128(head);
@@ -86,10 +89,10 @@ struct VectorChannel {
         return _mm_sub_epi32(_mm_add_epi32(h, up), negateSecond);
     }
 
-    int32_t step(int32_t input, int32_t other)
+    std::int32_t step(std::int32_t input, std::int32_t other)
     {
         rA = shifted(rA, lastA);
-        const int32_t b0 = wrapSub(other, times31Over32(filterB));
+        const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
         rB4 = _mm_cvtsi128_si32(_mm_shuffle_epi32(rB, _MM_SHUFFLE(3, 3, 3, 3)));
         rB = shifted(rB, b0);
         filterB = other;
@@ -98,15 +101,15 @@ struct VectorChannel {
         __m128i pA = multiplyLow(rA, cA), pB = multiplyLow(rB, cB);
         __m128i h = _mm_add_epi32(_mm_unpacklo_epi64(pA, pB), _mm_unpackhi_epi64(pA, pB));
         h = _mm_add_epi32(h, _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1)));
-        const int32_t sumA = _mm_cvtsi128_si32(h);
-        const int32_t sumB =
-            wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))), int32_t(uint32_t(rB4) * uint32_t(cB4)));
+        const std::int32_t sumA = _mm_cvtsi128_si32(h);
+        const std::int32_t sumB = wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))),
+                                          std::int32_t(std::uint32_t(rB4) * std::uint32_t(cB4)));
         lastA = wrapAdd(input, wrapAdd(sumA, sumB >> 1) >> 10);
         filterA = wrapAdd(lastA, times31Over32(filterA));
 
         // Coefficients move by the register's sign times the input's sign:
         // the sign vector, negated for a negative input, cleared for zero.
-        const int32_t s = (input > 0) - (input < 0);
+        const std::int32_t s = sgn(input);
         const __m128i negate = _mm_set1_epi32(-(s < 0));
         const __m128i keep = _mm_set1_epi32(-(s != 0));
         auto applied = [&](__m128i sign) {
@@ -114,17 +117,17 @@ struct VectorChannel {
         };
         cA = _mm_add_epi32(cA, applied(signs(rA)));
         cB = _mm_add_epi32(cB, applied(signs(rB)));
-        cB4 += ((rB4 > 0) - (rB4 < 0)) * s;
+        cB4 += sgn(rB4) * s;
         return filterA;
     }
 };
 
-void stereoRunSse2(Channel32& y, Channel32& x, const int32_t* slot0, const int32_t* slot1, int32_t* outY,
-                   int32_t* outX, size_t count)
+void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+                   std::int32_t* outX, std::size_t count)
 {
     VectorChannel vy(y), vx(x);
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t valueY = vy.step(slot0[i], vx.filterA);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t valueY = vy.step(slot0[i], vx.filterA);
         outX[i] = vx.step(slot1[i], valueY);
         outY[i] = valueY;
     }
@@ -136,14 +139,14 @@ void stereoRunSse2(Channel32& y, Channel32& x, const int32_t* slot0, const int32
 // decoder's chain of divisions with the filters' and the predictor's chains.
 template <class Values, int Order>
 void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
-                           int32_t* outY, int32_t* outX, size_t count)
+                           std::int32_t* outY, std::int32_t* outX, std::size_t count)
 {
     using Source = FilteredValue<Values, Order>;
     VectorChannel vy(y), vx(x);
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t slot0 = Source::next(rc, streams[0], first);
-        const int32_t slot1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
-        const int32_t valueY = vy.step(slot0, vx.filterA);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t slot0 = Source::next(rc, streams[0], first);
+        const std::int32_t slot1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
+        const std::int32_t valueY = vy.step(slot0, vx.filterA);
         outX[i] = vx.step(slot1, valueY);
         outY[i] = valueY;
     }
@@ -153,26 +156,42 @@ void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* f
 
 } // namespace
 
-Stereo32Run sse2Stereo32Run() { return stereoRunSse2; }
+Stereo32Run sse2Stereo32Run()
+{
+    return stereoRunSse2;
+}
 
-template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order)
+template <class Values>
+DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order)
 {
     if (order == 0)
         return decodingStereoRunSse2<Values, 0>;
     // The filters of versions with pivot-coded values adapt by the new rule.
     if constexpr (std::is_same_v<Values, PivotValues>) {
         switch (order) {
-        case 16: return decodingStereoRunSse2<Values, 16>;
-        case 32: return decodingStereoRunSse2<Values, 32>;
-        case 64: return decodingStereoRunSse2<Values, 64>;
-        default: break;
+        case 16:
+            return decodingStereoRunSse2<Values, 16>;
+        case 32:
+            return decodingStereoRunSse2<Values, 32>;
+        case 64:
+            return decodingStereoRunSse2<Values, 64>;
+        default:
+            break;
         }
     }
     return nullptr;
 }
 #else
-Stereo32Run sse2Stereo32Run() { return nullptr; }
-template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run(int) { return nullptr; }
+Stereo32Run sse2Stereo32Run()
+{
+    return nullptr;
+}
+
+template <class Values>
+DecodingStereo32Run<Values> sse2DecodingStereo32Run(int)
+{
+    return nullptr;
+}
 #endif
 
 template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>(int);

@@ -2,15 +2,19 @@
 // pointer that Predictor3950 picks once.
 #pragma once
 
-#include "Predictor3950.h"
-#include "ValueDecoder.h"
+#include "decoder/Predictor3950.h"
+#include "decoder/ValueDecoder.h"
 #include "dsp/NNKernels.h"
+
+#include <cstddef>
+#include <cstdint>
 
 namespace ape {
 
 // Slot values in, Y and X out, for `count` blocks of 32-bit wrapping arithmetic.
-using Stereo32Run = void (*)(Predictor3950::Channel<int32_t>& y, Predictor3950::Channel<int32_t>& x,
-                             const int32_t* slot0, const int32_t* slot1, int32_t* outY, int32_t* outX, size_t count);
+using Stereo32Run = void (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
+                             const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+                             std::int32_t* outX, std::size_t count);
 
 // Null where SSE2 is not compiled in.
 Stereo32Run sse2Stereo32Run();
@@ -20,12 +24,13 @@ Stereo32Run sse2Stereo32Run();
 // `first` (one per slot) for levels with NN filters.
 template <class Values>
 using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
-                                     Predictor3950::Channel<int32_t>& y, Predictor3950::Channel<int32_t>& x,
-                                     int32_t* outY, int32_t* outX, size_t count);
+                                     Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
+                                     std::int32_t* outY, std::int32_t* outX, std::size_t count);
 
 // The run for a first filter of `order` taps (0: no NN filter; 16, 32 or 64
 // with the new adaptation, for PivotValues only). Null where none is built
 // in (no SSE2, other orders). Made for PivotValues and KValues<true>.
-template <class Values> DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order);
+template <class Values>
+DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order);
 
 } // namespace ape

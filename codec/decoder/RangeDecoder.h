@@ -4,7 +4,7 @@
 // division and `help` is never 0.
 #pragma once
 
-#include "FrameReader.h"
+#include "decoder/FrameReader.h"
 #include "format/RangeTables.h"
 
 #include <array>
@@ -17,13 +17,13 @@ namespace ape {
 struct SymbolIndex {
     static constexpr int shift = 7;
     const SymbolTable& table;
-    std::array<uint8_t, (lastTableCum >> shift) + 1> start{};
+    std::array<std::uint8_t, (lastTableCum >> shift) + 1> start{};
 
     constexpr explicit SymbolIndex(const SymbolTable& t) : table(t)
     {
-        for (size_t i = 0; i < start.size(); ++i) {
-            uint32_t cf = uint32_t(i) << shift;
-            uint8_t s = 0;
+        for (std::size_t i = 0; i < start.size(); ++i) {
+            std::uint32_t cf = std::uint32_t(i) << shift;
+            std::uint8_t s = 0;
             while (table.cum[s + 1] <= cf)
                 ++s;
             start[i] = s;
@@ -36,59 +36,59 @@ inline constexpr SymbolIndex symbolIndex3980{symbolTable3980};
 
 class RangeDecoder {
 public:
-    explicit RangeDecoder(FrameReader& in) : in_(in) {}
+    explicit RangeDecoder(FrameReader& in) : in(in) {}
 
     void start()
     {
-        buffer_ = in_.next();
-        low_ = buffer_ >> 1;
-        range_ = 1u << 7;
+        buffer = in.next();
+        low = buffer >> 1;
+        range = 1u << 7;
     }
     void normalise()
     {
-        while (range_ <= rangeBottom) {
-            buffer_ = (buffer_ << 8) | in_.next();
-            low_ = (low_ << 8) | ((buffer_ >> 1) & 0xFF);
-            range_ <<= 8;
+        while (range <= rangeBottom) {
+            buffer = (buffer << 8) | in.next();
+            low = (low << 8) | ((buffer >> 1) & 0xFF);
+            range <<= 8;
         }
     }
-    uint32_t decodeFrequency(uint32_t total)
+    std::uint32_t decodeFrequency(std::uint32_t total)
     {
         normalise();
-        help_ = range_ / total;
-        return low_ / help_;
+        help = range / total;
+        return low / help;
     }
-    uint32_t decodeShift(unsigned shift)
+    std::uint32_t decodeShift(unsigned shift)
     {
         normalise();
-        help_ = range_ >> shift;
-        return low_ / help_;
+        help = range >> shift;
+        return low / help;
     }
-    void update(uint32_t width, uint32_t start)
+    void update(std::uint32_t width, std::uint32_t start)
     {
-        low_ -= help_ * start;
-        range_ = help_ * width;
+        low -= help * start;
+        range = help * width;
     }
     // `count` <= 23. Corrupt data can decode a value beyond `count` bits:
     // that fails the frame, and the value is cut to size so callers stay in range.
-    uint32_t bits(unsigned count)
+    std::uint32_t bits(unsigned count)
     {
-        uint32_t v = decodeShift(count);
+        std::uint32_t v = decodeShift(count);
         update(1, v);
         if (v >> count) {
-            failed_ = true;
+            hasFailed = true;
             v &= (1u << count) - 1;
         }
         return v;
     }
     // One overflow symbol 0..63 against a frequency table.
-    uint32_t symbol(const SymbolIndex& index)
+    std::uint32_t symbol(const SymbolIndex& index)
     {
         const SymbolTable& table = index.table;
-        uint32_t cf = decodeShift(16);
+        std::uint32_t cf = decodeShift(16);
         if (cf > lastTableCum) {
             if (cf > 0xFFFF) {
-                failed_ = true;
+                hasFailed = true;
                 cf = 0xFFFF;
             }
             update(1, cf);
@@ -98,20 +98,20 @@ public:
         while (table.cum[s + 1] <= cf)
             ++s;
         update(table.width(s), table.cum[s]);
-        return uint32_t(s);
+        return std::uint32_t(s);
     }
-    void fail() { failed_ = true; }
-    bool failed() const { return failed_ || in_.overrun(); }
-    void clearFailure() { failed_ = false; }
-    FrameReader& reader() { return in_; }
+    void fail() { hasFailed = true; }
+    bool failed() const { return hasFailed || in.overrun(); }
+    void clearFailure() { hasFailed = false; }
+    FrameReader& reader() { return in; }
 
 private:
-    FrameReader& in_;
-    uint32_t low_ = 0;
-    uint32_t range_ = 0;
-    uint32_t buffer_ = 0;
-    uint32_t help_ = 1;
-    bool failed_ = false;
+    FrameReader& in;
+    std::uint32_t low = 0;
+    std::uint32_t range = 0;
+    std::uint32_t buffer = 0;
+    std::uint32_t help = 1;
+    bool hasFailed = false;
 };
 
 } // namespace ape

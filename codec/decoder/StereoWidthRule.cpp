@@ -1,48 +1,48 @@
-#include "StereoWidthRule.h"
+#include "decoder/StereoWidthRule.h"
 
 #include <algorithm>
 
 namespace ape {
 namespace {
 
-constexpr int32_t largest24 = 1 << 23; // largest magnitude a 24-bit chunk may reconstruct
+constexpr std::int32_t largest24 = 1 << 23; // largest magnitude a 24-bit chunk may reconstruct
 
-bool outOfRange(const int32_t* left, const int32_t* right, size_t count)
+bool outOfRange(const std::int32_t* left, const std::int32_t* right, std::size_t count)
 {
-    auto beyond = [](int32_t v) { return v > largest24 || v < -largest24; };
+    auto beyond = [](std::int32_t v) { return v > largest24 || v < -largest24; };
     return std::any_of(left, left + count, beyond) || std::any_of(right, right + count, beyond);
 }
 
 } // namespace
 
-void reconstructStereo(int32_t* left, int32_t* right, size_t count)
+void reconstructStereo(std::int32_t* left, std::int32_t* right, std::size_t count)
 {
-    for (size_t i = 0; i < count; ++i) {
-        int32_t y = left[i], x = right[i];
-        uint32_t l = uint32_t(x) - uint32_t(y / 2);
-        left[i] = int32_t(l);
-        right[i] = int32_t(l + uint32_t(y));
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int32_t y = left[i], x = right[i];
+        std::uint32_t l = std::uint32_t(x) - std::uint32_t(y / 2);
+        left[i] = std::int32_t(l);
+        right[i] = std::int32_t(l + std::uint32_t(y));
     }
 }
 
-StereoWidthRule::StereoWidthRule(int bitsPerSample, size_t chunkBlocks)
-    : mode_(bitsPerSample == 24 ? Mode::undecided : Mode::narrow)
+StereoWidthRule::StereoWidthRule(int bitsPerSample, std::size_t chunkBlocks)
+    : mode(bitsPerSample == 24 ? Mode::undecided : Mode::narrow)
 {
-    if (mode_ == Mode::undecided) {
-        scratchLeft_.resize(chunkBlocks);
-        scratchRight_.resize(chunkBlocks);
+    if (mode == Mode::undecided) {
+        scratchLeft.resize(chunkBlocks);
+        scratchRight.resize(chunkBlocks);
     }
 }
 
-void StereoWidthRule::run(Predictor3950& predictor, const int32_t* slot0, const int32_t* slot1, int32_t* left,
-                          int32_t* right, size_t count)
+void StereoWidthRule::run(Predictor3950& predictor, const std::int32_t* slot0, const std::int32_t* slot1,
+                          std::int32_t* left, std::int32_t* right, std::size_t count)
 {
-    if (mode_ == Mode::narrow) {
+    if (mode == Mode::narrow) {
         predictor.stereo<PredictorWidth::wrap32>(slot0, slot1, left, right, count);
         reconstructStereo(left, right, count);
         return;
     }
-    if (mode_ == Mode::wide) {
+    if (mode == Mode::wide) {
         predictor.stereo<PredictorWidth::exact64>(slot0, slot1, left, right, count);
         reconstructStereo(left, right, count);
         return;
@@ -55,7 +55,7 @@ void StereoWidthRule::run(Predictor3950& predictor, const int32_t* slot0, const 
     const bool bothWidths = predictor.stereoInBothWidths(slot0, slot1, left, right, count) && atStart.fitsIn32Bits();
     reconstructStereo(left, right, count);
     if (outOfRange(left, right, count)) {
-        mode_ = Mode::wide;
+        mode = Mode::wide;
         if (bothWidths)
             return;
         predictor = atStart;
@@ -66,10 +66,10 @@ void StereoWidthRule::run(Predictor3950& predictor, const int32_t* slot0, const 
     if (bothWidths)
         return;
     Predictor3950 trial = atStart;
-    trial.stereo<PredictorWidth::exact64>(slot0, slot1, scratchLeft_.data(), scratchRight_.data(), count);
-    reconstructStereo(scratchLeft_.data(), scratchRight_.data(), count);
-    if (outOfRange(scratchLeft_.data(), scratchRight_.data(), count))
-        mode_ = Mode::narrow;
+    trial.stereo<PredictorWidth::exact64>(slot0, slot1, scratchLeft.data(), scratchRight.data(), count);
+    reconstructStereo(scratchLeft.data(), scratchRight.data(), count);
+    if (outOfRange(scratchLeft.data(), scratchRight.data(), count))
+        mode = Mode::narrow;
 }
 
 } // namespace ape

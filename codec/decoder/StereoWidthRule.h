@@ -9,7 +9,7 @@
 // the common case: such a chunk is computed once, and only the others twice.
 #pragma once
 
-#include "Predictor3950.h"
+#include "decoder/Predictor3950.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,21 +19,21 @@ namespace ape {
 
 class StereoWidthRule {
 public:
-    StereoWidthRule(int bitsPerSample, size_t chunkBlocks);
+    StereoWidthRule(int bitsPerSample, std::size_t chunkBlocks);
     // Runs the stereo predictor on a chunk and reconstructs left and right.
-    void run(Predictor3950& predictor, const int32_t* slot0, const int32_t* slot1, int32_t* left, int32_t* right,
-             size_t count);
+    void run(Predictor3950& predictor, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* left,
+             std::int32_t* right, std::size_t count);
     // Whether the stream is settled on 32 bits (8- and 16-bit files always are).
-    bool narrow() const { return mode_ == Mode::narrow; }
+    bool narrow() const { return mode == Mode::narrow; }
 
 private:
     enum class Mode { undecided, narrow, wide };
-    Mode mode_;
-    std::vector<int32_t> scratchLeft_, scratchRight_;
+    Mode mode;
+    std::vector<std::int32_t> scratchLeft, scratchRight;
 };
 
 // left = X - Y/2 (truncating), right = left + Y; `left` holds Y and `right`
 // holds X on entry.
-void reconstructStereo(int32_t* left, int32_t* right, size_t count);
+void reconstructStereo(std::int32_t* left, std::int32_t* right, std::size_t count);
 
 } // namespace ape

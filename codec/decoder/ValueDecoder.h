@@ -4,7 +4,7 @@
 // once and the per-value loop carries no version test.
 #pragma once
 
-#include "RangeDecoder.h"
+#include "decoder/RangeDecoder.h"
 #include "format/RangeTables.h"
 
 #include <cstdint>
@@ -13,8 +13,8 @@ namespace ape {
 
 // k / ksum adaptation of one value stream (reset at every frame start).
 struct StreamState {
-    uint32_t k = initialK;
-    uint32_t kSum = initialKSum;
+    std::uint32_t k = initialK;
+    std::uint32_t kSum = initialKSum;
 
     void reset()
     {
@@ -23,10 +23,10 @@ struct StreamState {
     }
     // The running sum alone: all that pivot-coded values depend on (k would
     // only feed its own updates there).
-    void updateSum(uint32_t x) { kSum = kSum + (x + 1) / 2 - ((kSum + 16) >> 5); }
-    void update(uint32_t x)
+    void updateSum(std::uint32_t x) { kSum = kSum + (x + 1) / 2 - ((kSum + 16) >> 5); }
+    void update(std::uint32_t x)
     {
-        uint32_t limit = k ? 1u << (k + 4) : 0;
+        std::uint32_t limit = k ? 1u << (k + 4) : 0;
         updateSum(x);
         if (kSum < limit)
             --k;
@@ -36,24 +36,24 @@ struct StreamState {
 };
 
 // 0, 1, 2, 3, 4 ... -> 0, 1, -1, 2, -2 ...
-inline int32_t foldedToSigned(uint32_t x)
+inline std::int32_t foldedToSigned(std::uint32_t x)
 {
-    return (x & 1) ? int32_t((x >> 1) + 1) : int32_t(0u - (x >> 1));
+    return (x & 1) ? std::int32_t((x >> 1) + 1) : std::int32_t(0u - (x >> 1));
 }
 
 // Version 3990: the base is coded against a divisor taken from ksum.
 struct PivotValues {
-    static int32_t decode(RangeDecoder& rc, StreamState& s)
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s)
     {
-        uint32_t pivot = s.kSum >> 5;
+        std::uint32_t pivot = s.kSum >> 5;
         if (pivot == 0)
             pivot = 1;
-        uint32_t overflow = rc.symbol(symbolIndex3980);
+        std::uint32_t overflow = rc.symbol(symbolIndex3980);
         if (overflow == escapeSymbol) {
-            uint32_t high = rc.bits(16);
+            std::uint32_t high = rc.bits(16);
             overflow = (high << 16) | rc.bits(16);
         }
-        uint32_t base;
+        std::uint32_t base;
         if (pivot < 0x10000) {
             base = rc.decodeFrequency(pivot);
             rc.update(1, base);
@@ -61,13 +61,13 @@ struct PivotValues {
             int shift = 0;
             while ((pivot >> shift) >= 0x10000)
                 ++shift;
-            uint32_t high = rc.decodeFrequency((pivot >> shift) + 1);
+            std::uint32_t high = rc.decodeFrequency((pivot >> shift) + 1);
             rc.update(1, high);
-            uint32_t low = rc.decodeFrequency(1u << shift);
+            std::uint32_t low = rc.decodeFrequency(1u << shift);
             rc.update(1, low);
             base = (high << shift) + low;
         }
-        uint32_t x = base + overflow * pivot;
+        std::uint32_t x = base + overflow * pivot;
         s.updateSum(x);
         return foldedToSigned(x);
     }
@@ -75,18 +75,19 @@ struct PivotValues {
 
 // Versions 3900..3989: k bits below the overflow symbol. From 3910 on a
 // value wider than 16 bits is read in two halves (Split).
-template <bool Split> struct KValues {
-    static int32_t decode(RangeDecoder& rc, StreamState& s)
+template <bool Split>
+struct KValues {
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s)
     {
-        uint32_t overflow = rc.symbol(symbolIndex3970);
-        uint32_t bitCount;
+        std::uint32_t overflow = rc.symbol(symbolIndex3970);
+        std::uint32_t bitCount;
         if (overflow == escapeSymbol) {
             bitCount = rc.bits(5);
             overflow = 0;
         } else {
             bitCount = s.k < 1 ? 0 : s.k - 1;
         }
-        uint32_t x;
+        std::uint32_t x;
         if (bitCount <= 16 || !Split) {
             if (bitCount > 23) {
                 rc.fail();

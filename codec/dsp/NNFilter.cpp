@@ -1,62 +1,63 @@
-#include "NNFilter.h"
+#include "dsp/NNFilter.h"
 
-#include "NNRun.h"
+#include "dsp/NNRun.h"
 
 #include <algorithm>
 
 namespace ape {
 
 NNFilter::NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKernels& kernels)
-    : order_(order), fraction_(fraction), adaptation_(adaptation), kernels_(kernels),
-      decodeRun_(kernels.decodeRun(order, adaptation == NNAdaptation::new3980)), coef_(size_t(order)),
-      hist_(size_t(order + nn::window)), adapt_(size_t(order + nn::window))
+    : filterOrder(order), fraction(fraction), adaptation(adaptation), kernels(kernels),
+      decodeRun(kernels.decodeRun(order, adaptation == NNAdaptation::new3980)), coef(std::size_t(order)),
+      hist(std::size_t(order + nn::window)), adapt(std::size_t(order + nn::window))
 {
 }
 
 NNRunState NNFilter::runState()
 {
-    return {coef_.data(), hist_.data(), adapt_.data(), order_, fraction_, pos_, average_};
+    return {coef.data(), hist.data(), adapt.data(), filterOrder, fraction, pos, average};
 }
 
 void NNFilter::finish(const NNRunState& state)
 {
-    pos_ = state.pos;
-    average_ = state.average;
+    pos = state.pos;
+    average = state.average;
 }
 
 void NNFilter::reset()
 {
-    std::fill(coef_.begin(), coef_.end(), 0);
-    std::fill(hist_.begin(), hist_.end(), 0);
-    std::fill(adapt_.begin(), adapt_.end(), 0);
-    pos_ = 0;
-    average_ = 0;
+    std::fill(coef.begin(), coef.end(), 0);
+    std::fill(hist.begin(), hist.end(), 0);
+    std::fill(adapt.begin(), adapt.end(), 0);
+    pos = 0;
+    average = 0;
 }
 
-template <bool New> void NNFilter::encodeRun(int32_t* values, size_t count)
+template <bool New>
+void NNFilter::encodeRun(std::int32_t* values, std::size_t count)
 {
     NNRunState s = runState();
-    for (size_t i = 0; i < count; ++i) {
-        int32_t output = values[i];
-        int32_t dot = kernels_.dot(s.coef, s.hist + s.pos, s.order);
-        int32_t residual = int32_t(uint32_t(output) - uint32_t(nn::roundedShift(dot, s.fraction)));
-        kernels_.adapt(s.coef, s.adapt + s.pos, s.order, nn::negatedSign(residual));
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int32_t output = values[i];
+        std::int32_t dot = kernels.dot(s.coef, s.hist + s.pos, s.order);
+        std::int32_t residual = std::int32_t(std::uint32_t(output) - std::uint32_t(nn::roundedShift(dot, s.fraction)));
+        kernels.adapt(s.coef, s.adapt + s.pos, s.order, nn::negatedSign(residual));
         nn::push<New>(s, s.order, output);
         values[i] = residual;
     }
     finish(s);
 }
 
-void NNFilter::decode(int32_t* values, size_t count)
+void NNFilter::decode(std::int32_t* values, std::size_t count)
 {
     NNRunState s = runState();
-    decodeRun_(s, values, count);
+    decodeRun(s, values, count);
     finish(s);
 }
 
-void NNFilter::encode(int32_t* values, size_t count)
+void NNFilter::encode(std::int32_t* values, std::size_t count)
 {
-    if (adaptation_ == NNAdaptation::new3980)
+    if (adaptation == NNAdaptation::new3980)
         encodeRun<true>(values, count);
     else
         encodeRun<false>(values, count);

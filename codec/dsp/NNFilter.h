@@ -7,7 +7,7 @@
 // the per-step cost is the two vector loops and nothing else.
 #pragma once
 
-#include "NNKernels.h"
+#include "dsp/NNKernels.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,12 +27,11 @@ public:
     // Back to the state of a frame start.
     void reset();
     // Residuals in, filtered values out, in place.
-    void decode(int32_t* values, size_t count);
+    void decode(std::int32_t* values, std::size_t count);
     // Values in, residuals out, in place.
-    void encode(int32_t* values, size_t count);
+    void encode(std::int32_t* values, std::size_t count);
 
-    int order() const { return order_; }
-    bool newAdaptation() const { return adaptation_ == NNAdaptation::new3980; }
+    int order() const { return filterOrder; }
 
     // The state over this filter's vectors, for one run of a loop outside
     // this class (one that decodes values and filters them in the same
@@ -41,18 +40,19 @@ public:
     void finish(const NNRunState& state);
 
 private:
-    template <bool New> void encodeRun(int32_t* values, size_t count);
+    template <bool New>
+    void encodeRun(std::int32_t* values, std::size_t count);
 
-    int order_;
-    int fraction_;
-    NNAdaptation adaptation_;
-    const NNKernels& kernels_;
-    NNDecodeRun decodeRun_;      // chosen for the order and the adaptation rule
-    std::vector<int16_t> coef_;
-    std::vector<int16_t> hist_;  // window: hist_[pos_ .. pos_ + order_) oldest first
-    std::vector<int16_t> adapt_; // same layout as hist_
-    int pos_ = 0;
-    uint32_t average_ = 0;       // running mean magnitude of the outputs (new adaptation)
+    int filterOrder;
+    int fraction;
+    NNAdaptation adaptation;
+    const NNKernels& kernels;
+    NNDecodeRun decodeRun; // chosen for the order and the adaptation rule
+    std::vector<std::int16_t> coef;
+    std::vector<std::int16_t> hist;  // window: hist[pos .. pos + filterOrder) oldest first
+    std::vector<std::int16_t> adapt; // same layout as hist
+    int pos = 0;
+    std::uint32_t average = 0; // running mean magnitude of the outputs (new adaptation)
 };
 
 } // namespace ape

@@ -8,13 +8,13 @@
 namespace ape {
 
 struct NNFilterShape {
-    int order;     // taps; a multiple of 16
-    int fraction;  // fixed-point fraction bits of the coefficients
+    int order;    // taps; a multiple of 16
+    int fraction; // fixed-point fraction bits of the coefficients
 };
 
 struct NNFilterSet {
-    int level;                         // compression level
-    int count;                         // filters used
+    int level;                            // compression level
+    int count;                            // filters used
     std::array<NNFilterShape, 3> filters; // in decoding order
 };
 

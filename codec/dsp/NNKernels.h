@@ -12,25 +12,26 @@ namespace ape {
 
 // One filter's state as a decoding run sees it; NNFilter owns the storage.
 struct NNRunState {
-    int16_t* coef;
-    int16_t* hist;     // window: hist[pos .. pos + order) oldest first
-    int16_t* adapt;    // same layout as hist
+    std::int16_t* coef;
+    std::int16_t* hist;  // window: hist[pos .. pos + order) oldest first
+    std::int16_t* adapt; // same layout as hist
     int order;
     int fraction;
     int pos;
-    uint32_t average;  // running mean magnitude of the outputs (new adaptation)
+    std::uint32_t average; // running mean magnitude of the outputs (new adaptation)
 };
 
 // Residuals in, filtered values out, in place, for `count` steps.
-using NNDecodeRun = void (*)(NNRunState& state, int32_t* values, size_t count);
+using NNDecodeRun = void (*)(NNRunState& state, std::int32_t* values, std::size_t count);
 
 struct NNKernels {
     // Σ coef[j] × hist[j] for j < order.
-    int32_t (*dot)(const int16_t* coef, const int16_t* hist, int order);
+    std::int32_t (*dot)(const std::int16_t* coef, const std::int16_t* hist, int order);
     // coef[j] += direction × adapt[j]; direction is -1, 0 or +1.
-    void (*adapt)(int16_t* coef, const int16_t* adapt, int order, int direction);
+    void (*adapt)(std::int16_t* coef, const std::int16_t* adapt, int order, int direction);
     // dot() with the coefficients as they were, then adapt(): one pass.
-    int32_t (*dotAndAdapt)(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction);
+    std::int32_t (*dotAndAdapt)(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order,
+                                int direction);
     // The whole decoding loop for a filter of `order` taps with the new
     // (3980) or the old adaptation rule, the kernel inlined into it.
     NNDecodeRun (*decodeRun)(int order, bool newAdaptation);

@@ -1,9 +1,9 @@
 // AVX2 kernels, used only when the processor reports AVX2 at run time; the
 // functions carry their own target attribute, so the rest of the build stays
 // at the SSE2 baseline.
-#include "NNKernels.h"
+#include "dsp/NNKernels.h"
 
-#include "NNRun.h"
+#include "dsp/NNRun.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -17,7 +17,7 @@ namespace {
 
 #define APE_AVX2 __attribute__((target("avx2")))
 
-APE_AVX2 int32_t horizontalSum(__m256i v)
+APE_AVX2 std::int32_t horizontalSum(__m256i v)
 {
     __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
     s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -26,7 +26,7 @@ APE_AVX2 int32_t horizontalSum(__m256i v)
 }
 
 // Orders are multiples of 16: one vector of 16 taps per iteration.
-APE_AVX2 int32_t dotAvx2(const int16_t* coef, const int16_t* hist, int order)
+APE_AVX2 std::int32_t dotAvx2(const std::int16_t* coef, const std::int16_t* hist, int order)
 {
     __m256i sum = _mm256_setzero_si256();
     for (int j = 0; j < order; j += 16) {
@@ -37,7 +37,7 @@ APE_AVX2 int32_t dotAvx2(const int16_t* coef, const int16_t* hist, int order)
     return horizontalSum(sum);
 }
 
-APE_AVX2 void adaptAvx2(int16_t* coef, const int16_t* adapt, int order, int direction)
+APE_AVX2 void adaptAvx2(std::int16_t* coef, const std::int16_t* adapt, int order, int direction)
 {
     if (direction == 0)
         return;
@@ -51,7 +51,8 @@ APE_AVX2 void adaptAvx2(int16_t* coef, const int16_t* adapt, int order, int dire
 }
 
 template <int Direction>
-APE_AVX2 int32_t dotAndAdaptLoop(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order)
+APE_AVX2 std::int32_t dotAndAdaptLoop(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt,
+                                      int order)
 {
     __m256i sum = _mm256_setzero_si256();
     for (int j = 0; j < order; j += 16) {
@@ -68,7 +69,8 @@ APE_AVX2 int32_t dotAndAdaptLoop(int16_t* coef, const int16_t* hist, const int16
     return horizontalSum(sum);
 }
 
-APE_AVX2 int32_t dotAndAdaptAvx2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+APE_AVX2 std::int32_t dotAndAdaptAvx2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt,
+                                      int order, int direction)
 {
     if (direction > 0)
         return dotAndAdaptLoop<1>(coef, hist, adapt, order);
@@ -80,11 +82,12 @@ APE_AVX2 int32_t dotAndAdaptAvx2(int16_t* coef, const int16_t* hist, const int16
 // One decoding step's dot product and adaptation; the sign instruction
 // applies the residual's sign without a branch.
 template <int Order>
-APE_AVX2 inline int32_t stepAvx2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+APE_AVX2 inline std::int32_t stepAvx2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt,
+                                      int order, int direction)
 {
     if constexpr (Order == 0 || Order > 64)
         return dotAndAdaptAvx2(coef, hist, adapt, order, direction);
-    const __m256i d = _mm256_set1_epi16(int16_t(direction));
+    const __m256i d = _mm256_set1_epi16(std::int16_t(direction));
     __m256i sum = _mm256_setzero_si256();
     for (int j = 0; j < Order; j += 16) {
         auto* c = reinterpret_cast<__m256i*>(coef + j);
@@ -99,13 +102,14 @@ APE_AVX2 inline int32_t stepAvx2(int16_t* coef, const int16_t* hist, const int16
 
 // Written out here rather than shared: the loop must carry the AVX2
 // target itself for the step to be inlined into it.
-template <int Order, bool New> struct Avx2Run {
-    APE_AVX2 static void run(NNRunState& s, int32_t* values, size_t count)
+template <int Order, bool New>
+struct Avx2Run {
+    APE_AVX2 static void run(NNRunState& s, std::int32_t* values, std::size_t count)
     {
         const int order = Order ? Order : s.order;
-        for (size_t i = 0; i < count; ++i) {
-            const int32_t residual = values[i];
-            const int32_t dot =
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int32_t residual = values[i];
+            const std::int32_t dot =
                 stepAvx2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, nn::negatedSign(residual));
             values[i] = nn::output(dot, s.fraction, residual);
             nn::push<New>(s, order, values[i]);
@@ -113,7 +117,10 @@ template <int Order, bool New> struct Avx2Run {
     }
 };
 
-NNDecodeRun avx2Run(int order, bool newAdaptation) { return nn::chooseRun<Avx2Run>(order, newAdaptation); }
+NNDecodeRun avx2Run(int order, bool newAdaptation)
+{
+    return nn::chooseRun<Avx2Run>(order, newAdaptation);
+}
 
 constexpr NNKernels avx2{dotAvx2, adaptAvx2, dotAndAdaptAvx2, avx2Run, "avx2"};
 
@@ -125,7 +132,10 @@ const NNKernels* avx2NNKernels()
     return __builtin_cpu_supports("avx2") ? &avx2 : nullptr;
 }
 #else
-const NNKernels* avx2NNKernels() { return nullptr; }
+const NNKernels* avx2NNKernels()
+{
+    return nullptr;
+}
 #endif
 
 } // namespace ape

@@ -1,9 +1,9 @@
 // SSE2 is part of every x86-64 processor and assumed on i686 (the Windows
 // build compiles with -msse2), so no run-time check is needed.
-#include "NNKernels.h"
+#include "dsp/NNKernels.h"
 
 #if defined(__SSE2__)
-#include "NNStepSse2.h"
+#include "dsp/NNStepSse2.h"
 #endif
 
 namespace ape {
@@ -11,7 +11,7 @@ namespace ape {
 #if defined(__SSE2__)
 namespace {
 
-int32_t dotSse2(const int16_t* coef, const int16_t* hist, int order)
+std::int32_t dotSse2(const std::int16_t* coef, const std::int16_t* hist, int order)
 {
     __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
     for (int j = 0; j < order; j += 16) {
@@ -25,7 +25,7 @@ int32_t dotSse2(const int16_t* coef, const int16_t* hist, int order)
     return nn::horizontalSumSse2(_mm_add_epi32(sum0, sum1));
 }
 
-void adaptSse2(int16_t* coef, const int16_t* adapt, int order, int direction)
+void adaptSse2(std::int16_t* coef, const std::int16_t* adapt, int order, int direction)
 {
     if (direction == 0)
         return;
@@ -46,28 +46,39 @@ void adaptSse2(int16_t* coef, const int16_t* adapt, int order, int direction)
     }
 }
 
-int32_t dotAndAdaptSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+std::int32_t dotAndAdaptSse2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order,
+                             int direction)
 {
     return nn::dotAndAdaptSse2(coef, hist, adapt, order, direction);
 }
 
-template <int Order, bool New> struct Sse2Run {
-    static void run(NNRunState& s, int32_t* values, size_t count)
+template <int Order, bool New>
+struct Sse2Run {
+    static void run(NNRunState& s, std::int32_t* values, std::size_t count)
     {
-        for (size_t i = 0; i < count; ++i)
+        for (std::size_t i = 0; i < count; ++i)
             values[i] = nn::decodeStepSse2<Order, New>(s, values[i]);
     }
 };
 
-NNDecodeRun sse2Run(int order, bool newAdaptation) { return nn::chooseRun<Sse2Run>(order, newAdaptation); }
+NNDecodeRun sse2Run(int order, bool newAdaptation)
+{
+    return nn::chooseRun<Sse2Run>(order, newAdaptation);
+}
 
 constexpr NNKernels sse2{dotSse2, adaptSse2, dotAndAdaptSse2, sse2Run, "sse2"};
 
 } // namespace
 
-const NNKernels* sse2NNKernels() { return &sse2; }
+const NNKernels* sse2NNKernels()
+{
+    return &sse2;
+}
 #else
-const NNKernels* sse2NNKernels() { return nullptr; }
+const NNKernels* sse2NNKernels()
+{
+    return nullptr;
+}
 #endif
 
 } // namespace ape

@@ -4,9 +4,11 @@
 // sample. Plain code, inlined into whichever instruction set includes it.
 #pragma once
 
-#include "NNKernels.h"
+#include "dsp/NNKernels.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace ape::nn {
@@ -15,69 +17,86 @@ namespace ape::nn {
 // entries back to the front.
 constexpr int window = 512;
 
-inline int16_t clip16(int32_t v) { return int16_t(std::clamp<int32_t>(v, -32768, 32767)); }
+inline std::int16_t clip16(std::int32_t v)
+{
+    return std::int16_t(std::clamp<std::int32_t>(v, -32768, 32767));
+}
 
 // -1 for positive, +1 for negative, 0 for zero: the coefficient step's sign.
-inline int negatedSign(int32_t v) { return (v < 0) - (v > 0); }
+inline int negatedSign(std::int32_t v)
+{
+    return (v < 0) - (v > 0);
+}
 
 // (dot + 2^(shift-1)) >> shift as if computed in 33 bits or more, without
 // 64-bit arithmetic (which costs on 32-bit targets): the rounding bit is
 // the highest bit that the shift drops.
-inline int32_t roundedShift(int32_t dot, int shift) { return (dot >> shift) + ((dot >> (shift - 1)) & 1); }
+inline std::int32_t roundedShift(std::int32_t dot, int shift)
+{
+    return (dot >> shift) + ((dot >> (shift - 1)) & 1);
+}
 
 // Appends one output to the history and its adaptation value, ages the
 // older adaptation values and slides the windows when they are full.
 // `order` is s.order, passed so that a caller that knows it at compile time
 // gets constant offsets.
-template <bool New> inline void push(NNRunState& s, int order, int32_t output)
+template <bool New>
+inline void push(NNRunState& s, int order, std::int32_t output)
 {
-    int16_t* h = s.hist + s.pos;
-    int16_t* a = s.adapt + s.pos;
+    std::int16_t* h = s.hist + s.pos;
+    std::int16_t* a = s.adapt + s.pos;
     h[order] = clip16(output);
     if constexpr (New) {
-        uint32_t magnitude = output < 0 ? 0u - uint32_t(output) : uint32_t(output);
+        std::uint32_t magnitude = output < 0 ? 0u - std::uint32_t(output) : std::uint32_t(output);
         // 3 × average in 32 bits where it fits; beyond, no magnitude exceeds it.
         // (A 64-bit product costs several instructions on 32-bit targets.)
         const bool tripled = (magnitude > 3 * s.average) & (s.average <= 0x55555555u);
         int scale = int(tripled) + (magnitude > s.average + s.average / 3);
-        a[order] = int16_t((8 << scale) * negatedSign(output));
+        a[order] = std::int16_t((8 << scale) * negatedSign(output));
         // A zero output still pulls the average down.
-        s.average += uint32_t(int32_t(magnitude - s.average) / 16);
+        s.average += std::uint32_t(std::int32_t(magnitude - s.average) / 16);
         // Newest at order: the values written 2, 3 and 9 steps ago lose half.
-        a[order - 1] = int16_t(a[order - 1] >> 1);
-        a[order - 2] = int16_t(a[order - 2] >> 1);
-        a[order - 8] = int16_t(a[order - 8] >> 1);
+        a[order - 1] = std::int16_t(a[order - 1] >> 1);
+        a[order - 2] = std::int16_t(a[order - 2] >> 1);
+        a[order - 8] = std::int16_t(a[order - 8] >> 1);
     } else {
-        a[order] = int16_t(4 * negatedSign(output));
-        a[order - 4] = int16_t(a[order - 4] >> 1);
-        a[order - 8] = int16_t(a[order - 8] >> 1);
+        a[order] = std::int16_t(4 * negatedSign(output));
+        a[order - 4] = std::int16_t(a[order - 4] >> 1);
+        a[order - 8] = std::int16_t(a[order - 8] >> 1);
     }
     if (++s.pos == window) {
-        std::memmove(s.hist, s.hist + window, size_t(order) * sizeof(int16_t));
-        std::memmove(s.adapt, s.adapt + window, size_t(order) * sizeof(int16_t));
+        std::memmove(s.hist, s.hist + window, std::size_t(order) * sizeof(std::int16_t));
+        std::memmove(s.adapt, s.adapt + window, std::size_t(order) * sizeof(std::int16_t));
         s.pos = 0;
     }
 }
 
 // The value of one step from its residual and the dot product.
-inline int32_t output(int32_t dot, int fraction, int32_t residual)
+inline std::int32_t output(std::int32_t dot, int fraction, std::int32_t residual)
 {
-    return int32_t(uint32_t(roundedShift(dot, fraction)) + uint32_t(residual));
+    return std::int32_t(std::uint32_t(roundedShift(dot, fraction)) + std::uint32_t(residual));
 }
 
 // The decoding run for one of the orders in use, or the generic one (order
 // taken from the state) for any other: `Run<Order, New>` names a kernel
 // file's loop. Chosen once per filter.
-template <template <int, bool> class Run> NNDecodeRun chooseRun(int order, bool newAdaptation)
+template <template <int, bool> class Run>
+NNDecodeRun chooseRun(int order, bool newAdaptation)
 {
     auto pick = [&](auto run, auto runOld) { return newAdaptation ? run : runOld; };
     switch (order) {
-    case 16: return pick(Run<16, true>::run, Run<16, false>::run);
-    case 32: return pick(Run<32, true>::run, Run<32, false>::run);
-    case 64: return pick(Run<64, true>::run, Run<64, false>::run);
-    case 256: return pick(Run<256, true>::run, Run<256, false>::run);
-    case 1280: return pick(Run<1280, true>::run, Run<1280, false>::run);
-    default: return pick(Run<0, true>::run, Run<0, false>::run);
+    case 16:
+        return pick(Run<16, true>::run, Run<16, false>::run);
+    case 32:
+        return pick(Run<32, true>::run, Run<32, false>::run);
+    case 64:
+        return pick(Run<64, true>::run, Run<64, false>::run);
+    case 256:
+        return pick(Run<256, true>::run, Run<256, false>::run);
+    case 1280:
+        return pick(Run<1280, true>::run, Run<1280, false>::run);
+    default:
+        return pick(Run<0, true>::run, Run<0, false>::run);
     }
 }
 

@@ -4,13 +4,14 @@
 // chains of work overlap). Only for translation units compiled with SSE2.
 #pragma once
 
-#include "NNRun.h"
+#include "dsp/NNRun.h"
 
+#include <cstdint>
 #include <emmintrin.h>
 
 namespace ape::nn {
 
-inline int32_t horizontalSumSse2(__m128i v)
+inline std::int32_t horizontalSumSse2(__m128i v)
 {
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
@@ -19,7 +20,8 @@ inline int32_t horizontalSumSse2(__m128i v)
 
 // Orders are multiples of 16: two vectors of 8 taps per iteration.
 template <int Direction>
-inline int32_t dotAndAdaptLoopSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order)
+inline std::int32_t dotAndAdaptLoopSse2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt,
+                                        int order)
 {
     __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
     for (int j = 0; j < order; j += 16) {
@@ -46,7 +48,8 @@ inline int32_t dotAndAdaptLoopSse2(int16_t* coef, const int16_t* hist, const int
     return horizontalSumSse2(_mm_add_epi32(sum0, sum1));
 }
 
-inline int32_t dotAndAdaptSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+inline std::int32_t dotAndAdaptSse2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order,
+                                    int direction)
 {
     if (direction > 0)
         return dotAndAdaptLoopSse2<1>(coef, hist, adapt, order);
@@ -59,11 +62,12 @@ inline int32_t dotAndAdaptSse2(int16_t* coef, const int16_t* hist, const int16_t
 // without a branch (the sign of a residual is a coin toss to the branch
 // predictor); long ones skip the work for a zero residual.
 template <int Order>
-inline int32_t stepSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt, int order, int direction)
+inline std::int32_t stepSse2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt, int order,
+                             int direction)
 {
     if constexpr (Order == 0 || Order > 64)
         return dotAndAdaptSse2(coef, hist, adapt, order, direction);
-    const __m128i d = _mm_set1_epi16(int16_t(direction));
+    const __m128i d = _mm_set1_epi16(std::int16_t(direction));
     __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
     for (int j = 0; j < Order; j += 16) {
         auto* c = reinterpret_cast<__m128i*>(coef + j);
@@ -81,11 +85,12 @@ inline int32_t stepSse2(int16_t* coef, const int16_t* hist, const int16_t* adapt
 }
 
 // Residual in, value out, the filter's state advanced by one step.
-template <int Order, bool New> inline int32_t decodeStepSse2(NNRunState& s, int32_t residual)
+template <int Order, bool New>
+inline std::int32_t decodeStepSse2(NNRunState& s, std::int32_t residual)
 {
     const int order = Order ? Order : s.order;
-    const int32_t dot = stepSse2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, negatedSign(residual));
-    const int32_t value = output(dot, s.fraction, residual);
+    const std::int32_t dot = stepSse2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, negatedSign(residual));
+    const std::int32_t value = output(dot, s.fraction, residual);
     push<New>(s, order, value);
     return value;
 }

@@ -1,6 +1,6 @@
-#include "ApeEncoder.h"
+#include "encoder/ApeEncoder.h"
 
-#include "EncodeError.h"
+#include "encoder/EncodeError.h"
 #include "format/ByteOrder.h"
 #include "format/ContainerLayout.h"
 #include "format/FormatConstants.h"
@@ -14,8 +14,8 @@ namespace ape {
 
 namespace {
 
-constexpr unsigned kOldestWritable = version::interleaved;   // older versions need the bit-stream coders
-constexpr std::uint64_t kMaxFileBytes = 0xFFFFFFFFu;          // seek entries are 32-bit offsets
+constexpr unsigned oldestWritable = version::interleaved; // older versions need the bit-stream coders
+constexpr std::uint64_t maxFileBytes = 0xFFFFFFFFu;       // seek entries are 32-bit offsets
 
 // Blocks per frame as files in the wild use them; the file stores
 // the value from version 3980 on and implies it before.
@@ -37,12 +37,14 @@ const PcmFormat& validated(const PcmFormat& format, const EncoderOptions& option
     if (format.channels != 1 && format.channels != 2)
         throw EncodeError("unsupported channel count " + std::to_string(format.channels) + " (only 1 or 2)");
     if (format.bitsPerSample != 8 && format.bitsPerSample != 16 && format.bitsPerSample != 24)
-        throw EncodeError("unsupported sample depth " + std::to_string(format.bitsPerSample) + " bits (only 8, 16 or 24)");
+        throw EncodeError("unsupported sample depth " + std::to_string(format.bitsPerSample) +
+                          " bits (only 8, 16 or 24)");
     if (format.sampleRate == 0)
         throw EncodeError("sample rate 0 is not allowed");
     if (options.level < 1000 || options.level > 5000 || options.level % 1000 != 0)
-        throw EncodeError("unsupported compression level " + std::to_string(options.level) + " (1000..5000 in steps of 1000)");
-    if (options.version < kOldestWritable || options.version > unsigned(version::newest))
+        throw EncodeError("unsupported compression level " + std::to_string(options.level) +
+                          " (1000..5000 in steps of 1000)");
+    if (options.version < oldestWritable || options.version > unsigned(version::newest))
         throw EncodeError("unsupported format version " + std::to_string(options.version) + " (3930..3990)");
     return format;
 }
@@ -53,8 +55,8 @@ std::uint32_t chooseBlocksPerFrame(const EncoderOptions& options)
     if (options.blocksPerFrame == 0)
         return usual;
     if (options.version < unsigned(version::newHeader) && options.blocksPerFrame != usual)
-        throw EncodeError("format version " + std::to_string(options.version) + " implies " + std::to_string(usual)
-                          + " blocks per frame");
+        throw EncodeError("format version " + std::to_string(options.version) + " implies " + std::to_string(usual) +
+                          " blocks per frame");
     if (options.blocksPerFrame > blocksPerFrame::maximum)
         throw EncodeError("too many blocks per frame");
     return options.blocksPerFrame;
@@ -70,43 +72,42 @@ void swapWords(std::vector<std::uint8_t>& bytes)
     }
 }
 
-}  // namespace
+} // namespace
 
 ApeEncoder::ApeEncoder(const PcmFormat& format, const EncoderOptions& options)
-    : format_(validated(format, options)),
-      options_(options),
-      blocksPerFrame_(chooseBlocksPerFrame(options)),
-      frames_(format, options)
+    : format(validated(format, options)), options(options), blocksInFrame(chooseBlocksPerFrame(options)),
+      frameEncoder(format, options)
 {
 }
 
 bool ApeEncoder::conflictsAllowed() const
 {
-    switch (options_.widthPolicy) {
+    switch (options.widthPolicy) {
     case WidthPolicy::strict:
         return false;
     case WidthPolicy::portable:
-        return options_.level < unsigned(level::insane);
+        return options.level < unsigned(level::insane);
     case WidthPolicy::ffmpeg51:
         return true;
     }
     return false;
 }
 
-std::vector<std::uint8_t> ApeEncoder::encodeFrames(std::span<const std::uint8_t> pcm, std::vector<std::uint32_t>& offsets)
+std::vector<std::uint8_t> ApeEncoder::encodeFrames(std::span<const std::uint8_t> pcm,
+                                                   std::vector<std::uint32_t>& offsets)
 {
-    const std::size_t frameBytes = std::size_t{blocksPerFrame_} * format_.blockAlign();
+    const std::size_t frameBytes = std::size_t{blocksInFrame} * format.blockAlign();
     std::vector<std::uint8_t> data;
     for (std::size_t start = 0; start < pcm.size(); start += frameBytes) {
         offsets.push_back(static_cast<std::uint32_t>(data.size()));
-        const std::uint64_t conflictsBefore = frames_.widthConflicts();
-        frames_.encode(pcm.subspan(start, std::min(frameBytes, pcm.size() - start)), data);
-        if (frames_.widthConflicts() != conflictsBefore && !conflictsAllowed())
-            throw EncodeError("frame " + std::to_string(offsets.size() - 1) + " is too loud for stereo at level "
-                              + std::to_string(options_.level) + ": decoders would disagree on it");
-        if (options_.padFrames || start + frameBytes >= pcm.size())
+        const std::uint64_t conflictsBefore = frameEncoder.widthConflicts();
+        frameEncoder.encode(pcm.subspan(start, std::min(frameBytes, pcm.size() - start)), data);
+        if (frameEncoder.widthConflicts() != conflictsBefore && !conflictsAllowed())
+            throw EncodeError("frame " + std::to_string(offsets.size() - 1) + " is too loud for stereo at level " +
+                              std::to_string(options.level) + ": decoders would disagree on it");
+        if (options.padFrames || start + frameBytes >= pcm.size())
             data.resize((data.size() + 3) & ~std::size_t{3}, 0);
-        if (data.size() > kMaxFileBytes)
+        if (data.size() > maxFileBytes)
             throw EncodeError("the encoded audio would exceed 4 GiB");
     }
     swapWords(data);
@@ -116,30 +117,30 @@ std::vector<std::uint8_t> ApeEncoder::encodeFrames(std::span<const std::uint8_t>
 std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, std::span<const std::uint8_t> wavHeader,
                                              std::span<const std::uint8_t> wavTail)
 {
-    if (pcm.size() % format_.blockAlign() != 0)
+    if (pcm.size() % format.blockAlign() != 0)
         throw EncodeError("the PCM data ends inside a block");
-    const std::uint64_t blocks = pcm.size() / format_.blockAlign();
+    const std::uint64_t blocks = pcm.size() / format.blockAlign();
     if (blocks == 0)
         throw EncodeError("no audio: a file must hold at least one block");
 
     std::vector<std::uint8_t> storedHeader;
     if (!wavHeader.empty()) {
         storedHeader.assign(wavHeader.begin(), wavHeader.end());
-    } else if (options_.storeWavHeader) {
-        const auto canonical = canonicalWavHeader(int(format_.channels), format_.sampleRate, int(format_.bitsPerSample),
-                                                  blocks * format_.blockAlign());
+    } else if (options.storeWavHeader) {
+        const auto canonical = canonicalWavHeader(int(format.channels), format.sampleRate, int(format.bitsPerSample),
+                                                  blocks * format.blockAlign());
         storedHeader.assign(canonical.begin(), canonical.end());
     }
 
     std::vector<std::uint32_t> offsets;
     const std::vector<std::uint8_t> frames = encodeFrames(pcm, offsets);
     const auto totalFrames = static_cast<std::uint32_t>(offsets.size());
-    const auto finalFrameBlocks = static_cast<std::uint32_t>(blocks - std::uint64_t{totalFrames - 1} * blocksPerFrame_);
-    const bool newHeader = options_.version >= unsigned(version::newHeader);
+    const auto finalFrameBlocks = static_cast<std::uint32_t>(blocks - std::uint64_t{totalFrames - 1} * blocksInFrame);
+    const bool newHeader = options.version >= unsigned(version::newHeader);
     const std::uint32_t seekTableBytes = 4 * totalFrames;
     const std::uint32_t leadBytes = newHeader ? Descriptor::size + Header::size : OldHeader::fixedSize;
     const std::uint32_t firstFrame = leadBytes + seekTableBytes + static_cast<std::uint32_t>(storedHeader.size());
-    if (std::uint64_t{firstFrame} + frames.size() + wavTail.size() > kMaxFileBytes)
+    if (std::uint64_t{firstFrame} + frames.size() + wavTail.size() > maxFileBytes)
         throw EncodeError("the file would exceed 4 GiB");
 
     std::vector<std::uint8_t> seekTable;
@@ -152,19 +153,19 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
     ByteWriter w(file);
     if (newHeader) {
         Header header;
-        header.compressionLevel = static_cast<std::uint16_t>(options_.level);
+        header.compressionLevel = static_cast<std::uint16_t>(options.level);
         header.formatFlags = flags;
-        header.blocksPerFrame = blocksPerFrame_;
+        header.blocksPerFrame = blocksInFrame;
         header.finalFrameBlocks = finalFrameBlocks;
         header.totalFrames = totalFrames;
-        header.bitsPerSample = static_cast<std::uint16_t>(format_.bitsPerSample);
-        header.channels = static_cast<std::uint16_t>(format_.channels);
-        header.sampleRate = format_.sampleRate;
+        header.bitsPerSample = static_cast<std::uint16_t>(format.bitsPerSample);
+        header.channels = static_cast<std::uint16_t>(format.channels);
+        header.sampleRate = format.sampleRate;
         std::array<std::uint8_t, Header::size> headerBytes{};
         header.write(headerBytes.data());
 
         Descriptor descriptor;
-        descriptor.version = static_cast<std::uint16_t>(options_.version);
+        descriptor.version = static_cast<std::uint16_t>(options.version);
         descriptor.descriptorLength = Descriptor::size;
         descriptor.headerLength = Header::size;
         descriptor.seekTableLength = seekTableBytes;
@@ -173,10 +174,10 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
         descriptor.wavTailLength = static_cast<std::uint32_t>(wavTail.size());
         // The digest covers the stored parts in this order, by convention.
         Md5 md5;
-        for (std::span<const std::uint8_t> part : {std::span<const std::uint8_t>(storedHeader), std::span<const std::uint8_t>(frames),
-                                                   wavTail, std::span<const std::uint8_t>(headerBytes),
-                                                   std::span<const std::uint8_t>(seekTable)})
-            if (!part.empty())   // an empty part may have no storage at all
+        for (std::span<const std::uint8_t> part :
+             {std::span<const std::uint8_t>(storedHeader), std::span<const std::uint8_t>(frames), wavTail,
+              std::span<const std::uint8_t>(headerBytes), std::span<const std::uint8_t>(seekTable)})
+            if (!part.empty()) // an empty part may have no storage at all
                 md5.update(part.data(), part.size());
         descriptor.md5 = md5.finish();
         std::array<std::uint8_t, Descriptor::size> descriptorBytes{};
@@ -189,16 +190,16 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
     } else {
         // The old header implies blocks per frame and takes the depth from flags.
         flags |= formatFlag::crc;
-        if (format_.bitsPerSample == 8)
+        if (format.bitsPerSample == 8)
             flags |= formatFlag::eightBit;
-        else if (format_.bitsPerSample == 24)
+        else if (format.bitsPerSample == 24)
             flags |= formatFlag::twentyFourBit;
         w.bytes(signature, 4);
-        w.u16(static_cast<std::uint16_t>(options_.version));
-        w.u16(static_cast<std::uint16_t>(options_.level));
+        w.u16(static_cast<std::uint16_t>(options.version));
+        w.u16(static_cast<std::uint16_t>(options.level));
         w.u16(flags);
-        w.u16(static_cast<std::uint16_t>(format_.channels));
-        w.u32(format_.sampleRate);
+        w.u16(static_cast<std::uint16_t>(format.channels));
+        w.u32(format.sampleRate);
         w.u32(static_cast<std::uint32_t>(storedHeader.size()));
         w.u32(static_cast<std::uint32_t>(wavTail.size()));
         w.u32(totalFrames);
@@ -211,4 +212,4 @@ std::vector<std::uint8_t> ApeEncoder::encode(std::span<const std::uint8_t> pcm, 
     return file;
 }
 
-}  // namespace ape
+} // namespace ape

@@ -7,8 +7,8 @@
 // Everything happens in memory: this is test and demo tooling, and a file
 // must be complete before it is written anywhere.
 
-#include "EncoderOptions.h"
-#include "FrameEncoder.h"
+#include "encoder/EncoderOptions.h"
+#include "encoder/FrameEncoder.h"
 
 #include <cstdint>
 #include <span>
@@ -25,21 +25,20 @@ public:
     // original file's header; when empty and the options ask for a stored
     // header, the canonical 44-byte one is stored. `wavTail` is stored after
     // the frames as it is.
-    std::vector<std::uint8_t> encode(std::span<const std::uint8_t> pcm,
-                                     std::span<const std::uint8_t> wavHeader = {},
+    std::vector<std::uint8_t> encode(std::span<const std::uint8_t> pcm, std::span<const std::uint8_t> wavHeader = {},
                                      std::span<const std::uint8_t> wavTail = {});
 
-    std::uint32_t blocksPerFrame() const { return blocksPerFrame_; }
-    std::uint64_t widthConflicts() const { return frames_.widthConflicts(); }
+    std::uint32_t blocksPerFrame() const { return blocksInFrame; }
+    std::uint64_t widthConflicts() const { return frameEncoder.widthConflicts(); }
 
 private:
     bool conflictsAllowed() const;
     std::vector<std::uint8_t> encodeFrames(std::span<const std::uint8_t> pcm, std::vector<std::uint32_t>& offsets);
 
-    PcmFormat format_;
-    EncoderOptions options_;
-    std::uint32_t blocksPerFrame_;
-    FrameEncoder frames_;
+    PcmFormat format;
+    EncoderOptions options;
+    std::uint32_t blocksInFrame;
+    FrameEncoder frameEncoder;
 };
 
-}  // namespace ape
+} // namespace ape

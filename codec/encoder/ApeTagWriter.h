@@ -16,7 +16,7 @@ public:
     // that is not valid UTF-8.
     void addText(std::string_view key, std::string_view utf8Value);
 
-    bool empty() const { return items_.empty(); }
+    bool empty() const { return items.empty(); }
     std::vector<std::uint8_t> bytes() const;
 
 private:
@@ -24,7 +24,7 @@ private:
         std::string key;
         std::string value;
     };
-    std::vector<Item> items_;
+    std::vector<Item> items;
 };
 
-}  // namespace ape
+} // namespace ape

@@ -13,4 +13,4 @@ public:
     explicit EncodeError(const std::string& what) : std::runtime_error(what) {}
 };
 
-}  // namespace ape
+} // namespace ape

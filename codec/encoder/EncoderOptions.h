@@ -9,8 +9,8 @@ namespace ape {
 // The source PCM: interleaved little-endian samples, 8-bit ones unsigned as
 // a WAV file holds them.
 struct PcmFormat {
-    unsigned channels = 2;          // 1 or 2
-    unsigned bitsPerSample = 16;    // 8, 16 or 24
+    unsigned channels = 2;       // 1 or 2
+    unsigned bitsPerSample = 16; // 8, 16 or 24
     std::uint32_t sampleRate = 44100;
 
     unsigned blockAlign() const { return channels * (bitsPerSample / 8); }
@@ -23,19 +23,19 @@ struct PcmFormat {
 // to 64 only when 32 bits reconstruct a sample outside the depth, which never
 // happens for a file encoded in 32 bits.
 enum class WidthPolicy {
-    strict,     // refuse any stereo step where the widths differ
-    portable,   // 32 bits below level 5000 (both known rules agree); at 5000 as strict
-    ffmpeg51,   // always FFmpeg 5.1's rule; at level 5000 other decoders may differ
+    strict,   // refuse any stereo step where the widths differ
+    portable, // 32 bits below level 5000 (both known rules agree); at 5000 as strict
+    ffmpeg51, // always FFmpeg 5.1's rule; at level 5000 other decoders may differ
 };
 
 struct EncoderOptions {
-    unsigned version = 3990;        // 3930..3990
-    unsigned level = 2000;          // 1000..5000 in steps of 1000
-    std::uint32_t blocksPerFrame = 0;  // 0: the usual size for version and level
-    bool useFrameFlags = true;      // mark silent and left=right frames
-    bool padFrames = false;         // start every frame on a 4-byte boundary
-    bool storeWavHeader = true;     // else the decoder synthesises one
+    unsigned version = 3990;          // 3930..3990
+    unsigned level = 2000;            // 1000..5000 in steps of 1000
+    std::uint32_t blocksPerFrame = 0; // 0: the usual size for version and level
+    bool useFrameFlags = true;        // mark silent and left=right frames
+    bool padFrames = false;           // start every frame on a 4-byte boundary
+    bool storeWavHeader = true;       // else the decoder synthesises one
     WidthPolicy widthPolicy = WidthPolicy::portable;
 };
 
-}  // namespace ape
+} // namespace ape

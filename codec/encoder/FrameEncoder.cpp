@@ -1,9 +1,9 @@
-#include "FrameEncoder.h"
+#include "encoder/FrameEncoder.h"
 
 #include <initializer_list>
 
-#include "EncodeError.h"
-#include "RangeEncoder.h"
+#include "encoder/EncodeError.h"
+#include "encoder/RangeEncoder.h"
 #include "dsp/NNFilterSets.h"
 #include "format/Crc32.h"
 #include "format/FormatConstants.h"
@@ -45,15 +45,13 @@ StereoWidth widthFor(const EncoderOptions& options)
     return StereoWidth::Bits32;
 }
 
-}  // namespace
+} // namespace
 
 FrameEncoder::FrameEncoder(const PcmFormat& format, const EncoderOptions& options)
-    : format_(format),
-      useFrameFlags_(options.useFrameFlags),
-      predictor_(options.version >= unsigned(version::predictor3950) ? Predictor(Predictor3950Encoder(widthFor(options)))
-                                                                      : Predictor(Predictor3930Encoder())),
-      stream0_(options.version),
-      stream1_(options.version)
+    : format(format), useFrameFlags(options.useFrameFlags),
+      predictor(options.version >= unsigned(version::predictor3950) ? Predictor(Predictor3950Encoder(widthFor(options)))
+                                                                    : Predictor(Predictor3930Encoder())),
+      stream0(options.version), stream1(options.version)
 {
     const NNAdaptation adaptation =
         options.version >= unsigned(version::newHeader) ? NNAdaptation::new3980 : NNAdaptation::old3930;
@@ -62,24 +60,24 @@ FrameEncoder::FrameEncoder(const PcmFormat& format, const EncoderOptions& option
     // last to first.
     for (int i = set.count - 1; i >= 0; --i) {
         const NNFilterShape& filter = set.filters[i];
-        slot0_.emplace_back(filter.order, filter.fraction, adaptation);
-        slot1_.emplace_back(filter.order, filter.fraction, adaptation);
+        slot0.emplace_back(filter.order, filter.fraction, adaptation);
+        slot1.emplace_back(filter.order, filter.fraction, adaptation);
     }
 }
 
 std::uint64_t FrameEncoder::widthConflicts() const
 {
-    return std::visit([](const auto& p) { return p.widthConflicts(); }, predictor_);
+    return std::visit([](const auto& p) { return p.widthConflicts(); }, predictor);
 }
 
 void FrameEncoder::resetState()
 {
-    std::visit([](auto& p) { p.reset(); }, predictor_);
-    for (FilterChain* chain : {&slot0_, &slot1_})
+    std::visit([](auto& p) { p.reset(); }, predictor);
+    for (FilterChain* chain : {&slot0, &slot1})
         for (NNFilter& filter : *chain)
             filter.reset();
-    stream0_.reset();
-    stream1_.reset();
+    stream0.reset();
+    stream1.reset();
 }
 
 void FrameEncoder::runChain(FilterChain& chain, std::vector<std::int32_t>& values)
@@ -91,48 +89,48 @@ void FrameEncoder::runChain(FilterChain& chain, std::vector<std::int32_t>& value
 template <class P>
 void FrameEncoder::predictStereo(P& predictor)
 {
-    const std::size_t blocks = left_.size();
-    slot0Values_.resize(blocks);
-    slot1Values_.resize(blocks);
+    const std::size_t blocks = left.size();
+    slot0Values.resize(blocks);
+    slot1Values.resize(blocks);
     for (std::size_t i = 0; i < blocks; ++i) {
         // The decoder rebuilds left = X - Y/2 (truncating), right = left + Y.
-        const std::int32_t y = right_[i] - left_[i];
-        const std::int32_t x = left_[i] + y / 2;
-        predictor.encodeStereo(y, x, slot0Values_[i], slot1Values_[i]);
+        const std::int32_t y = right[i] - left[i];
+        const std::int32_t x = left[i] + y / 2;
+        predictor.encodeStereo(y, x, slot0Values[i], slot1Values[i]);
     }
 }
 
 template <class P>
 void FrameEncoder::predictMono(P& predictor)
 {
-    const std::size_t blocks = left_.size();
-    slot0Values_.resize(blocks);
-    slot1Values_.clear();
+    const std::size_t blocks = left.size();
+    slot0Values.resize(blocks);
+    slot1Values.clear();
     for (std::size_t i = 0; i < blocks; ++i)
-        slot0Values_[i] = predictor.encodeMono(left_[i]);
+        slot0Values[i] = predictor.encodeMono(left[i]);
 }
 
 void FrameEncoder::encode(std::span<const std::uint8_t> pcm, std::vector<std::uint8_t>& out)
 {
-    const unsigned bytesPerSample = format_.bitsPerSample / 8;
-    const std::size_t blocks = pcm.size() / format_.blockAlign();
-    const bool stereo = format_.channels == 2;
+    const unsigned bytesPerSample = format.bitsPerSample / 8;
+    const std::size_t blocks = pcm.size() / format.blockAlign();
+    const bool stereo = format.channels == 2;
 
-    left_.resize(blocks);
-    right_.resize(stereo ? blocks : 0);
+    left.resize(blocks);
+    right.resize(stereo ? blocks : 0);
     for (std::size_t i = 0; i < blocks; ++i) {
-        const std::uint8_t* block = pcm.data() + i * format_.blockAlign();
-        left_[i] = readSample(block, format_.bitsPerSample);
+        const std::uint8_t* block = pcm.data() + i * format.blockAlign();
+        left[i] = readSample(block, format.bitsPerSample);
         if (stereo)
-            right_[i] = readSample(block + bytesPerSample, format_.bitsPerSample);
+            right[i] = readSample(block + bytesPerSample, format.bitsPerSample);
     }
 
     std::uint32_t flags = 0;
-    if (useFrameFlags_) {
+    if (useFrameFlags) {
         const auto isZero = [](std::int32_t s) { return s == 0; };
-        if (std::all_of(left_.begin(), left_.end(), isZero) && std::all_of(right_.begin(), right_.end(), isZero))
+        if (std::all_of(left.begin(), left.end(), isZero) && std::all_of(right.begin(), right.end(), isZero))
             flags = stereo ? frameFlag::stereoSilence : frameFlag::monoSilence;
-        else if (stereo && left_ == right_)
+        else if (stereo && left == right)
             flags = frameFlag::pseudoStereo;
     }
 
@@ -153,20 +151,20 @@ void FrameEncoder::encode(std::span<const std::uint8_t> pcm, std::vector<std::ui
                 else
                     predictMono(predictor);
             },
-            predictor_);
-        runChain(slot0_, slot0Values_);
+            predictor);
+        runChain(slot0, slot0Values);
         if (twoStreams) {
-            runChain(slot1_, slot1Values_);
+            runChain(slot1, slot1Values);
             for (std::size_t i = 0; i < blocks; ++i) {
-                stream0_.encode(coder, slot0Values_[i]);
-                stream1_.encode(coder, slot1Values_[i]);
+                stream0.encode(coder, slot0Values[i]);
+                stream1.encode(coder, slot1Values[i]);
             }
         } else {
             for (std::size_t i = 0; i < blocks; ++i)
-                stream0_.encode(coder, slot0Values_[i]);
+                stream0.encode(coder, slot0Values[i]);
         }
     }
     coder.finish();
 }
 
-}  // namespace ape
+} // namespace ape

@@ -8,10 +8,10 @@
 // causal and keeps its own state, so this equals running each block through
 // the whole chain): stage 1, the NN filters in reverse order, the coder.
 
-#include "EncoderOptions.h"
-#include "Predictor3930Encoder.h"
-#include "Predictor3950Encoder.h"
-#include "ValueEncoder.h"
+#include "encoder/EncoderOptions.h"
+#include "encoder/Predictor3930Encoder.h"
+#include "encoder/Predictor3950Encoder.h"
+#include "encoder/ValueEncoder.h"
 #include "dsp/NNFilter.h"
 
 #include <cstdint>
@@ -36,7 +36,7 @@ public:
 
 private:
     using Predictor = std::variant<Predictor3950Encoder, Predictor3930Encoder>;
-    using FilterChain = std::vector<NNFilter>;   // in encoding order
+    using FilterChain = std::vector<NNFilter>; // in encoding order
 
     void resetState();
     // Stage 1 over the whole frame: samples to slot 0 (and slot 1) residuals.
@@ -46,19 +46,19 @@ private:
     void predictMono(P& predictor);
     static void runChain(FilterChain& chain, std::vector<std::int32_t>& values);
 
-    PcmFormat format_;
-    bool useFrameFlags_;
-    Predictor predictor_;
-    FilterChain slot0_;
-    FilterChain slot1_;
-    ValueEncoder stream0_;
-    ValueEncoder stream1_;
-    std::vector<std::int32_t> left_;    // the frame's samples per channel
-    std::vector<std::int32_t> right_;
+    PcmFormat format;
+    bool useFrameFlags;
+    Predictor predictor;
+    FilterChain slot0;
+    FilterChain slot1;
+    ValueEncoder stream0;
+    ValueEncoder stream1;
+    std::vector<std::int32_t> left; // the frame's samples per channel
+    std::vector<std::int32_t> right;
     // Stage-1 residuals per slot, which the NN filters turn, in place, into
     // the values the coder codes.
-    std::vector<std::int32_t> slot0Values_;
-    std::vector<std::int32_t> slot1Values_;
+    std::vector<std::int32_t> slot0Values;
+    std::vector<std::int32_t> slot1Values;
 };
 
-}  // namespace ape
+} // namespace ape

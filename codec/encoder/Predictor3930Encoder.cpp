@@ -1,12 +1,12 @@
-#include "Predictor3930Encoder.h"
+#include "encoder/Predictor3930Encoder.h"
 
 #include <initializer_list>
+
+#include "dsp/PredictorArithmetic.h"
 
 namespace ape {
 
 namespace {
-
-constexpr std::int32_t kInitialCoef[4] = {360, 317, -109, 98};
 
 std::int32_t wrap(std::uint32_t v)
 {
@@ -18,7 +18,7 @@ std::uint32_t u(std::int32_t v)
     return static_cast<std::uint32_t>(v);
 }
 
-}  // namespace
+} // namespace
 
 Predictor3930Encoder::Predictor3930Encoder()
 {
@@ -27,10 +27,10 @@ Predictor3930Encoder::Predictor3930Encoder()
 
 void Predictor3930Encoder::reset()
 {
-    for (Channel* ch : {&y_, &x_}) {
+    for (Channel* ch : {&yChannel, &xChannel}) {
         *ch = Channel{};
         for (int i = 0; i < 4; ++i)
-            ch->coef[i] = kInitialCoef[i];
+            ch->coef[i] = predictorStartA[i];
     }
 }
 
@@ -52,7 +52,7 @@ std::int32_t Predictor3930Encoder::step(Channel& ch, std::int32_t target)
     ch.filterA = target;
 
     // Zero counts as positive for the registers here, unlike later versions.
-    const int s = (residual > 0) - (residual < 0);
+    const int s = sgn(residual);
     for (int i = 0; i < 4; ++i)
         ch.coef[i] += (d[i] >= 0 ? 1 : -1) * s;
     return residual;
@@ -60,13 +60,13 @@ std::int32_t Predictor3930Encoder::step(Channel& ch, std::int32_t target)
 
 void Predictor3930Encoder::encodeStereo(std::int32_t y, std::int32_t x, std::int32_t& slot0, std::int32_t& slot1)
 {
-    slot1 = step(y_, y);
-    slot0 = step(x_, x);
+    slot1 = step(yChannel, y);
+    slot0 = step(xChannel, x);
 }
 
 std::int32_t Predictor3930Encoder::encodeMono(std::int32_t sample)
 {
-    return step(y_, sample);
+    return step(yChannel, sample);
 }
 
-}  // namespace ape
+} // namespace ape

@@ -22,14 +22,14 @@ private:
     struct Channel {
         std::int32_t lastA;
         std::int32_t filterA;
-        std::int32_t history[4];   // previous lastA values, newest first
+        std::int32_t history[4]; // previous lastA values, newest first
         std::int32_t coef[4];
     };
 
     static std::int32_t step(Channel& ch, std::int32_t target);
 
-    Channel y_{};
-    Channel x_{};
+    Channel yChannel{};
+    Channel xChannel{};
 };
 
-}  // namespace ape
+} // namespace ape

@@ -1,23 +1,17 @@
-#include "Predictor3950Encoder.h"
+#include "encoder/Predictor3950Encoder.h"
 
 #include <initializer_list>
 
-#include "EncodeError.h"
+#include "dsp/PredictorArithmetic.h"
+#include "encoder/EncodeError.h"
 
 namespace ape {
 
 namespace {
 
-constexpr std::int32_t kInitialCoefA[4] = {360, 317, -109, 98};
-
 std::int32_t wrap32(std::int64_t v)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
-}
-
-int sgn(std::int64_t v)
-{
-    return (v > 0) - (v < 0);
 }
 
 // Decoders take a register's sign from its low 32 bits.
@@ -32,19 +26,19 @@ std::int64_t decay(std::int64_t f)
     return (31 * f) >> 5;
 }
 
-}  // namespace
+} // namespace
 
-Predictor3950Encoder::Predictor3950Encoder(StereoWidth width) : width_(width)
+Predictor3950Encoder::Predictor3950Encoder(StereoWidth width) : width(width)
 {
     reset();
 }
 
 void Predictor3950Encoder::reset()
 {
-    for (Channel* ch : {&y_, &x_}) {
+    for (Channel* ch : {&yChannel, &xChannel}) {
         *ch = Channel{};
         for (int i = 0; i < 4; ++i)
-            ch->cA[i] = kInitialCoefA[i];
+            ch->cA[i] = predictorStartA[i];
     }
 }
 
@@ -75,10 +69,10 @@ std::int32_t Predictor3950Encoder::stereoStep(Channel& ch, std::int32_t target, 
     const std::int32_t t32 = wrap32(static_cast<std::int64_t>(wrap32(pA)) + (wrap32(pB) >> 1));
     const std::int32_t narrow = wrap32(lastA - (t32 >> 10));
     if (exact != narrow)
-        ++widthConflicts_;
-    if (width_ == StereoWidth::Bits64 && exact != wrap32(exact))
+        ++conflictCount;
+    if (width == StereoWidth::Bits64 && exact != wrap32(exact))
         throw EncodeError("stereo residual does not fit 32 bits");
-    const std::int32_t residual = width_ == StereoWidth::Bits64 ? wrap32(exact) : narrow;
+    const std::int32_t residual = width == StereoWidth::Bits64 ? wrap32(exact) : narrow;
 
     ch.lastA = lastA;
     ch.filterA = target;
@@ -92,13 +86,13 @@ std::int32_t Predictor3950Encoder::stereoStep(Channel& ch, std::int32_t target, 
 
 void Predictor3950Encoder::encodeStereo(std::int32_t y, std::int32_t x, std::int32_t& slot0, std::int32_t& slot1)
 {
-    slot0 = stereoStep(y_, y, x_.filterA);
-    slot1 = stereoStep(x_, x, y_.filterA);
+    slot0 = stereoStep(yChannel, y, xChannel.filterA);
+    slot1 = stereoStep(xChannel, x, yChannel.filterA);
 }
 
 std::int32_t Predictor3950Encoder::encodeMono(std::int32_t sample)
 {
-    Channel& ch = y_;
+    Channel& ch = yChannel;
     ch.rA[3] = ch.rA[2];
     ch.rA[2] = ch.rA[1];
     ch.rA[1] = wrap32(ch.lastA - ch.rA[0]);
@@ -120,4 +114,4 @@ std::int32_t Predictor3950Encoder::encodeMono(std::int32_t sample)
     return residual;
 }
 
-}  // namespace ape
+} // namespace ape

@@ -25,14 +25,14 @@ public:
     void encodeStereo(std::int32_t y, std::int32_t x, std::int32_t& slot0, std::int32_t& slot1);
     std::int32_t encodeMono(std::int32_t sample);
 
-    std::uint64_t widthConflicts() const { return widthConflicts_; }
+    std::uint64_t widthConflicts() const { return conflictCount; }
 
 private:
     // Kept in 64 bits: the sums can leave the 32-bit range for loud 24-bit
     // material, and both widths are derived from the exact values.
     struct Channel {
         std::int64_t lastA;
-        std::int64_t filterA;   // the previous target value of this channel
+        std::int64_t filterA; // the previous target value of this channel
         std::int64_t filterB;
         std::int64_t rA[4];
         std::int64_t rB[5];
@@ -42,10 +42,10 @@ private:
 
     std::int32_t stereoStep(Channel& ch, std::int32_t target, std::int64_t other);
 
-    StereoWidth width_;
-    std::uint64_t widthConflicts_ = 0;
-    Channel y_{};
-    Channel x_{};
+    StereoWidth width;
+    std::uint64_t conflictCount = 0;
+    Channel yChannel{};
+    Channel xChannel{};
 };
 
-}  // namespace ape
+} // namespace ape

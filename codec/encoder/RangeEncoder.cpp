@@ -1,67 +1,67 @@
-#include "RangeEncoder.h"
+#include "encoder/RangeEncoder.h"
 
 #include "format/RangeTables.h"
 
 namespace ape {
 
 namespace {
-constexpr std::uint32_t kTop = rangeTop;
-constexpr std::uint32_t kBottom = rangeBottom;
-constexpr std::uint32_t kCarryFreeLimit = 0xFFu << 23;  // top byte below 0xFF
-}  // namespace
+constexpr std::uint32_t carryFreeLimit = 0xFFu << 23; // top byte below 0xFF
+} // namespace
 
-RangeEncoder::RangeEncoder(std::vector<std::uint8_t>& out) : out_(out) {}
+RangeEncoder::RangeEncoder(std::vector<std::uint8_t>& out) : out(out)
+{
+}
 
 void RangeEncoder::releaseCache(bool carry)
 {
     // A carry turns the held 0xFF run into zeros and bumps the byte before it.
-    out_.push_back(static_cast<std::uint8_t>(cache_ + (carry ? 1 : 0)));
-    out_.insert(out_.end(), pending_, carry ? 0x00 : 0xFF);
-    pending_ = 0;
+    out.push_back(static_cast<std::uint8_t>(cache + (carry ? 1 : 0)));
+    out.insert(out.end(), pending, carry ? 0x00 : 0xFF);
+    pending = 0;
 }
 
 void RangeEncoder::normalise()
 {
-    while (range_ <= kBottom) {
-        if (low_ < kCarryFreeLimit) {
+    while (range <= rangeBottom) {
+        if (low < carryFreeLimit) {
             releaseCache(false);
-            cache_ = static_cast<std::uint8_t>(low_ >> 23);
-        } else if (low_ >= kTop) {
+            cache = static_cast<std::uint8_t>(low >> 23);
+        } else if (low >= rangeTop) {
             releaseCache(true);
-            cache_ = static_cast<std::uint8_t>((low_ >> 23) & 0xFF);
+            cache = static_cast<std::uint8_t>((low >> 23) & 0xFF);
         } else {
-            ++pending_;
+            ++pending;
         }
-        range_ <<= 8;
-        low_ = (low_ << 8) & (kTop - 1);
+        range <<= 8;
+        low = (low << 8) & (rangeTop - 1);
     }
 }
 
 void RangeEncoder::encodeShift(std::uint32_t width, std::uint32_t start, unsigned shift)
 {
     normalise();
-    const std::uint32_t unit = range_ >> shift;
-    low_ += unit * start;
-    range_ = unit * width;
+    const std::uint32_t unit = range >> shift;
+    low += unit * start;
+    range = unit * width;
 }
 
 void RangeEncoder::encodeFreq(std::uint32_t width, std::uint32_t start, std::uint32_t total)
 {
     normalise();
-    const std::uint32_t unit = range_ / total;
-    low_ += unit * start;
-    range_ = unit * width;
+    const std::uint32_t unit = range / total;
+    low += unit * start;
+    range = unit * width;
 }
 
 void RangeEncoder::finish()
 {
-    releaseCache(low_ >= kTop);
+    releaseCache(low >= rangeTop);
     // The decoder's low register lags the stream by one bit, hence the odd
-    // shifts: these four bytes make it read back exactly low_.
-    out_.push_back(static_cast<std::uint8_t>((low_ >> 23) & 0xFF));
-    out_.push_back(static_cast<std::uint8_t>((low_ >> 15) & 0xFF));
-    out_.push_back(static_cast<std::uint8_t>((low_ >> 7) & 0xFF));
-    out_.push_back(static_cast<std::uint8_t>((low_ << 1) & 0xFF));
+    // shifts: these four bytes make it read back exactly low.
+    out.push_back(static_cast<std::uint8_t>((low >> 23) & 0xFF));
+    out.push_back(static_cast<std::uint8_t>((low >> 15) & 0xFF));
+    out.push_back(static_cast<std::uint8_t>((low >> 7) & 0xFF));
+    out.push_back(static_cast<std::uint8_t>((low << 1) & 0xFF));
 }
 
-}  // namespace ape
+} // namespace ape

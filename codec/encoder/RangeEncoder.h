@@ -26,11 +26,11 @@ private:
     void normalise();
     void releaseCache(bool carry);
 
-    std::vector<std::uint8_t>& out_;
-    std::uint32_t low_ = 0;            // bit 31 is a carry not yet propagated
-    std::uint32_t range_ = 1u << 31;
-    std::uint8_t cache_ = 0;           // byte held back until its carry is known
-    std::uint32_t pending_ = 0;        // 0xFF bytes held back behind cache_
+    std::vector<std::uint8_t>& out;
+    std::uint32_t low = 0; // bit 31 is a carry not yet propagated
+    std::uint32_t range = 1u << 31;
+    std::uint8_t cache = 0;    // byte held back until its carry is known
+    std::uint32_t pending = 0; // 0xFF bytes held back behind cache
 };
 
-}  // namespace ape
+} // namespace ape

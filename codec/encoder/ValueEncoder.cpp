@@ -1,7 +1,7 @@
-#include "ValueEncoder.h"
+#include "encoder/ValueEncoder.h"
 
-#include "EncodeError.h"
-#include "RangeEncoder.h"
+#include "encoder/EncodeError.h"
+#include "encoder/RangeEncoder.h"
 #include "format/FormatConstants.h"
 #include "format/RangeTables.h"
 
@@ -11,31 +11,30 @@ namespace ape {
 
 namespace {
 
-constexpr unsigned kSymbolShift = 16;      // symbols are coded against a total of 2^16
-constexpr std::uint32_t kEscape = escapeSymbol;
-constexpr std::uint32_t kMaxK = 24;
+constexpr unsigned symbolShift = 16; // symbols are coded against a total of 2^16
+constexpr std::uint32_t maxK = 24;
 
 void encodeSymbol(RangeEncoder& coder, const SymbolTable& table, std::uint32_t symbol)
 {
     if (symbol < directSymbols)
-        coder.encodeShift(table.width(int(symbol)), table.cum[symbol], kSymbolShift);
+        coder.encodeShift(table.width(int(symbol)), table.cum[symbol], symbolShift);
     else
-        coder.encodeShift(1, wideSymbolBase + symbol, kSymbolShift);
+        coder.encodeShift(1, wideSymbolBase + symbol, symbolShift);
 }
 
-}  // namespace
+} // namespace
 
 ValueEncoder::ValueEncoder(unsigned version)
-    : encodeFn_(version >= unsigned(version::pivotValues) ? &ValueEncoder::encodePivot : &ValueEncoder::encodeK),
-      splitWideValues_(version >= unsigned(version::splitWideValues))
+    : encodeFn(version >= unsigned(version::pivotValues) ? &ValueEncoder::encodePivot : &ValueEncoder::encodeK),
+      splitWideValues(version >= unsigned(version::splitWideValues))
 {
     reset();
 }
 
 void ValueEncoder::reset()
 {
-    k_ = initialK;
-    ksum_ = initialKSum;
+    k = initialK;
+    ksum = initialKSum;
 }
 
 void ValueEncoder::encode(RangeEncoder& coder, std::int32_t residual)
@@ -45,21 +44,21 @@ void ValueEncoder::encode(RangeEncoder& coder, std::int32_t residual)
     // 0, 1, -1, 2, -2 ... become 0, 1, 2, 3, 4 ...
     const std::uint32_t magnitude = static_cast<std::uint32_t>(residual);
     const std::uint32_t x = residual > 0 ? 2 * magnitude - 1 : 0u - 2 * magnitude;
-    (this->*encodeFn_)(coder, x);
+    (this->*encodeFn)(coder, x);
     adapt(x);
 }
 
 void ValueEncoder::encodePivot(RangeEncoder& coder, std::uint32_t x)
 {
-    const std::uint32_t pivot = (ksum_ >> 5) ? (ksum_ >> 5) : 1;
+    const std::uint32_t pivot = (ksum >> 5) ? (ksum >> 5) : 1;
     const std::uint32_t overflow = x / pivot;
     const std::uint32_t base = x % pivot;
     const SymbolTable& table = symbolTable3980;
 
-    if (overflow < kEscape) {
+    if (overflow < escapeSymbol) {
         encodeSymbol(coder, table, overflow);
     } else {
-        encodeSymbol(coder, table, kEscape);
+        encodeSymbol(coder, table, escapeSymbol);
         coder.encodeShift(1, overflow >> 16, 16);
         coder.encodeShift(1, overflow & 0xFFFF, 16);
     }
@@ -80,21 +79,21 @@ void ValueEncoder::encodePivot(RangeEncoder& coder, std::uint32_t x)
 void ValueEncoder::encodeK(RangeEncoder& coder, std::uint32_t x)
 {
     const SymbolTable& table = symbolTable3970;
-    unsigned rawBits = k_ < 1 ? 0 : k_ - 1;
+    unsigned rawBits = k < 1 ? 0 : k - 1;
     std::uint32_t overflow = x >> rawBits;
-    if (overflow >= kEscape) {
+    if (overflow >= escapeSymbol) {
         // The escape carries its own bit count and no overflow.
         rawBits = unsigned(std::bit_width(x));
         if (rawBits > 31)
             throw EncodeError("residual too large for the k-based value coder");
-        encodeSymbol(coder, table, kEscape);
+        encodeSymbol(coder, table, escapeSymbol);
         coder.encodeShift(1, rawBits, 5);
         overflow = 0;
     } else {
         encodeSymbol(coder, table, overflow);
     }
     const std::uint32_t low = rawBits ? x & (0xFFFFFFFFu >> (32 - rawBits)) : 0;
-    if (rawBits <= 16 || !splitWideValues_) {
+    if (rawBits <= 16 || !splitWideValues) {
         coder.encodeShift(1, low, rawBits);
     } else {
         coder.encodeShift(1, low & 0xFFFF, 16);
@@ -104,12 +103,12 @@ void ValueEncoder::encodeK(RangeEncoder& coder, std::uint32_t x)
 
 void ValueEncoder::adapt(std::uint32_t x)
 {
-    const std::uint32_t lowerLimit = k_ ? 1u << (k_ + 4) : 0;
-    ksum_ += (x + 1) / 2 - ((ksum_ + 16) >> 5);
-    if (ksum_ < lowerLimit)
-        --k_;
-    else if (ksum_ >= (1u << (k_ + 5)) && k_ < kMaxK)
-        ++k_;
+    const std::uint32_t lowerLimit = k ? 1u << (k + 4) : 0;
+    ksum += (x + 1) / 2 - ((ksum + 16) >> 5);
+    if (ksum < lowerLimit)
+        --k;
+    else if (ksum >= (1u << (k + 5)) && k < maxK)
+        ++k;
 }
 
-}  // namespace ape
+} // namespace ape

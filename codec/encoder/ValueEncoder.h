@@ -27,10 +27,10 @@ private:
     void encodeK(RangeEncoder& coder, std::uint32_t x);
     void adapt(std::uint32_t x);
 
-    EncodeFn encodeFn_;
-    bool splitWideValues_;   // versions >= 3910 code more than 16 raw bits in two parts
-    std::uint32_t k_ = 0;
-    std::uint32_t ksum_ = 0;
+    EncodeFn encodeFn;
+    bool splitWideValues; // versions >= 3910 code more than 16 raw bits in two parts
+    std::uint32_t k = 0;
+    std::uint32_t ksum = 0;
 };
 
-}  // namespace ape
+} // namespace ape

@@ -11,10 +11,10 @@ class ByteSource {
 public:
     virtual ~ByteSource() = default;
     // Total size in bytes; constant for the source's life.
-    virtual uint64_t size() const = 0;
+    virtual std::uint64_t size() const = 0;
     // Reads exactly `count` bytes at `offset`; false when they are not all
     // there (nothing is promised about `out` then).
-    virtual bool read(uint64_t offset, void* out, size_t count) = 0;
+    virtual bool read(std::uint64_t offset, void* out, std::size_t count) = 0;
 };
 
 } // namespace ape

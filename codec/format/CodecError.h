@@ -8,11 +8,11 @@ namespace ape {
 
 class CodecError : public std::runtime_error {
 public:
-    CodecError(int code, const char* what) : std::runtime_error(what), code_(code) {}
-    int code() const { return code_; }
+    CodecError(int code, const char* what) : std::runtime_error(what), errorCode(code) {}
+    int code() const { return errorCode; }
 
 private:
-    int code_;
+    int errorCode;
 };
 
 } // namespace ape

@@ -1,13 +1,13 @@
-#include "ContainerLayout.h"
+#include "format/ContainerLayout.h"
 
-#include "ByteOrder.h"
-#include "FormatConstants.h"
+#include "format/ByteOrder.h"
+#include "format/FormatConstants.h"
 
 #include <cstring>
 
 namespace ape {
 
-Descriptor Descriptor::read(const uint8_t* p)
+Descriptor Descriptor::read(const std::uint8_t* p)
 {
     Descriptor d;
     d.version = readLe16(p + 4);
@@ -23,7 +23,7 @@ Descriptor Descriptor::read(const uint8_t* p)
     return d;
 }
 
-void Descriptor::write(uint8_t* p) const
+void Descriptor::write(std::uint8_t* p) const
 {
     std::memcpy(p, signature, 4);
     writeLe16(p + 4, version);
@@ -38,7 +38,7 @@ void Descriptor::write(uint8_t* p) const
     std::memcpy(p + 36, md5.data(), 16);
 }
 
-Header Header::read(const uint8_t* p)
+Header Header::read(const std::uint8_t* p)
 {
     Header h;
     h.compressionLevel = readLe16(p);
@@ -52,7 +52,7 @@ Header Header::read(const uint8_t* p)
     return h;
 }
 
-void Header::write(uint8_t* p) const
+void Header::write(std::uint8_t* p) const
 {
     writeLe16(p, compressionLevel);
     writeLe16(p + 2, formatFlags);
@@ -64,7 +64,7 @@ void Header::write(uint8_t* p) const
     writeLe32(p + 20, sampleRate);
 }
 
-OldHeader OldHeader::read(const uint8_t* p)
+OldHeader OldHeader::read(const std::uint8_t* p)
 {
     OldHeader h;
     h.version = readLe16(p + 4);
@@ -76,7 +76,7 @@ OldHeader OldHeader::read(const uint8_t* p)
     h.wavTailLength = readLe32(p + 20);
     h.totalFrames = readLe32(p + 24);
     h.finalFrameBlocks = readLe32(p + 28);
-    uint32_t at = fixedSize;
+    std::uint32_t at = fixedSize;
     if (h.formatFlags & formatFlag::hasPeakLevel) {
         h.peakLevel = readLe32(p + at);
         at += 4;

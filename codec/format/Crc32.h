@@ -9,12 +9,12 @@ namespace ape {
 
 class Crc32 {
 public:
-    void reset() { state_ = 0xFFFFFFFFu; }
-    void update(const uint8_t* data, size_t size);
-    uint32_t value() const { return state_ ^ 0xFFFFFFFFu; }
+    void reset() { state = 0xFFFFFFFFu; }
+    void update(const std::uint8_t* data, std::size_t size);
+    std::uint32_t value() const { return state ^ 0xFFFFFFFFu; }
 
 private:
-    uint32_t state_ = 0xFFFFFFFFu;
+    std::uint32_t state = 0xFFFFFFFFu;
 };
 
 } // namespace ape

@@ -11,16 +11,16 @@ namespace ape {
 class Md5 {
 public:
     Md5();
-    void update(const void* data, size_t size);
-    std::array<uint8_t, 16> finish(); // the object must be reset before reuse
+    void update(const void* data, std::size_t size);
+    std::array<std::uint8_t, 16> finish(); // the object must be reset before reuse
     void reset();
-    static std::string hex(const std::array<uint8_t, 16>& digest);
+    static std::string hex(const std::array<std::uint8_t, 16>& digest);
 
 private:
-    void block(const uint8_t* p);
-    std::array<uint32_t, 4> state_;
-    uint64_t length_ = 0; // bytes hashed so far
-    std::array<uint8_t, 64> pending_{};
+    void block(const std::uint8_t* p);
+    std::array<std::uint32_t, 4> state;
+    std::uint64_t length = 0; // bytes hashed so far
+    std::array<std::uint8_t, 64> pending{};
 };
 
 } // namespace ape

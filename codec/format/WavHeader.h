@@ -6,10 +6,10 @@
 
 namespace ape {
 
-constexpr uint32_t wavHeaderSize = 44;
+constexpr std::uint32_t wavHeaderSize = 44;
 
 // dataBytes is clamped to what a RIFF size field can hold.
-std::array<uint8_t, wavHeaderSize> canonicalWavHeader(int channels, uint32_t sampleRate, int bitsPerSample,
-                                                      uint64_t dataBytes);
+std::array<std::uint8_t, wavHeaderSize> canonicalWavHeader(int channels, std::uint32_t sampleRate, int bitsPerSample,
+                                                           std::uint64_t dataBytes);
 
 } // namespace ape

@@ -34,15 +34,15 @@ typedef void* APE_TAG_HANDLE;
 #define APE_INFO_FILE_VERSION 1000      /* e.g. 3990 */
 #define APE_INFO_COMPRESSION_LEVEL 1001 /* 1000 .. 5000 */
 #define APE_INFO_FORMAT_FLAGS 1002
-#define APE_INFO_SAMPLE_RATE 1003       /* blocks per second */
-#define APE_INFO_BITS_PER_SAMPLE 1004   /* 8, 16 or 24 */
+#define APE_INFO_SAMPLE_RATE 1003     /* blocks per second */
+#define APE_INFO_BITS_PER_SAMPLE 1004 /* 8, 16 or 24 */
 #define APE_INFO_BYTES_PER_SAMPLE 1005
-#define APE_INFO_CHANNELS 1006          /* 1 or 2 */
-#define APE_INFO_BLOCK_ALIGN 1007       /* bytes of PCM per block */
+#define APE_INFO_CHANNELS 1006    /* 1 or 2 */
+#define APE_INFO_BLOCK_ALIGN 1007 /* bytes of PCM per block */
 #define APE_INFO_BLOCKS_PER_FRAME 1008
 #define APE_INFO_FINAL_FRAME_BLOCKS 1009
 #define APE_INFO_TOTAL_FRAMES 1010
-#define APE_INFO_CURRENT_BLOCK 2000     /* the block the next GetData starts at */
+#define APE_INFO_CURRENT_BLOCK 2000 /* the block the next GetData starts at */
 #define APE_INFO_CURRENT_MS 2001
 #define APE_INFO_TOTAL_BLOCKS 2002
 #define APE_INFO_LENGTH_MS 2003
@@ -72,13 +72,11 @@ APE_DECOMPRESS_HANDLE APECODEC_CALL c_APEDecompress_Create(const char* fileName,
 void APECODEC_CALL c_APEDecompress_Destroy(APE_DECOMPRESS_HANDLE handle);
 /* Decodes up to `blocks` blocks into `buffer` (interleaved little-endian PCM,
  * 8-bit unsigned); *delivered receives the count, 0 at the end of the data. */
-int APECODEC_CALL c_APEDecompress_GetData(APE_DECOMPRESS_HANDLE handle, char* buffer, int blocks,
-                                          int* delivered);
+int APECODEC_CALL c_APEDecompress_GetData(APE_DECOMPRESS_HANDLE handle, char* buffer, int blocks, int* delivered);
 /* Positions at `block` (0 .. total, read as unsigned). Sample-accurate. */
 int APECODEC_CALL c_APEDecompress_Seek(APE_DECOMPRESS_HANDLE handle, int block);
 /* The value of an information field; -1 for a null handle. */
-int APECODEC_CALL c_APEDecompress_GetInfo(APE_DECOMPRESS_HANDLE handle, int field, int parameter1,
-                                          int parameter2);
+int APECODEC_CALL c_APEDecompress_GetInfo(APE_DECOMPRESS_HANDLE handle, int field, int parameter1, int parameter2);
 /* The file's tag; valid while the decompressor lives. A file without a tag
  * still gets a handle (every field is then missing). */
 APE_TAG_HANDLE APECODEC_CALL c_APEDecompress_GetTag(APE_DECOMPRESS_HANDLE handle, int* errorCode);
@@ -90,8 +88,7 @@ int APECODEC_CALL c_APETag_GetFieldSize(APE_TAG_HANDLE tag, const char* field);
  * capacity is too small (then *capacity receives the size needed) or when
  * buffer or capacity is null, even for a value of 0 bytes. A null tag or
  * field reads as a missing field. */
-int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE tag, const char* field, char* buffer,
-                                        int* capacity);
+int APECODEC_CALL c_APETag_GetFieldData(APE_TAG_HANDLE tag, const char* field, char* buffer, int* capacity);
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,7 @@
 #include "CorpusPlan.h"
 
-#include "ApeEncoder.h"
-#include "ApeTagWriter.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/ApeTagWriter.h"
 
 #include <algorithm>
 #include <array>
@@ -12,8 +12,8 @@ namespace {
 
 // Frames are kept short in most of the corpus so that "several frames"
 // stays cheap; a few files use the usual sizes.
-constexpr std::uint32_t kShortFrame = 4096;
-constexpr unsigned kQuietBits = 5;   // about -30 dB
+constexpr std::uint32_t shortFrame = 4096;
+constexpr unsigned quietBits = 5; // about -30 dB
 
 struct SignalShape {
     Signal signal;
@@ -21,23 +21,23 @@ struct SignalShape {
 };
 
 //                                         signal             channels
-constexpr std::array<SignalShape, 13> kShapes = {{{Signal::silence, 2},
-                                                  {Signal::dc, 2},
-                                                  {Signal::square, 2},
-                                                  {Signal::extremes, 1},
-                                                  {Signal::extremes, 2},
-                                                  {Signal::sine, 1},
-                                                  {Signal::sweep, 2},
-                                                  {Signal::white, 2},
-                                                  {Signal::pink, 1},
-                                                  {Signal::music, 2},
-                                                  {Signal::identical, 2},
-                                                  {Signal::inverted, 2},
-                                                  {Signal::oneSilent, 2}}};
+constexpr std::array<SignalShape, 13> shapes = {{{Signal::silence, 2},
+                                                 {Signal::dc, 2},
+                                                 {Signal::square, 2},
+                                                 {Signal::extremes, 1},
+                                                 {Signal::extremes, 2},
+                                                 {Signal::sine, 1},
+                                                 {Signal::sweep, 2},
+                                                 {Signal::white, 2},
+                                                 {Signal::pink, 1},
+                                                 {Signal::music, 2},
+                                                 {Signal::identical, 2},
+                                                 {Signal::inverted, 2},
+                                                 {Signal::oneSilent, 2}}};
 
-constexpr std::array<unsigned, 5> kLevels = {1000, 2000, 3000, 4000, 5000};
-constexpr std::array<unsigned, 3> kDepths = {8, 16, 24};
-constexpr std::array<std::uint32_t, 5> kRates = {44100, 48000, 8000, 96000, 11025};
+constexpr std::array<unsigned, 5> levels = {1000, 2000, 3000, 4000, 5000};
+constexpr std::array<unsigned, 3> depths = {8, 16, 24};
+constexpr std::array<std::uint32_t, 5> rates = {44100, 48000, 8000, 96000, 11025};
 
 // Lengths in blocks relative to the frame size: 1 block, one less and one
 // more than a frame, several frames with a short last one, exactly two.
@@ -55,10 +55,10 @@ CorpusItem makeItem(Signal signal, unsigned channels, unsigned bits, std::uint32
     // at level 5000 the known decoders then disagree (they agree below): keep
     // those files quiet enough that every decoder must give the same samples.
     if (bits == 24 && channels == 2 && options.level >= 5000)
-        item.attenuationBits = kQuietBits;
-    item.name = std::string(signalName(signal)) + "-v" + std::to_string(options.version) + "-l"
-        + std::to_string(options.level) + "-" + std::to_string(bits) + "b-" + std::to_string(channels) + "ch-"
-        + std::to_string(blocks);
+        item.attenuationBits = quietBits;
+    item.name = std::string(signalName(signal)) + "-v" + std::to_string(options.version) + "-l" +
+                std::to_string(options.level) + "-" + std::to_string(bits) + "b-" + std::to_string(channels) + "ch-" +
+                std::to_string(blocks);
     if (item.attenuationBits)
         item.name += "-quiet";
     if (options.padFrames)
@@ -83,7 +83,8 @@ void wrap(std::vector<std::uint8_t>& file, const CorpusItem& item)
     } else if (item.wrapping == Wrapping::id3Tags) {
         // ID3v2.3 header with a syncsafe size, then zero padding as its body.
         constexpr std::uint32_t bodyBytes = 1000;
-        std::vector<std::uint8_t> id3v2 = {'I', 'D', '3', 3, 0, 0, 0, 0, std::uint8_t(bodyBytes >> 7), std::uint8_t(bodyBytes & 0x7F)};
+        std::vector<std::uint8_t> id3v2 = {
+            'I', 'D', '3', 3, 0, 0, 0, 0, std::uint8_t(bodyBytes >> 7), std::uint8_t(bodyBytes & 0x7F)};
         id3v2.resize(10 + bodyBytes, 0);
         file.insert(file.begin(), id3v2.begin(), id3v2.end());
         std::vector<std::uint8_t> id3v1(128, 0);
@@ -92,12 +93,12 @@ void wrap(std::vector<std::uint8_t>& file, const CorpusItem& item)
         id3v1[1] = 'A';
         id3v1[2] = 'G';
         std::copy_n(title.begin(), std::min<std::size_t>(title.size(), 30), id3v1.begin() + 3);
-        id3v1[127] = 255;   // no genre
+        id3v1[127] = 255; // no genre
         file.insert(file.end(), id3v1.begin(), id3v1.end());
     }
 }
 
-}  // namespace
+} // namespace
 
 std::vector<CorpusItem> CorpusPlan::build(bool small)
 {
@@ -105,24 +106,24 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
     std::size_t index = 0;
 
     // Current version: every shape at every level and depth.
-    for (std::size_t s = 0; s < kShapes.size(); ++s) {
-        const SignalShape& shape = kShapes[s];
-        for (std::size_t l = 0; l < kLevels.size(); ++l) {
-            const unsigned level = kLevels[l];
-            for (std::size_t b = 0; b < kDepths.size(); ++b) {
-                const unsigned bits = kDepths[b];
+    for (std::size_t s = 0; s < shapes.size(); ++s) {
+        const SignalShape& shape = shapes[s];
+        for (std::size_t l = 0; l < levels.size(); ++l) {
+            const unsigned level = levels[l];
+            for (std::size_t b = 0; b < depths.size(); ++b) {
+                const unsigned bits = depths[b];
                 const std::size_t i = index++;
                 // The subset: per shape, each depth once, at levels that rotate.
-                if (small && (s + l + b) % kLevels.size() != 0)
+                if (small && (s + l + b) % levels.size() != 0)
                     continue;
                 EncoderOptions options;
                 options.level = level;
-                options.blocksPerFrame = kShortFrame;
+                options.blocksPerFrame = shortFrame;
                 options.padFrames = i % 3 == 0;
                 options.useFrameFlags = i % 4 != 1;
                 options.storeWavHeader = i % 7 != 3;
-                items.push_back(makeItem(shape.signal, shape.channels, bits, kRates[i % kRates.size()],
-                                         lengthFor(i, kShortFrame), options));
+                items.push_back(makeItem(shape.signal, shape.channels, bits, rates[i % rates.size()],
+                                         lengthFor(i, shortFrame), options));
             }
         }
     }
@@ -142,12 +143,12 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
     {
         EncoderOptions options;
         options.level = 3000;
-        options.blocksPerFrame = kShortFrame;
-        CorpusItem tagged = makeItem(Signal::music, 2, 16, 44100, 2 * kShortFrame + 10, options);
+        options.blocksPerFrame = shortFrame;
+        CorpusItem tagged = makeItem(Signal::music, 2, 16, 44100, 2 * shortFrame + 10, options);
         tagged.wrapping = Wrapping::apeTag;
         tagged.name += "-apetag";
         items.push_back(tagged);
-        CorpusItem id3 = makeItem(Signal::pink, 1, 16, 32000, kShortFrame + 10, options);
+        CorpusItem id3 = makeItem(Signal::pink, 1, 16, 32000, shortFrame + 10, options);
         id3.wrapping = Wrapping::id3Tags;
         id3.name += "-id3tags";
         items.push_back(id3);
@@ -164,8 +165,8 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
     for (unsigned version : {3980u, 3950u, 3930u}) {
         for (std::size_t s = 0; s < oldShapes.size(); ++s) {
             const SignalShape& shape = oldShapes[s];
-            for (std::size_t l = 0; l < kLevels.size(); ++l) {
-                const unsigned level = kLevels[l];
+            for (std::size_t l = 0; l < levels.size(); ++l) {
+                const unsigned level = levels[l];
                 const std::size_t i = index++;
                 if (small && (s + l) % 3 != 0)
                     continue;
@@ -175,11 +176,11 @@ std::vector<CorpusItem> CorpusPlan::build(bool small)
                 options.padFrames = i % 3 == 0;
                 std::uint64_t blocks = std::array<std::uint64_t, 3>{1, 5000, 20000}[i % 3];
                 if (version == 3980) {
-                    options.blocksPerFrame = kShortFrame;
-                    blocks = lengthFor(i, kShortFrame);
+                    options.blocksPerFrame = shortFrame;
+                    blocks = lengthFor(i, shortFrame);
                 }
-                items.push_back(makeItem(shape.signal, shape.channels, kDepths[i % kDepths.size()],
-                                         kRates[i % kRates.size()], blocks, options));
+                items.push_back(makeItem(shape.signal, shape.channels, depths[i % depths.size()],
+                                         rates[i % rates.size()], blocks, options));
             }
         }
     }
@@ -210,4 +211,4 @@ EncodedItem CorpusPlan::encode(const CorpusItem& item, std::size_t index)
     return encoded;
 }
 
-}  // namespace ape
+} // namespace ape

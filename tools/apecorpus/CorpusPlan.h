@@ -2,7 +2,7 @@
 // Which files the test corpus holds. The plan is fixed data, so every run
 // (and every build) writes the same corpus.
 
-#include "EncoderOptions.h"
+#include "encoder/EncoderOptions.h"
 #include "SignalGenerator.h"
 
 #include <cstdint>
@@ -15,8 +15,8 @@ namespace ape {
 // stream behind a leading ID3v2 tag and must not read tags as audio.
 enum class Wrapping {
     none,
-    apeTag,        // an APEv2 tag after the frames
-    id3Tags,       // an ID3v2 tag before the stream, an ID3v1 tag after it
+    apeTag,  // an APEv2 tag after the frames
+    id3Tags, // an ID3v2 tag before the stream, an ID3v1 tag after it
 };
 
 struct CorpusItem {
@@ -25,7 +25,7 @@ struct CorpusItem {
     PcmFormat format;
     std::uint64_t blocks;
     EncoderOptions options;
-    unsigned attenuationBits = 0;   // samples are shifted right by this much
+    unsigned attenuationBits = 0; // samples are shifted right by this much
     Wrapping wrapping = Wrapping::none;
 };
 
@@ -46,4 +46,4 @@ public:
     static EncodedItem encode(const CorpusItem& item, std::size_t index);
 };
 
-}  // namespace ape
+} // namespace ape

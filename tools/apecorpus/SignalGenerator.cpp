@@ -8,18 +8,18 @@ namespace ape {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double pi = 3.14159265358979323846;
 
 // A four-chord loop (C, A minor, F, G), two seconds per chord: root
 // frequencies in Hz, with major or minor thirds.
 struct Chord {
-    double root;   // Hz
+    double root; // Hz
     bool minor;
 };
-constexpr std::array<Chord, 4> kProgression = {{{130.81, false}, {110.00, true}, {174.61, false}, {196.00, false}}};
-constexpr double kChordSeconds = 2.0;
-constexpr double kNoteSeconds = 0.25;          // the arpeggio's pace
-constexpr std::array<int, 8> kArpeggio = {0, 2, 1, 2, 3, 2, 1, 2};   // chord tone per eighth note
+constexpr std::array<Chord, 4> progression = {{{130.81, false}, {110.00, true}, {174.61, false}, {196.00, false}}};
+constexpr double chordSeconds = 2.0;
+constexpr double noteSeconds = 0.25;                              // the arpeggio's pace
+constexpr std::array<int, 8> arpeggio = {0, 2, 1, 2, 3, 2, 1, 2}; // chord tone per eighth note
 
 double chordTone(const Chord& chord, int tone)
 {
@@ -28,40 +28,53 @@ double chordTone(const Chord& chord, int tone)
     return chord.root * std::pow(2.0, semitones[tone] / 12.0);
 }
 
-}  // namespace
+} // namespace
 
 std::string_view signalName(Signal signal)
 {
     switch (signal) {
-    case Signal::silence: return "silence";
-    case Signal::dc: return "dc";
-    case Signal::square: return "square";
-    case Signal::extremes: return "extremes";
-    case Signal::sine: return "sine";
-    case Signal::sweep: return "sweep";
-    case Signal::white: return "white";
-    case Signal::pink: return "pink";
-    case Signal::music: return "music";
-    case Signal::identical: return "identical";
-    case Signal::inverted: return "inverted";
-    case Signal::oneSilent: return "onesilent";
+    case Signal::silence:
+        return "silence";
+    case Signal::dc:
+        return "dc";
+    case Signal::square:
+        return "square";
+    case Signal::extremes:
+        return "extremes";
+    case Signal::sine:
+        return "sine";
+    case Signal::sweep:
+        return "sweep";
+    case Signal::white:
+        return "white";
+    case Signal::pink:
+        return "pink";
+    case Signal::music:
+        return "music";
+    case Signal::identical:
+        return "identical";
+    case Signal::inverted:
+        return "inverted";
+    case Signal::oneSilent:
+        return "onesilent";
     }
     return "unknown";
 }
 
-SignalGenerator::SignalGenerator(unsigned bitsPerSample, unsigned channels, std::uint32_t sampleRate, std::uint64_t seed)
-    : bits_(bitsPerSample), channels_(channels), rate_(sampleRate), state_(seed * 0x9E3779B97F4A7C15ull + 1),
-      max_((1 << (bitsPerSample - 1)) - 1), min_(-(1 << (bitsPerSample - 1)))
+SignalGenerator::SignalGenerator(unsigned bitsPerSample, unsigned channels, std::uint32_t sampleRate,
+                                 std::uint64_t seed)
+    : bits(bitsPerSample), channels(channels), rate(sampleRate), state(seed * 0x9E3779B97F4A7C15ull + 1),
+      max((1 << (bitsPerSample - 1)) - 1), min(-(1 << (bitsPerSample - 1)))
 {
 }
 
 std::uint64_t SignalGenerator::nextRandom()
 {
     // xorshift64*: small, fast and the same on every platform.
-    state_ ^= state_ >> 12;
-    state_ ^= state_ << 25;
-    state_ ^= state_ >> 27;
-    return state_ * 0x2545F4914F6CDD1Dull;
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return state * 0x2545F4914F6CDD1Dull;
 }
 
 double SignalGenerator::uniform()
@@ -71,44 +84,44 @@ double SignalGenerator::uniform()
 
 std::int32_t SignalGenerator::scaled(double value) const
 {
-    const double v = std::round(value * max_);
-    return std::int32_t(std::clamp(v, double(min_), double(max_)));
+    const double v = std::round(value * max);
+    return std::int32_t(std::clamp(v, double(min), double(max)));
 }
 
 double SignalGenerator::musicSample(std::size_t index, unsigned channel) const
 {
-    const double t = double(index) / rate_;
-    const auto chordIndex = std::size_t(t / kChordSeconds) % kProgression.size();
-    const Chord& chord = kProgression[chordIndex];
-    const double inChord = std::fmod(t, kChordSeconds);
+    const double t = double(index) / rate;
+    const auto chordIndex = std::size_t(t / chordSeconds) % progression.size();
+    const Chord& chord = progression[chordIndex];
+    const double inChord = std::fmod(t, chordSeconds);
 
     // A soft pad: the triad with two weak harmonics, faded in and out.
-    const double swell = std::min({1.0, inChord / 0.3, (kChordSeconds - inChord) / 0.3});
+    const double swell = std::min({1.0, inChord / 0.3, (chordSeconds - inChord) / 0.3});
     double pad = 0;
     for (int tone = 0; tone < 3; ++tone) {
         const double f = chordTone(chord, tone);
-        const double detune = channel ? 1.002 : 0.998;   // a little width
-        pad += std::sin(2 * kPi * f * detune * t) + 0.3 * std::sin(4 * kPi * f * t) + 0.1 * std::sin(6 * kPi * f * t);
+        const double detune = channel ? 1.002 : 0.998; // a little width
+        pad += std::sin(2 * pi * f * detune * t) + 0.3 * std::sin(4 * pi * f * t) + 0.1 * std::sin(6 * pi * f * t);
     }
     pad *= 0.12 * swell;
 
     // A plucked arpeggio two octaves up, panned a little to the right.
-    const auto note = std::size_t(t / kNoteSeconds);
-    const double inNote = std::fmod(t, kNoteSeconds);
-    const double f = 4 * chordTone(chord, kArpeggio[note % kArpeggio.size()]);
-    const double pluck = std::exp(-inNote * 9.0) * (std::sin(2 * kPi * f * t) + 0.25 * std::sin(4 * kPi * f * t));
+    const auto note = std::size_t(t / noteSeconds);
+    const double inNote = std::fmod(t, noteSeconds);
+    const double f = 4 * chordTone(chord, arpeggio[note % arpeggio.size()]);
+    const double pluck = std::exp(-inNote * 9.0) * (std::sin(2 * pi * f * t) + 0.25 * std::sin(4 * pi * f * t));
     const double pan = channel ? 0.32 : 0.2;
     return pad + pan * pluck;
 }
 
 std::vector<std::int32_t> SignalGenerator::generate(Signal signal, std::size_t blocks)
 {
-    std::vector<std::int32_t> out(blocks * channels_);
+    std::vector<std::int32_t> out(blocks * channels);
     double pinkState[3] = {0, 0, 0};
-    const double nyquistish = rate_ * 0.45;
+    const double nyquistish = rate * 0.45;
     for (std::size_t i = 0; i < blocks; ++i) {
-        const double t = double(i) / rate_;
-        for (unsigned c = 0; c < channels_; ++c) {
+        const double t = double(i) / rate;
+        for (unsigned c = 0; c < channels; ++c) {
             std::int32_t s = 0;
             switch (signal) {
             case Signal::silence:
@@ -117,26 +130,26 @@ std::vector<std::int32_t> SignalGenerator::generate(Signal signal, std::size_t b
                 s = c ? scaled(-1.0 / 3) : scaled(0.5);
                 break;
             case Signal::square:
-                s = ((i / (c ? 50 : 32)) % 2) ? min_ : max_;
+                s = ((i / (c ? 50 : 32)) % 2) ? min : max;
                 break;
             case Signal::extremes: {
-                const std::int32_t choices[7] = {min_, max_, min_ + 1, max_ - 1, 0, -1, 1};
+                const std::int32_t choices[7] = {min, max, min + 1, max - 1, 0, -1, 1};
                 s = choices[nextRandom() % 7];
                 break;
             }
             case Signal::sine:
-                s = scaled(0.89 * std::sin(2 * kPi * (c ? 1499.0 : 997.0) * t));
+                s = scaled(0.89 * std::sin(2 * pi * (c ? 1499.0 : 997.0) * t));
                 break;
             case Signal::sweep: {
                 // Exponential over one second, repeating.
                 const double phaseT = std::fmod(t, 1.0);
                 const double k = std::log(nyquistish / 20.0);
-                const double phase = 2 * kPi * 20.0 * (std::exp(k * phaseT) - 1) / k;
-                s = scaled(0.7 * std::sin(phase + (c ? kPi / 2 : 0)));
+                const double phase = 2 * pi * 20.0 * (std::exp(k * phaseT) - 1) / k;
+                s = scaled(0.7 * std::sin(phase + (c ? pi / 2 : 0)));
                 break;
             }
             case Signal::white:
-                s = std::int32_t(std::int64_t(nextRandom() % (std::uint64_t(max_) - min_ + 1)) + min_);
+                s = std::int32_t(std::int64_t(nextRandom() % (std::uint64_t(max) - min + 1)) + min);
                 break;
             case Signal::pink:
             case Signal::oneSilent: {
@@ -160,7 +173,7 @@ std::vector<std::int32_t> SignalGenerator::generate(Signal signal, std::size_t b
                 s = scaled(musicSample(i, 0)) * (c ? -1 : 1);
                 break;
             }
-            out[i * channels_ + c] = s;
+            out[i * channels + c] = s;
         }
     }
     return out;
@@ -169,17 +182,17 @@ std::vector<std::int32_t> SignalGenerator::generate(Signal signal, std::size_t b
 std::vector<std::uint8_t> SignalGenerator::pack(const std::vector<std::int32_t>& samples) const
 {
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(samples.size() * (bits_ / 8));
+    bytes.reserve(samples.size() * (bits / 8));
     for (std::int32_t s : samples) {
-        if (bits_ == 8) {
+        if (bits == 8) {
             bytes.push_back(std::uint8_t(s + 128));
             continue;
         }
         const auto u = static_cast<std::uint32_t>(s);
-        for (unsigned b = 0; b < bits_ / 8; ++b)
+        for (unsigned b = 0; b < bits / 8; ++b)
             bytes.push_back(std::uint8_t(u >> (8 * b)));
     }
     return bytes;
 }
 
-}  // namespace ape
+} // namespace ape

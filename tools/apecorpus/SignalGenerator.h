@@ -13,16 +13,16 @@ namespace ape {
 enum class Signal {
     silence,
     dc,
-    square,        // full scale, the two extreme values only
-    extremes,      // random picks among the depth's extreme and near-zero values
+    square,   // full scale, the two extreme values only
+    extremes, // random picks among the depth's extreme and near-zero values
     sine,
-    sweep,         // exponential, 20 Hz up to just below half the rate
-    white,         // uniform over the whole range
+    sweep, // exponential, 20 Hz up to just below half the rate
+    white, // uniform over the whole range
     pink,
-    music,         // chords with harmonics and plucked notes
-    identical,     // music, both channels equal
-    inverted,      // music, right = -left
-    oneSilent,     // pink on the left, silence on the right
+    music,     // chords with harmonics and plucked notes
+    identical, // music, both channels equal
+    inverted,  // music, right = -left
+    oneSilent, // pink on the left, silence on the right
 };
 
 std::string_view signalName(Signal signal);
@@ -38,16 +38,16 @@ public:
 
 private:
     std::uint64_t nextRandom();
-    double uniform();                                   // [-1, 1)
-    std::int32_t scaled(double value) const;            // [-1, 1] to the depth, clamped
+    double uniform();                        // [-1, 1)
+    std::int32_t scaled(double value) const; // [-1, 1] to the depth, clamped
     double musicSample(std::size_t index, unsigned channel) const;
 
-    unsigned bits_;
-    unsigned channels_;
-    std::uint32_t rate_;
-    std::uint64_t state_;
-    std::int32_t max_;
-    std::int32_t min_;
+    unsigned bits;
+    unsigned channels;
+    std::uint32_t rate;
+    std::uint64_t state;
+    std::int32_t max;
+    std::int32_t min;
 };
 
-}  // namespace ape
+} // namespace ape

@@ -5,8 +5,8 @@
 //                                it) and OUTDIR/corpus.tsv
 //   apecorpus --demo OUT.ape     a few seconds of tagged synthetic music
 
-#include "ApeEncoder.h"
-#include "ApeTagWriter.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/ApeTagWriter.h"
 #include "CorpusPlan.h"
 #include "SignalGenerator.h"
 
@@ -26,9 +26,9 @@
 
 namespace {
 
-constexpr unsigned kMaxWorkers = 2;
-constexpr std::uint32_t kDemoRate = 44100;
-constexpr double kDemoSeconds = 8.0;
+constexpr unsigned maxWorkers = 2;
+constexpr std::uint32_t demoRate = 44100;
+constexpr double demoSeconds = 8.0;
 
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
 {
@@ -60,7 +60,7 @@ int writeCorpus(const std::filesystem::path& dir, bool small)
 
     std::vector<ItemResult> results(items.size());
     std::atomic<std::size_t> next{0};
-    std::mutex errorLock;   // guards errors
+    std::mutex errorLock; // guards errors
     std::vector<std::string> errors;
     const auto work = [&] {
         for (std::size_t i = next++; i < items.size(); i = next++) {
@@ -72,7 +72,7 @@ int writeCorpus(const std::filesystem::path& dir, bool small)
             }
         }
     };
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, maxWorkers);
     std::vector<std::thread> threads;
     for (unsigned w = 1; w < workers; ++w)
         threads.emplace_back(work);
@@ -104,17 +104,17 @@ int writeCorpus(const std::filesystem::path& dir, bool small)
         return EXIT_FAILURE;
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    std::printf("apecorpus: %zu files, %.1f MB encoded from %.1f MB of PCM, in %.1f s\n", items.size(),
-                apeBytes / 1e6, pcmBytes / 1e6, took.count());
+    std::printf("apecorpus: %zu files, %.1f MB encoded from %.1f MB of PCM, in %.1f s\n", items.size(), apeBytes / 1e6,
+                pcmBytes / 1e6, took.count());
     return EXIT_SUCCESS;
 }
 
 int writeDemo(const std::filesystem::path& path)
 {
-    const ape::PcmFormat format{2, 16, kDemoRate};
+    const ape::PcmFormat format{2, 16, demoRate};
     ape::SignalGenerator generator(format.bitsPerSample, format.channels, format.sampleRate, 1);
     const std::vector<std::uint8_t> pcm =
-        generator.pack(generator.generate(ape::Signal::music, std::size_t(kDemoSeconds * kDemoRate)));
+        generator.pack(generator.generate(ape::Signal::music, std::size_t(demoSeconds * demoRate)));
     ape::EncoderOptions options;
     options.level = 3000;
     ape::ApeEncoder encoder(format, options);
@@ -122,7 +122,7 @@ int writeDemo(const std::filesystem::path& path)
 
     ape::ApeTagWriter tag;
     tag.addText("Artist", "The Sine Wave Ensemble");
-    tag.addText("Title", "\xC3\x89tude f\xC3\xBCr Obert\xC3\xB6ne");   // "Étude für Obertöne"
+    tag.addText("Title", "\xC3\x89tude f\xC3\xBCr Obert\xC3\xB6ne"); // "Étude für Obertöne"
     tag.addText("Genre", "Ambient");
     tag.addText("Notes", "Synthetic demo music: a four-chord pad with a plucked arpeggio.");
     tag.addText("Copyright", "Public domain");
@@ -135,7 +135,7 @@ int writeDemo(const std::filesystem::path& path)
     return EXIT_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -1,8 +1,8 @@
 // apedec [--info] INPUT.ape [OUTPUT.wav]
 // Decodes a file to a WAV file of the same format; --info prints the format,
 // the length and the tag items.
-#include "Decompressor.h"
-#include "FileByteSource.h"
+#include "decoder/Decompressor.h"
+#include "decoder/FileByteSource.h"
 #include "apecodec.h"
 #include "format/CodecError.h"
 #include "format/WavHeader.h"
@@ -18,10 +18,14 @@ namespace {
 const char* tagKindName(ape::ApeTag::Kind kind)
 {
     switch (kind) {
-    case ape::ApeTag::Kind::apeV1: return "APEv1";
-    case ape::ApeTag::Kind::apeV2: return "APEv2";
-    case ape::ApeTag::Kind::id3v1: return "ID3v1";
-    default: return "none";
+    case ape::ApeTag::Kind::apeV1:
+        return "APEv1";
+    case ape::ApeTag::Kind::apeV2:
+        return "APEv2";
+    case ape::ApeTag::Kind::id3v1:
+        return "ID3v1";
+    default:
+        return "none";
     }
 }
 
@@ -58,14 +62,14 @@ int decodeToWav(ape::Decompressor& d, const char* outputName)
         return 1;
     }
     auto header = ape::canonicalWavHeader(c.channels, c.sampleRate, c.bitsPerSample,
-                                          c.totalBlocks * uint64_t(c.blockAlign()));
+                                          c.totalBlocks * std::uint64_t(c.blockAlign()));
     std::fwrite(header.data(), 1, header.size(), out.get());
-    constexpr uint32_t chunk = 16384;
-    std::vector<uint8_t> buffer(size_t(chunk) * uint32_t(c.blockAlign()));
+    constexpr std::uint32_t chunk = 16384;
+    std::vector<std::uint8_t> buffer(std::size_t(chunk) * std::uint32_t(c.blockAlign()));
     for (;;) {
-        uint32_t got = 0;
+        std::uint32_t got = 0;
         int rc = d.getData(buffer.data(), chunk, &got);
-        std::fwrite(buffer.data(), 1, size_t(got) * uint32_t(c.blockAlign()), out.get());
+        std::fwrite(buffer.data(), 1, std::size_t(got) * std::uint32_t(c.blockAlign()), out.get());
         if (rc != APE_SUCCESS) {
             std::fprintf(stderr, "apedec: decoding failed at block %llu: error %d\n",
                          static_cast<unsigned long long>(d.currentBlock()), rc);

@@ -26,7 +26,7 @@ struct LocalFreeDeleter {
     void operator()(LPWSTR* p) const { LocalFree(p); }
 };
 
-}  // namespace
+} // namespace
 
 std::vector<std::string> utf8Arguments(int, char**)
 {
@@ -49,4 +49,4 @@ std::filesystem::path pathFromUtf8(const std::string& utf8)
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-}  // namespace ape
+} // namespace ape

@@ -14,4 +14,4 @@ std::vector<std::string> utf8Arguments(int argc, char** argv);
 
 std::filesystem::path pathFromUtf8(const std::string& utf8);
 
-}  // namespace ape
+} // namespace ape

@@ -1,6 +1,6 @@
 #include "WavReader.h"
 
-#include "EncodeError.h"
+#include "encoder/EncodeError.h"
 #include "format/ByteOrder.h"
 
 #include <cstring>
@@ -10,19 +10,19 @@ namespace ape {
 
 namespace {
 
-constexpr std::uint16_t kFormatPcm = 1;
-constexpr std::uint16_t kFormatFloat = 3;
-constexpr std::uint16_t kFormatExtensible = 0xFFFE;
-constexpr std::size_t kChunkHeaderBytes = 8;
+constexpr std::uint16_t formatPcm = 1;
+constexpr std::uint16_t formatFloat = 3;
+constexpr std::uint16_t formatExtensible = 0xFFFE;
+constexpr std::size_t chunkHeaderBytes = 8;
 
 bool hasId(std::span<const std::uint8_t> bytes, std::size_t at, const char* id)
 {
     return bytes.size() >= at + 4 && std::memcmp(bytes.data() + at, id, 4) == 0;
 }
 
-}  // namespace
+} // namespace
 
-WavReader::WavReader(std::span<const std::uint8_t> file) : file_(file)
+WavReader::WavReader(std::span<const std::uint8_t> file) : file(file)
 {
     if (!hasId(file, 0, "RIFF") || !hasId(file, 8, "WAVE"))
         throw EncodeError("not a WAV file (no RIFF/WAVE header)");
@@ -30,21 +30,21 @@ WavReader::WavReader(std::span<const std::uint8_t> file) : file_(file)
     bool haveFormat = false;
     std::size_t at = 12;
     while (true) {
-        if (at + kChunkHeaderBytes > file.size())
+        if (at + chunkHeaderBytes > file.size())
             throw EncodeError(haveFormat ? "truncated WAV file: no data chunk" : "truncated WAV file: no fmt chunk");
         const std::uint32_t size = readLe32(file.data() + at + 4);
-        const std::size_t body = at + kChunkHeaderBytes;
+        const std::size_t body = at + chunkHeaderBytes;
         const std::size_t available = file.size() - body;
         if (hasId(file, at, "data")) {
             if (!haveFormat)
                 throw EncodeError("malformed WAV file: data chunk before fmt chunk");
             if (size > available)
-                throw EncodeError("truncated WAV file: the data chunk promises " + std::to_string(size) + " bytes, "
-                                  + std::to_string(available) + " are present");
-            if (size % format_.blockAlign() != 0)
+                throw EncodeError("truncated WAV file: the data chunk promises " + std::to_string(size) + " bytes, " +
+                                  std::to_string(available) + " are present");
+            if (size % pcmFormat.blockAlign() != 0)
                 throw EncodeError("truncated WAV file: the sample data ends inside a block");
-            dataOffset_ = body;
-            dataBytes_ = size;
+            dataOffset = body;
+            dataBytes = size;
             return;
         }
         if (size > available)
@@ -53,7 +53,7 @@ WavReader::WavReader(std::span<const std::uint8_t> file) : file_(file)
             readFormatChunk(file.subspan(body, size));
             haveFormat = true;
         }
-        at = body + size + (size & 1);   // chunks are padded to even sizes
+        at = body + size + (size & 1); // chunks are padded to even sizes
     }
 }
 
@@ -66,15 +66,15 @@ void WavReader::readFormatChunk(std::span<const std::uint8_t> chunk)
     const std::uint32_t rate = readLe32(chunk.data() + 4);
     const std::uint16_t blockAlign = readLe16(chunk.data() + 12);
     const std::uint16_t bits = readLe16(chunk.data() + 14);
-    if (tag == kFormatExtensible) {
+    if (tag == formatExtensible) {
         // The sub-format GUID's first two bytes are the plain format tag.
         if (chunk.size() < 40)
             throw EncodeError("malformed WAV file: extensible fmt chunk too short");
         tag = readLe16(chunk.data() + 24);
     }
-    if (tag == kFormatFloat)
+    if (tag == formatFloat)
         throw EncodeError("unsupported WAV sample format: floating point (only integer PCM)");
-    if (tag != kFormatPcm)
+    if (tag != formatPcm)
         throw EncodeError("unsupported WAV sample format " + std::to_string(tag) + " (only integer PCM)");
     if (channels != 1 && channels != 2)
         throw EncodeError("unsupported channel count " + std::to_string(channels) + " (only 1 or 2)");
@@ -82,10 +82,10 @@ void WavReader::readFormatChunk(std::span<const std::uint8_t> chunk)
         throw EncodeError("unsupported sample depth " + std::to_string(bits) + " bits (only 8, 16 or 24)");
     if (rate == 0)
         throw EncodeError("malformed WAV file: sample rate 0");
-    format_ = PcmFormat{channels, bits, rate};
-    if (blockAlign != format_.blockAlign())
-        throw EncodeError("malformed WAV file: block alignment " + std::to_string(blockAlign) + " does not match "
-                          + std::to_string(channels) + " channels of " + std::to_string(bits) + " bits");
+    pcmFormat = PcmFormat{channels, bits, rate};
+    if (blockAlign != pcmFormat.blockAlign())
+        throw EncodeError("malformed WAV file: block alignment " + std::to_string(blockAlign) + " does not match " +
+                          std::to_string(channels) + " channels of " + std::to_string(bits) + " bits");
 }
 
-}  // namespace ape
+} // namespace ape

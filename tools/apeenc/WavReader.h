@@ -3,7 +3,7 @@
 // bytes around them (which the encoder stores verbatim as the original
 // file's header and tail). Anything else, or a file cut short, is refused.
 
-#include "EncoderOptions.h"
+#include "encoder/EncoderOptions.h"
 
 #include <cstdint>
 #include <span>
@@ -16,18 +16,18 @@ public:
     // `file`, which must outlive it.
     explicit WavReader(std::span<const std::uint8_t> file);
 
-    const PcmFormat& format() const { return format_; }
-    std::span<const std::uint8_t> header() const { return file_.first(dataOffset_); }
-    std::span<const std::uint8_t> samples() const { return file_.subspan(dataOffset_, dataBytes_); }
-    std::span<const std::uint8_t> tail() const { return file_.subspan(dataOffset_ + dataBytes_); }
+    const PcmFormat& format() const { return pcmFormat; }
+    std::span<const std::uint8_t> header() const { return file.first(dataOffset); }
+    std::span<const std::uint8_t> samples() const { return file.subspan(dataOffset, dataBytes); }
+    std::span<const std::uint8_t> tail() const { return file.subspan(dataOffset + dataBytes); }
 
 private:
     void readFormatChunk(std::span<const std::uint8_t> chunk);
 
-    std::span<const std::uint8_t> file_;
-    PcmFormat format_;
-    std::size_t dataOffset_ = 0;
-    std::size_t dataBytes_ = 0;
+    std::span<const std::uint8_t> file;
+    PcmFormat pcmFormat;
+    std::size_t dataOffset = 0;
+    std::size_t dataBytes = 0;
 };
 
-}  // namespace ape
+} // namespace ape

@@ -2,9 +2,9 @@
 // demos. The output appears complete or not at all: it is written under a
 // temporary name and renamed only once everything succeeded.
 
-#include "ApeEncoder.h"
-#include "ApeTagWriter.h"
-#include "EncodeError.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/ApeTagWriter.h"
+#include "encoder/EncodeError.h"
 #include "Utf8Arguments.h"
 #include "WavReader.h"
 
@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* usage =
     "usage: apeenc [--help] [--level N] [--tag KEY=VALUE]... [--format-version V] [--blocks-per-frame N]\n"
     "              [--stereo-width strict|portable|ffmpeg51] INPUT.wav OUTPUT.ape\n";
 
@@ -114,25 +114,25 @@ std::vector<std::uint8_t> readFile(const std::string& path)
 // Removes the temporary file unless it was renamed into place.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
+    explicit TemporaryFile(std::filesystem::path path) : filePath(std::move(path)) {}
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile()
     {
-        if (!path_.empty()) {
-            std::error_code ignored;   // nothing more can be done about a failed clean-up here
-            std::filesystem::remove(path_, ignored);
+        if (!filePath.empty()) {
+            std::error_code ignored; // nothing more can be done about a failed clean-up here
+            std::filesystem::remove(filePath, ignored);
         }
     }
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return filePath; }
     void commitAs(const std::filesystem::path& target)
     {
-        std::filesystem::rename(path_, target);
-        path_.clear();
+        std::filesystem::rename(filePath, target);
+        filePath.clear();
     }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path filePath;
 };
 
 void writeAtomically(const std::string& output, const std::vector<std::uint8_t>& bytes)
@@ -152,7 +152,7 @@ void writeAtomically(const std::string& output, const std::vector<std::uint8_t>&
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -161,7 +161,7 @@ int main(int argc, char** argv)
         if (args.helpWanted) {
             // Flushed before anything else can reach the terminal: a usage
             // text cut at its last line runs into the next message.
-            std::cout << kUsage << std::flush;
+            std::cout << usage << std::flush;
             return EXIT_SUCCESS;
         }
         const std::vector<std::uint8_t> wav = readFile(args.input);

@@ -172,8 +172,8 @@ PlaybackGraph::PlaybackGraph(const std::wstring& file)
     if (!control || !events)
         throw PlayerError("the filter graph manager lacks IMediaControl or IMediaEvent");
 
-    const HRESULT created = CoCreateInstance(sourceClassId, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IBaseFilter, reinterpret_cast<void**>(source.receive()));
+    const HRESULT created = CoCreateInstance(sourceClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                             reinterpret_cast<void**>(source.receive()));
     if (FAILED(created))
         raiseCreationFailure(created);
     const oryx::COMPtr<IFileSourceFilter> loader = query<IFileSourceFilter>(source.get());

@@ -16,12 +16,11 @@ constexpr double longestStartSeconds = 1e9;
 
 } // namespace
 
-const char* const usageText =
-    "usage: apeplay [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape\n"
-    "  plays FILE.ape through DirectShow with its progress shown\n"
-    "  --start SECONDS  begin this far into the file\n"
-    "  --wav OUT.wav    convert to a PCM WAV file instead of playing, as fast as possible\n"
-    "  --info           print the format, the duration and the tag texts, then exit\n";
+const char* const usageText = "usage: apeplay [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape\n"
+                              "  plays FILE.ape through DirectShow with its progress shown\n"
+                              "  --start SECONDS  begin this far into the file\n"
+                              "  --wav OUT.wav    convert to a PCM WAV file instead of playing, as fast as possible\n"
+                              "  --info           print the format, the duration and the tag texts, then exit\n";
 
 REFERENCE_TIME parseSeconds(const std::wstring& text)
 {

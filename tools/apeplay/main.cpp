@@ -88,7 +88,7 @@ std::vector<std::wstring> commandLine()
 {
     int count = 0;
     const std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                                   &LocalFree);
+                                                                  &LocalFree);
     if (!arguments)
         throw PlayerError("can't read the command line");
     return std::vector<std::wstring>(arguments.get() + (count > 0 ? 1 : 0), arguments.get() + count);
@@ -137,9 +137,7 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
         (std::uint64_t(duration) * format.sampleRate + unitsPerSecond - 1) / std::uint64_t(unitsPerSecond);
     const std::uint64_t startBlock = std::uint64_t(start) * format.sampleRate / std::uint64_t(unitsPerSecond);
     const std::uint64_t expectedBytes = (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign();
-    const auto reached = [&](std::uint64_t bytes) {
-        return start + timeOfBlocks(bytes / format.blockAlign(), format);
-    };
+    const auto reached = [&](std::uint64_t bytes) { return start + timeOfBlocks(bytes / format.blockAlign(), format); };
 
     if (start > 0)
         graph.seek(start);

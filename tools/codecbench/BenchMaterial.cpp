@@ -1,7 +1,7 @@
 #include "BenchMaterial.h"
 
-#include "Decompressor.h"
-#include "FileByteSource.h"
+#include "decoder/Decompressor.h"
+#include "decoder/FileByteSource.h"
 #include "SignalGenerator.h"
 
 #include <algorithm>
@@ -15,39 +15,42 @@ namespace {
 
 constexpr std::uint64_t seed = 15;
 
-size_t blocksFor(double seconds, std::uint32_t rate) { return std::max<size_t>(1, size_t(seconds * rate)); }
+std::size_t blocksFor(double seconds, std::uint32_t rate)
+{
+    return std::max<std::size_t>(1, std::size_t(seconds * rate));
+}
 
 BenchMaterial generated(std::string name, PcmFormat format, double seconds,
-                        std::vector<std::int32_t> (*shape)(SignalGenerator&, size_t blocks, const PcmFormat&))
+                        std::vector<std::int32_t> (*shape)(SignalGenerator&, std::size_t blocks, const PcmFormat&))
 {
     SignalGenerator generator(format.bitsPerSample, format.channels, format.sampleRate, seed);
     auto samples = shape(generator, blocksFor(seconds, format.sampleRate), format);
     return {std::move(name), format, generator.pack(samples)};
 }
 
-std::vector<std::int32_t> plain(SignalGenerator& g, size_t blocks, Signal signal)
+std::vector<std::int32_t> plain(SignalGenerator& g, std::size_t blocks, Signal signal)
 {
     return g.generate(signal, blocks);
 }
 
 // Music with pink noise under it: no two periods alike, as in a full mix.
-std::vector<std::int32_t> denseMix(SignalGenerator& g, size_t blocks, const PcmFormat&)
+std::vector<std::int32_t> denseMix(SignalGenerator& g, std::size_t blocks, const PcmFormat&)
 {
     auto music = g.generate(Signal::music, blocks);
     auto noise = g.generate(Signal::pink, blocks);
-    for (size_t i = 0; i < music.size(); ++i)
+    for (std::size_t i = 0; i < music.size(); ++i)
         music[i] = music[i] / 4 * 3 + noise[i] / 4;
     return music;
 }
 
 // Music in bursts: 1.5 s of sound, then 1 s of digital silence and 0.5 s of
 // a fade at a hundredth of the level, the way a sparse recording breathes.
-std::vector<std::int32_t> sparseMix(SignalGenerator& g, size_t blocks, const PcmFormat& format)
+std::vector<std::int32_t> sparseMix(SignalGenerator& g, std::size_t blocks, const PcmFormat& format)
 {
     auto music = g.generate(Signal::music, blocks);
-    const size_t period = size_t(3 * format.sampleRate);
-    for (size_t b = 0; b < blocks; ++b) {
-        const size_t phase = b % period;
+    const std::size_t period = std::size_t(3 * format.sampleRate);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t phase = b % period;
         const int divisor = phase < period / 2 ? 1 : phase < period * 5 / 6 ? 0 : 100;
         for (unsigned c = 0; c < format.channels; ++c) {
             std::int32_t& s = music[b * format.channels + c];
@@ -66,7 +69,7 @@ std::vector<std::uint8_t> commandOutput(const std::string& command)
     if (!pipe)
         return out;
     std::uint8_t buffer[1 << 16];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.insert(out.end(), buffer, buffer + got);
     if (pclose(pipe) != 0)
         out.clear();
@@ -82,12 +85,12 @@ std::uint64_t fingerprint(const std::vector<std::uint8_t>& bytes)
     return h;
 }
 
-std::vector<std::uint8_t> repeated(const std::vector<std::uint8_t>& pcm, size_t bytes)
+std::vector<std::uint8_t> repeated(const std::vector<std::uint8_t>& pcm, std::size_t bytes)
 {
     std::vector<std::uint8_t> out;
     out.reserve(bytes);
     while (out.size() < bytes)
-        out.insert(out.end(), pcm.begin(), pcm.begin() + ptrdiff_t(std::min(pcm.size(), bytes - out.size())));
+        out.insert(out.end(), pcm.begin(), pcm.begin() + std::ptrdiff_t(std::min(pcm.size(), bytes - out.size())));
     return out;
 }
 
@@ -95,9 +98,13 @@ std::vector<std::uint8_t> repeated(const std::vector<std::uint8_t>& pcm, size_t 
 
 std::vector<BenchMaterial> syntheticMaterials(double seconds)
 {
-    auto music = [](SignalGenerator& g, size_t blocks, const PcmFormat&) { return plain(g, blocks, Signal::music); };
-    auto white = [](SignalGenerator& g, size_t blocks, const PcmFormat&) { return plain(g, blocks, Signal::white); };
-    auto pink = [](SignalGenerator& g, size_t blocks, const PcmFormat&) { return plain(g, blocks, Signal::pink); };
+    auto music = [](SignalGenerator& g, std::size_t blocks, const PcmFormat&) {
+        return plain(g, blocks, Signal::music);
+    };
+    auto white = [](SignalGenerator& g, std::size_t blocks, const PcmFormat&) {
+        return plain(g, blocks, Signal::white);
+    };
+    auto pink = [](SignalGenerator& g, std::size_t blocks, const PcmFormat&) { return plain(g, blocks, Signal::pink); };
     std::vector<BenchMaterial> out;
     out.push_back(generated("music16", {2, 16, 44100}, seconds, music));
     out.push_back(generated("dense16", {2, 16, 44100}, seconds, denseMix));
@@ -133,16 +140,16 @@ std::vector<BenchMaterial> realMaterials(const std::string& directory, double se
             continue;
         }
         const char* sampleFormat = format.bitsPerSample == 8 ? "u8" : format.bitsPerSample == 16 ? "s16le" : "s24le";
-        auto pcm = commandOutput("ffmpeg -nostdin -v error -i '" + file.string() + "' -f " + sampleFormat +
-                                 " - 2>/dev/null");
+        auto pcm =
+            commandOutput("ffmpeg -nostdin -v error -i '" + file.string() + "' -f " + sampleFormat + " - 2>/dev/null");
         // A cut-short file decodes to fewer blocks than its header promises;
         // a file without audio decodes to silence.
-        const bool silent = std::all_of(pcm.begin(), pcm.end(), [&](std::uint8_t b) {
-            return b == (format.bitsPerSample == 8 ? 128 : 0);
-        });
-        if (pcm.empty() || pcm.size() != totalBlocks * format.blockAlign() || silent || !seen.insert(fingerprint(pcm)).second)
+        const bool silent = std::all_of(pcm.begin(), pcm.end(),
+                                        [&](std::uint8_t b) { return b == (format.bitsPerSample == 8 ? 128 : 0); });
+        if (pcm.empty() || pcm.size() != totalBlocks * format.blockAlign() || silent ||
+            !seen.insert(fingerprint(pcm)).second)
             continue;
-        const size_t bytes = blocksFor(seconds, format.sampleRate) * format.blockAlign();
+        const std::size_t bytes = blocksFor(seconds, format.sampleRate) * format.blockAlign();
         out.push_back({file.stem().string(), format, repeated(pcm, bytes)});
     }
     return out;

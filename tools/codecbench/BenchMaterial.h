@@ -5,7 +5,7 @@
 // depend on the decoder under test.
 #pragma once
 
-#include "EncoderOptions.h"
+#include "encoder/EncoderOptions.h"
 
 #include <cstdint>
 #include <string>
@@ -14,9 +14,9 @@
 namespace ape {
 
 struct BenchMaterial {
-    std::string name;                 // short, one word: a row label and part of a file name
+    std::string name; // short, one word: a row label and part of a file name
     PcmFormat format;
-    std::vector<std::uint8_t> pcm;    // interleaved as a WAV file holds it, whole blocks
+    std::vector<std::uint8_t> pcm; // interleaved as a WAV file holds it, whole blocks
 };
 
 // Synthetic material, `seconds` long each.

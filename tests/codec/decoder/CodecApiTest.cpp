@@ -96,10 +96,10 @@ TEST(CodecApi, TagProbesWithTooSmallBuffersAreNotReportedAsMissing)
     EXPECT_EQ(c_APETag_GetFieldSize(tag, "NoSuchField"), -1);
     int size = c_APETag_GetFieldSize(tag, "TITLE");
     ASSERT_GT(size, 0);
-    std::string exact(size_t(size), '\0');
+    std::string exact(std::size_t(size), '\0');
     capacity = size;
     EXPECT_EQ(c_APETag_GetFieldData(tag, "title", exact.data(), &capacity), 0);
-    std::string roomy(size_t(size) + 1, 'x');
+    std::string roomy(std::size_t(size) + 1, 'x');
     capacity = size + 1;
     EXPECT_EQ(c_APETag_GetFieldData(tag, "Title", roomy.data(), &capacity), 0);
     EXPECT_EQ(roomy, exact + '\0');
@@ -112,7 +112,7 @@ TEST(CodecApi, CoverArtLargerThanTheHeldLimitIsReadFromTheFile)
     APE_TAG_HANDLE tag = c_APEDecompress_GetTag(file.h, &error);
     int size = c_APETag_GetFieldSize(tag, "Cover Art (Front)");
     ASSERT_GT(size, 0);
-    std::vector<char> art(static_cast<size_t>(size), 0);
+    std::vector<char> art(static_cast<std::size_t>(size), 0);
     int capacity = size;
     ASSERT_EQ(c_APETag_GetFieldData(tag, "cover art (front)", art.data(), &capacity), 0);
     // A cover-art value is a file name, a NUL, then the image.
@@ -129,7 +129,7 @@ TEST(CodecApi, TagAndPositionReadsDuringDecodingAreConsistentAndLeaveTheOutputEx
     const int total = c_APEDecompress_GetInfo(file.h, APE_INFO_TOTAL_BLOCKS, 0, 0);
     const int titleSize = c_APETag_GetFieldSize(tag, "Title");
     ASSERT_GT(titleSize, 0);
-    std::string title(size_t(titleSize), '\0');
+    std::string title(std::size_t(titleSize), '\0');
     int capacity = titleSize;
     ASSERT_EQ(c_APETag_GetFieldData(tag, "Title", title.data(), &capacity), 0);
 
@@ -141,7 +141,7 @@ TEST(CodecApi, TagAndPositionReadsDuringDecodingAreConsistentAndLeaveTheOutputEx
             int block = c_APEDecompress_GetInfo(file.h, APE_INFO_CURRENT_BLOCK, 0, 0);
             consistent &= block >= lastBlock && block <= total;
             consistent &= c_APEDecompress_GetInfo(file.h, APE_INFO_TOTAL_BLOCKS, 0, 0) == total;
-            std::string value(size_t(titleSize), '\0');
+            std::string value(std::size_t(titleSize), '\0');
             int cap = titleSize;
             consistent &= c_APETag_GetFieldData(tag, "Title", value.data(), &cap) == 0 && value == title;
             consistent &= c_APETag_GetFieldSize(tag, "Artist") > 0;
@@ -162,5 +162,5 @@ TEST(CodecApi, TagAndPositionReadsDuringDecodingAreConsistentAndLeaveTheOutputEx
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_TRUE(reader.get());
     EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), reference.begin(), reference.end(),
-                           [](char a, uint8_t b) { return uint8_t(a) == b; }));
+                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }));
 }

@@ -18,7 +18,7 @@ namespace {
 struct CorpusFile {
     std::string name;
     int version = 0, level = 0, channels = 0, bits = 0;
-    uint64_t blocks = 0;
+    std::uint64_t blocks = 0;
 };
 
 std::vector<CorpusFile> corpus()
@@ -28,10 +28,10 @@ std::vector<CorpusFile> corpus()
     std::vector<CorpusFile> files;
     if (!std::getline(in, line))
         return files;
-    std::map<std::string, size_t> column;
+    std::map<std::string, std::size_t> column;
     {
         std::stringstream ss(line);
-        size_t i = 0;
+        std::size_t i = 0;
         for (std::string c; std::getline(ss, c, '\t');)
             column[c] = i++;
     }
@@ -60,7 +60,7 @@ std::string path(const CorpusFile& f, const char* extension)
 }
 
 // ffmpeg's whole-file decode in the file's own sample format.
-std::vector<uint8_t> ffmpegDecode(const CorpusFile& f)
+std::vector<std::uint8_t> ffmpegDecode(const CorpusFile& f)
 {
     return apetest::ffmpegDecode(path(f, ".ape"), f.bits == 8 ? "u8" : f.bits == 16 ? "s16le" : "s24le");
 }
@@ -76,18 +76,18 @@ TEST(Corpus, EveryFileDecodesToItsSourcePcmAndSeeksLandOnExactBlocks)
         SCOPED_TRACE(f.name);
         auto source = readBytes(path(f, ".pcm"));
         auto d = openFile(path(f, ".ape"));
-        const uint32_t align = uint32_t(d->container().blockAlign());
+        const std::uint32_t align = std::uint32_t(d->container().blockAlign());
         ASSERT_EQ(d->totalBlocks(), f.blocks);
         int rc = -1;
         EXPECT_TRUE(decodeRest(*d, 3001, &rc) == source);
         EXPECT_EQ(rc, 0);
         for (int i = 0; i < 4; ++i) {
-            uint64_t block = random() % (f.blocks + 1);
+            std::uint64_t block = random() % (f.blocks + 1);
             ASSERT_EQ(d->seek(block), 0);
             auto rest = decodeRest(*d, 1 + random() % 5000, &rc);
             EXPECT_EQ(rc, 0);
             ASSERT_EQ(rest.size(), (f.blocks - block) * align) << "after seeking to " << block;
-            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), source.begin() + ptrdiff_t(block * align)))
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), source.begin() + std::ptrdiff_t(block * align)))
                 << "after seeking to " << block;
         }
     }
@@ -107,13 +107,13 @@ TEST(Corpus, OurDecodesAndSeeksEqualFfmpegsWholeFileDecodeForOneFileOfEveryForma
         auto theirs = ffmpegDecode(f);
         ASSERT_FALSE(theirs.empty()) << "ffmpeg produced nothing";
         EXPECT_TRUE(ours == theirs);
-        const uint32_t align = uint32_t(d->container().blockAlign());
+        const std::uint32_t align = std::uint32_t(d->container().blockAlign());
         for (int i = 0; i < 3; ++i) {
-            uint64_t block = random() % f.blocks;
+            std::uint64_t block = random() % f.blocks;
             ASSERT_EQ(d->seek(block), 0);
             auto rest = decodeRest(*d, 1 + random() % 5000);
             ASSERT_EQ(rest.size() + block * align, theirs.size()) << "after seeking to " << block;
-            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), theirs.begin() + ptrdiff_t(block * align)))
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), theirs.begin() + std::ptrdiff_t(block * align)))
                 << "after seeking to " << block;
         }
         ++compared;

@@ -24,7 +24,7 @@ const std::set<int> allowedCodes = {0,
                                     APE_ERROR_INSUFFICIENT_MEMORY};
 
 // Opens and decodes everything; returns the first error code (0 if none).
-int decodeBytes(const std::vector<uint8_t>& bytes)
+int decodeBytes(const std::vector<std::uint8_t>& bytes)
 {
     try {
         auto d = ape::Decompressor::open(std::make_unique<ape::MemoryByteSource>(bytes.data(), bytes.size()));
@@ -44,21 +44,21 @@ int decodeBytes(const std::vector<uint8_t>& bytes)
 // share may after a good start.
 class FailingByteSource : public ape::ByteSource {
 public:
-    FailingByteSource(const std::vector<uint8_t>& bytes, int goodReads)
-        : bytes_(bytes.data(), bytes.size()), left_(goodReads)
+    FailingByteSource(const std::vector<std::uint8_t>& bytes, int goodReads)
+        : bytes(bytes.data(), bytes.size()), left(goodReads)
     {
     }
-    uint64_t size() const override { return bytes_.size(); }
-    bool read(uint64_t offset, void* out, size_t count) override
+    std::uint64_t size() const override { return bytes.size(); }
+    bool read(std::uint64_t offset, void* out, std::size_t count) override
     {
         ++reads;
-        return left_-- > 0 && bytes_.read(offset, out, count);
+        return left-- > 0 && bytes.read(offset, out, count);
     }
     int reads = 0;
 
 private:
-    ape::MemoryByteSource bytes_;
-    int left_;
+    ape::MemoryByteSource bytes;
+    int left;
 };
 
 } // namespace
@@ -92,11 +92,11 @@ TEST(CorruptInput, TruncationAtAnyPointGivesAnErrorNotACrash)
         SCOPED_TRACE(file);
         auto bytes = readBytes(realFile(file));
         std::mt19937 random(7);
-        std::vector<size_t> cuts = {0, 1, 4, 31, 52, 76, 100, bytes.size() - 1};
+        std::vector<std::size_t> cuts = {0, 1, 4, 31, 52, 76, 100, bytes.size() - 1};
         for (int i = 0; i < 25; ++i)
             cuts.push_back(random() % bytes.size());
-        for (size_t cut : cuts) {
-            std::vector<uint8_t> part(bytes.begin(), bytes.begin() + ptrdiff_t(cut));
+        for (std::size_t cut : cuts) {
+            std::vector<std::uint8_t> part(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut));
             int rc = decodeBytes(part);
             EXPECT_TRUE(allowedCodes.count(rc)) << "cut " << cut << " code " << rc;
             if (cut < bytes.size() / 2) {
@@ -116,9 +116,9 @@ TEST(CorruptInput, FlippedBytesAnywhereGiveErrorsOrDataNeverACrash)
         for (int i = 0; i < 60; ++i) {
             auto copy = bytes;
             // Half of the damage in the first 200 bytes (headers, seek table).
-            size_t span = (i % 2) ? copy.size() : std::min<size_t>(200, copy.size());
+            std::size_t span = (i % 2) ? copy.size() : std::min<std::size_t>(200, copy.size());
             for (int k = 0; k < 3; ++k)
-                copy[random() % span] ^= uint8_t(1 + random() % 255);
+                copy[random() % span] ^= std::uint8_t(1 + random() % 255);
             int rc = decodeBytes(copy);
             EXPECT_TRUE(allowedCodes.count(rc)) << "code " << rc;
             errors += rc != 0;
@@ -131,7 +131,7 @@ TEST(CorruptInput, HugeFrameCountsAndBlockCountsAreRejectedBeforeAllocating)
 {
     auto bytes = readBytes(realFile("picard-test.ape"));
     // Header of a 3990 file: blocksperframe at 52+4, totalframes at 52+12.
-    auto withField = [&](size_t offset, uint32_t value) {
+    auto withField = [&](std::size_t offset, std::uint32_t value) {
         auto copy = bytes;
         ape::writeLe32(copy.data() + offset, value);
         return copy;

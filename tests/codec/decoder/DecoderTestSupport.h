@@ -2,9 +2,9 @@
 // made of them (EXPECTED.tsv), whole-file decoding and MD5 of PCM.
 #pragma once
 
-#include "Decompressor.h"
-#include "FileByteSource.h"
-#include "MemoryByteSource.h"
+#include "decoder/Decompressor.h"
+#include "decoder/FileByteSource.h"
+#include "decoder/MemoryByteSource.h"
 #include "format/Md5.h"
 
 #include <algorithm>
@@ -19,15 +19,18 @@
 
 namespace apetest {
 
-inline std::string realFile(const std::string& name) { return std::string(APE_REAL_DIR) + "/" + name; }
+inline std::string realFile(const std::string& name)
+{
+    return std::string(APE_REAL_DIR) + "/" + name;
+}
 
 struct Expected {
     std::string file;
     int version = 0;
     int channels = 0;
     int bits = 0;
-    uint64_t totalBlocks = 0;
-    uint64_t decodedBlocks = 0;
+    std::uint64_t totalBlocks = 0;
+    std::uint64_t decodedBlocks = 0;
     std::string md5; // "-" when ffmpeg decoded nothing
     bool good() const { return decodedBlocks == totalBlocks && md5 != "-"; }
 };
@@ -58,10 +61,10 @@ inline std::vector<Expected> expectedFiles()
     return rows;
 }
 
-inline std::vector<uint8_t> readBytes(const std::string& path)
+inline std::vector<std::uint8_t> readBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 inline std::unique_ptr<ape::Decompressor> openFile(const std::string& path)
@@ -71,15 +74,15 @@ inline std::unique_ptr<ape::Decompressor> openFile(const std::string& path)
 
 // Decodes from the current position to the end in calls of `chunk` blocks;
 // `error` receives the first non-zero code (decoding stops there).
-inline std::vector<uint8_t> decodeRest(ape::Decompressor& d, uint32_t chunk, int* error = nullptr)
+inline std::vector<std::uint8_t> decodeRest(ape::Decompressor& d, std::uint32_t chunk, int* error = nullptr)
 {
-    const uint32_t align = uint32_t(d.container().blockAlign());
-    std::vector<uint8_t> pcm, buffer(size_t(chunk) * align);
+    const std::uint32_t align = std::uint32_t(d.container().blockAlign());
+    std::vector<std::uint8_t> pcm, buffer(std::size_t(chunk) * align);
     int rc = 0;
     for (;;) {
-        uint32_t got = 0;
+        std::uint32_t got = 0;
         rc = d.getData(buffer.data(), chunk, &got);
-        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + ptrdiff_t(size_t(got) * align));
+        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(std::size_t(got) * align));
         if (rc != 0 || got == 0)
             break;
     }
@@ -90,21 +93,21 @@ inline std::vector<uint8_t> decodeRest(ape::Decompressor& d, uint32_t chunk, int
 
 // ffmpeg's whole-file decode of `file`, single-threaded, as raw PCM in
 // `format` (u8, s16le or s24le); empty when ffmpeg cannot be run.
-inline std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format)
+inline std::vector<std::uint8_t> ffmpegDecode(const std::string& file, const std::string& format)
 {
     std::string command = "ffmpeg -nostdin -v quiet -threads 1 -i '" + file + "' -f " + format + " -";
-    std::vector<uint8_t> out;
+    std::vector<std::uint8_t> out;
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return out;
-    uint8_t buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    std::uint8_t buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.insert(out.end(), buffer, buffer + n);
     pclose(pipe);
     return out;
 }
 
-inline std::string md5Of(const std::vector<uint8_t>& bytes)
+inline std::string md5Of(const std::vector<std::uint8_t>& bytes)
 {
     ape::Md5 md5;
     md5.update(bytes.data(), bytes.size());

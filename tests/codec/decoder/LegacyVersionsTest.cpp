@@ -8,13 +8,13 @@
 // bit-stream frames built for 3800..3880 (Rice coders, seek bit table) at
 // every level, mono and stereo, must decode like ffmpeg.
 #include "DecoderTestSupport.h"
-#include "RangeEncoder.h"
-#include "ValueEncoder.h"
+#include "encoder/RangeEncoder.h"
+#include "encoder/ValueEncoder.h"
 #include "format/ByteOrder.h"
 #include "format/Crc32.h"
-#include "FrameReader.h"
-#include "RangeDecoder.h"
-#include "ValueDecoder.h"
+#include "decoder/FrameReader.h"
+#include "decoder/RangeDecoder.h"
+#include "decoder/ValueDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -28,29 +28,29 @@ using namespace apetest;
 namespace {
 
 struct OldFile {
-    std::vector<uint8_t> bytes;
-    std::vector<size_t> crcAt; // file offsets of each frame's CRC word
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> crcAt; // file offsets of each frame's CRC word
 };
 
-std::vector<uint8_t> encodeStream(int version, uint32_t blocks, std::mt19937& random, size_t reserve)
+std::vector<std::uint8_t> encodeStream(int version, std::uint32_t blocks, std::mt19937& random, std::size_t reserve)
 {
-    std::vector<uint8_t> out(reserve, 0);
+    std::vector<std::uint8_t> out(reserve, 0);
     ape::RangeEncoder coder(out);
     ape::ValueEncoder values{static_cast<unsigned>(version)};
     values.reset();
-    for (uint32_t i = 0; i < blocks; ++i)
-        values.encode(coder, int32_t(random() % 401) - 200);
+    for (std::uint32_t i = 0; i < blocks; ++i)
+        values.encode(coder, std::int32_t(random() % 401) - 200);
     coder.finish();
     return out;
 }
 
 // Bytes the decoder's extra normalisation reads after the first stream of a
 // stereo frame (logical bytes, CRC word first): where the second stream starts.
-uint64_t bytesReadByTheRestart(int version, const std::vector<uint8_t>& logical, uint32_t blocks)
+std::uint64_t bytesReadByTheRestart(int version, const std::vector<std::uint8_t>& logical, std::uint32_t blocks)
 {
-    std::vector<uint8_t> words(logical);
+    std::vector<std::uint8_t> words(logical);
     words.resize((words.size() + 3) / 4 * 4 + 4, 0);
-    for (size_t i = 0; i < words.size(); i += 4) {
+    for (std::size_t i = 0; i < words.size(); i += 4) {
         std::swap(words[i], words[i + 3]);
         std::swap(words[i + 1], words[i + 2]);
     }
@@ -62,13 +62,13 @@ uint64_t bytesReadByTheRestart(int version, const std::vector<uint8_t>& logical,
     ape::RangeDecoder rc(reader);
     rc.start();
     ape::StreamState state;
-    for (uint32_t i = 0; i < blocks; ++i) {
+    for (std::uint32_t i = 0; i < blocks; ++i) {
         if (version >= 3910)
             ape::KValues<true>::decode(rc, state);
         else
             ape::KValues<false>::decode(rc, state);
     }
-    uint64_t before = reader.remaining();
+    std::uint64_t before = reader.remaining();
     rc.normalise();
     return before - reader.remaining();
 }
@@ -78,20 +78,20 @@ uint64_t bytesReadByTheRestart(int version, const std::vector<uint8_t>& logical,
 // A stereo frame codes channel 0, then channel 1 with a coder that restarts on
 // the last byte the decoder read; frames are drawn until that byte can be the
 // second coder's first.
-OldFile oldFile(int version, int level, int channels, const std::vector<uint32_t>& frameBlocks, uint32_t seed)
+OldFile oldFile(int version, int level, int channels, const std::vector<std::uint32_t>& frameBlocks, std::uint32_t seed)
 {
-    constexpr uint32_t headerLength = 32;
-    const uint32_t frames = uint32_t(frameBlocks.size());
-    std::vector<std::vector<uint8_t>> logical;
+    constexpr std::uint32_t headerLength = 32;
+    const std::uint32_t frames = std::uint32_t(frameBlocks.size());
+    std::vector<std::vector<std::uint8_t>> logical;
     std::mt19937 random(seed);
-    for (uint32_t blocks : frameBlocks) {
-        std::vector<uint8_t> frame = encodeStream(version, blocks, random, 4);
+    for (std::uint32_t blocks : frameBlocks) {
+        std::vector<std::uint8_t> frame = encodeStream(version, blocks, random, 4);
         if (channels == 2) {
-            uint64_t extra;
+            std::uint64_t extra;
             while ((extra = bytesReadByTheRestart(version, frame, blocks)) == 0)
                 frame = encodeStream(version, blocks, random, 4);
-            std::vector<uint8_t> second = encodeStream(version, blocks, random, 0);
-            frame.insert(frame.end(), size_t(extra - 1), 0);
+            std::vector<std::uint8_t> second = encodeStream(version, blocks, random, 0);
+            frame.insert(frame.end(), std::size_t(extra - 1), 0);
             frame.insert(frame.end(), second.begin() + 1, second.end()); // its first byte is the re-read one
         }
         frame.resize((frame.size() + 3) / 4 * 4, 0);
@@ -99,27 +99,27 @@ OldFile oldFile(int version, int level, int channels, const std::vector<uint32_t
     }
     OldFile file;
     file.bytes.resize(headerLength);
-    uint8_t* h = file.bytes.data();
+    std::uint8_t* h = file.bytes.data();
     std::memcpy(h, "MAC ", 4);
-    ape::writeLe16(h + 4, uint16_t(version));
-    ape::writeLe16(h + 6, uint16_t(level));
+    ape::writeLe16(h + 4, std::uint16_t(version));
+    ape::writeLe16(h + 6, std::uint16_t(level));
     ape::writeLe16(h + 8, 32); // no stored WAV header; 16-bit
-    ape::writeLe16(h + 10, uint16_t(channels));
+    ape::writeLe16(h + 10, std::uint16_t(channels));
     ape::writeLe32(h + 12, 44100);
     ape::writeLe32(h + 24, frames);
     ape::writeLe32(h + 28, frameBlocks.back());
-    uint32_t position = headerLength + 4 * frames;
+    std::uint32_t position = headerLength + 4 * frames;
     for (const auto& frame : logical) {
-        uint8_t entry[4];
+        std::uint8_t entry[4];
         ape::writeLe32(entry, position);
         file.bytes.insert(file.bytes.end(), entry, entry + 4);
-        position += uint32_t(frame.size());
+        position += std::uint32_t(frame.size());
     }
     for (const auto& frame : logical) {
         file.crcAt.push_back(file.bytes.size());
-        for (size_t i = 0; i < frame.size(); i += 4)
+        for (std::size_t i = 0; i < frame.size(); i += 4)
             for (int k = 3; k >= 0; --k)
-                file.bytes.push_back(frame[i + size_t(k)]);
+                file.bytes.push_back(frame[i + std::size_t(k)]);
     }
     return file;
 }
@@ -127,63 +127,66 @@ OldFile oldFile(int version, int level, int channels, const std::vector<uint32_t
 // Bits, most significant first, into logical bytes.
 class BitWriter {
 public:
-    void bit(uint32_t b)
+    void bit(std::uint32_t b)
     {
-        if (used_ % 8 == 0)
+        if (used % 8 == 0)
             bytes.push_back(0);
         if (b)
-            bytes.back() |= uint8_t(0x80 >> (used_ % 8));
-        ++used_;
+            bytes.back() |= std::uint8_t(0x80 >> (used % 8));
+        ++used;
     }
-    void bits(uint32_t value, unsigned count)
+    void bits(std::uint32_t value, unsigned count)
     {
         for (unsigned i = count; i-- > 0;)
             bit((value >> i) & 1);
     }
-    void rice(uint32_t value, uint32_t k)
+    void rice(std::uint32_t value, std::uint32_t k)
     {
-        for (uint32_t q = value >> k; q > 0; --q)
+        for (std::uint32_t q = value >> k; q > 0; --q)
             bit(0);
         bit(1);
         bits(value & ((1u << k) - 1), k);
     }
-    std::vector<uint8_t> bytes;
+    std::vector<std::uint8_t> bytes;
 
 private:
-    uint64_t used_ = 0;
+    std::uint64_t used = 0;
 };
 
-uint32_t folded(int32_t r) { return r > 0 ? 2 * uint32_t(r) - 1 : 2 * uint32_t(-r); }
-
-uint32_t bitLength(uint32_t v)
+std::uint32_t folded(std::int32_t r)
 {
-    uint32_t n = 0;
+    return r > 0 ? 2 * std::uint32_t(r) - 1 : 2 * std::uint32_t(-r);
+}
+
+std::uint32_t bitLength(std::uint32_t v)
+{
+    std::uint32_t n = 0;
     for (; v; v >>= 1)
         ++n;
     return n;
 }
 
 // Versions 3800..3859: Rice codes whose k follows a running sum over the frame.
-void writeWholeFrameRice(BitWriter& out, const std::vector<uint32_t>& x)
+void writeWholeFrameRice(BitWriter& out, const std::vector<std::uint32_t>& x)
 {
-    const size_t n = x.size();
-    uint32_t kSum = 0;
-    size_t i = 0;
-    for (; i < std::min<size_t>(n, 5); ++i) {
+    const std::size_t n = x.size();
+    std::uint32_t kSum = 0;
+    std::size_t i = 0;
+    for (; i < std::min<std::size_t>(n, 5); ++i) {
         out.rice(x[i], 10);
         kSum += x[i];
     }
     if (n > 5) {
-        uint32_t k = bitLength(kSum / 10);
-        for (; i < std::min<size_t>(n, 64); ++i) {
+        std::uint32_t k = bitLength(kSum / 10);
+        for (; i < std::min<std::size_t>(n, 64); ++i) {
             out.rice(x[i], k);
             kSum += x[i];
-            k = bitLength(kSum / uint32_t((i + 1) * 2));
+            k = bitLength(kSum / std::uint32_t((i + 1) * 2));
         }
     }
     if (n > 64) {
-        uint32_t k = bitLength(kSum >> 7);
-        uint64_t kSumMax = uint64_t(1) << (k + 7), kSumMin = k ? uint64_t(1) << (k + 6) : 0;
+        std::uint32_t k = bitLength(kSum >> 7);
+        std::uint64_t kSumMax = std::uint64_t(1) << (k + 7), kSumMin = k ? std::uint64_t(1) << (k + 6) : 0;
         for (; i < n; ++i) {
             out.rice(x[i], k);
             kSum = kSum + x[i] - x[i - 64];
@@ -203,10 +206,10 @@ void writeWholeFrameRice(BitWriter& out, const std::vector<uint32_t>& x)
 
 // Versions 3860..3880: a Rice-like code per value with adaptive k (values
 // small enough never to need the later versions' escape).
-void writePerValueRice(BitWriter& out, const std::vector<uint32_t>& x)
+void writePerValueRice(BitWriter& out, const std::vector<std::uint32_t>& x)
 {
-    uint32_t k = 10, kSum = 16384;
-    for (uint32_t v : x) {
+    std::uint32_t k = 10, kSum = 16384;
+    for (std::uint32_t v : x) {
         out.rice(v, k);
         kSum = kSum + v - ((kSum + 8) >> 4);
         if (kSum < (k ? 1u << (k + 4) : 0u))
@@ -218,20 +221,20 @@ void writePerValueRice(BitWriter& out, const std::vector<uint32_t>& x)
 
 // A bit-stream file (versions 3800..3880), frames padded to whole words. CRCs
 // stay 0: they are not checked below version 3900.
-std::vector<uint8_t> oldBitStreamFile(int version, int level, int channels, const std::vector<uint32_t>& frameBlocks,
-                                      uint32_t seed)
+std::vector<std::uint8_t> oldBitStreamFile(int version, int level, int channels,
+                                           const std::vector<std::uint32_t>& frameBlocks, std::uint32_t seed)
 {
-    constexpr uint32_t headerLength = 32;
-    const uint32_t frames = uint32_t(frameBlocks.size());
+    constexpr std::uint32_t headerLength = 32;
+    const std::uint32_t frames = std::uint32_t(frameBlocks.size());
     std::mt19937 random(seed);
-    std::vector<std::vector<uint8_t>> logical;
-    for (uint32_t blocks : frameBlocks) {
+    std::vector<std::vector<std::uint8_t>> logical;
+    for (std::uint32_t blocks : frameBlocks) {
         BitWriter out;
         out.bits(0, 32); // CRC word
         for (int c = 0; c < channels; ++c) {
-            std::vector<uint32_t> x(blocks);
+            std::vector<std::uint32_t> x(blocks);
             for (auto& v : x)
-                v = folded(int32_t(random() % 401) - 200);
+                v = folded(std::int32_t(random() % 401) - 200);
             if (version < 3860)
                 writeWholeFrameRice(out, x);
             else
@@ -240,39 +243,39 @@ std::vector<uint8_t> oldBitStreamFile(int version, int level, int channels, cons
         out.bytes.resize((out.bytes.size() + 3) / 4 * 4, 0);
         logical.push_back(std::move(out.bytes));
     }
-    std::vector<uint8_t> file(headerLength);
-    uint8_t* h = file.data();
+    std::vector<std::uint8_t> file(headerLength);
+    std::uint8_t* h = file.data();
     std::memcpy(h, "MAC ", 4);
-    ape::writeLe16(h + 4, uint16_t(version));
-    ape::writeLe16(h + 6, uint16_t(level));
+    ape::writeLe16(h + 4, std::uint16_t(version));
+    ape::writeLe16(h + 6, std::uint16_t(level));
     ape::writeLe16(h + 8, 32);
-    ape::writeLe16(h + 10, uint16_t(channels));
+    ape::writeLe16(h + 10, std::uint16_t(channels));
     ape::writeLe32(h + 12, 44100);
     ape::writeLe32(h + 24, frames);
     ape::writeLe32(h + 28, frameBlocks.back());
-    const uint32_t seekBitTable = version < 3810 ? frames : 0; // one bit offset per frame, all 0 here
-    uint32_t position = headerLength + 4 * frames + seekBitTable;
+    const std::uint32_t seekBitTable = version < 3810 ? frames : 0; // one bit offset per frame, all 0 here
+    std::uint32_t position = headerLength + 4 * frames + seekBitTable;
     for (const auto& frame : logical) {
-        uint8_t entry[4];
+        std::uint8_t entry[4];
         ape::writeLe32(entry, position);
         file.insert(file.end(), entry, entry + 4);
-        position += uint32_t(frame.size());
+        position += std::uint32_t(frame.size());
     }
     file.insert(file.end(), seekBitTable, 0);
     for (const auto& frame : logical)
-        for (size_t i = 0; i < frame.size(); i += 4)
+        for (std::size_t i = 0; i < frame.size(); i += 4)
             for (int k = 3; k >= 0; --k)
-                file.push_back(frame[i + size_t(k)]);
+                file.push_back(frame[i + std::size_t(k)]);
     return file;
 }
 
-void writeFile(const std::string& name, const std::vector<uint8_t>& bytes)
+void writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-std::vector<uint8_t> ffmpegPcm(const std::string& file)
+std::vector<std::uint8_t> ffmpegPcm(const std::string& file)
 {
     return ffmpegDecode(file, "s16le");
 }
@@ -287,8 +290,8 @@ TEST(LegacyVersions, BitStreamVersionsDecodeTheSameBytesAsFfmpeg)
         for (int level : {1000, 2000, 3000}) {
             SCOPED_TRACE(testing::Message() << "version " << version << " level " << level);
             auto bytes = original;
-            ape::writeLe16(bytes.data() + 4, uint16_t(version));
-            ape::writeLe16(bytes.data() + 6, uint16_t(level));
+            ape::writeLe16(bytes.data() + 4, std::uint16_t(version));
+            ape::writeLe16(bytes.data() + 6, std::uint16_t(level));
             ape::writeLe32(bytes.data() + 28, 5000); // final frame within the 9216-block frames
             const std::string file = "legacy-" + std::to_string(version) + "-" + std::to_string(level) + ".ape";
             {
@@ -300,9 +303,9 @@ TEST(LegacyVersions, BitStreamVersionsDecodeTheSameBytesAsFfmpeg)
             auto ours = decodeRest(*d, 4096, &rc);
             auto theirs = ffmpegPcm(file);
             // Where one frame is corrupt, we stop and ffmpeg skips it: compare what both delivered.
-            const size_t common = std::min(ours.size(), theirs.size());
-            EXPECT_GE(common, size_t(2 * 9216 * 4)) << "too little decoded to compare";
-            EXPECT_TRUE(std::equal(ours.begin(), ours.begin() + ptrdiff_t(common), theirs.begin()));
+            const std::size_t common = std::min(ours.size(), theirs.size());
+            EXPECT_GE(common, std::size_t(2 * 9216 * 4)) << "too little decoded to compare";
+            EXPECT_TRUE(std::equal(ours.begin(), ours.begin() + std::ptrdiff_t(common), theirs.begin()));
             if (rc == 0) {
                 EXPECT_EQ(ours.size(), theirs.size());
             }
@@ -313,27 +316,28 @@ TEST(LegacyVersions, BitStreamVersionsDecodeTheSameBytesAsFfmpeg)
 
 TEST(LegacyVersions, RangeCodedFramesDecodeLikeFfmpegWithTheirCrcs)
 {
-    const std::vector<uint32_t> frameBlocks = {73728, 5000};
+    const std::vector<std::uint32_t> frameBlocks = {73728, 5000};
     for (int channels : {1, 2}) {
         for (int version : {3900, 3920}) {
             for (int level : {1000, 2000, 3000, 4000}) {
                 SCOPED_TRACE(testing::Message() << channels << " channels, version " << version << " level " << level);
-                OldFile file = oldFile(version, level, channels, frameBlocks, uint32_t(version + level + channels));
-                const std::string name = "legacy-rc-" + std::to_string(channels) + "-" + std::to_string(version) +
-                                         "-" + std::to_string(level) + ".ape";
+                OldFile file =
+                    oldFile(version, level, channels, frameBlocks, std::uint32_t(version + level + channels));
+                const std::string name = "legacy-rc-" + std::to_string(channels) + "-" + std::to_string(version) + "-" +
+                                         std::to_string(level) + ".ape";
                 writeFile(name, file.bytes);
                 // ffmpeg does not check CRCs: its PCM gives each frame's CRC, which makes the file whole.
                 auto theirs = ffmpegPcm(name);
-                const size_t blockBytes = size_t(channels) * 2;
-                ASSERT_EQ(theirs.size(), size_t(73728 + 5000) * blockBytes);
-                size_t at = 0;
-                for (size_t f = 0; f < frameBlocks.size(); ++f) {
+                const std::size_t blockBytes = std::size_t(channels) * 2;
+                ASSERT_EQ(theirs.size(), std::size_t(73728 + 5000) * blockBytes);
+                std::size_t at = 0;
+                for (std::size_t f = 0; f < frameBlocks.size(); ++f) {
                     ape::Crc32 crc;
-                    crc.update(theirs.data() + at, size_t(frameBlocks[f]) * blockBytes);
-                    at += size_t(frameBlocks[f]) * blockBytes;
-                    uint32_t stored = crc.value() >> 1;
+                    crc.update(theirs.data() + at, std::size_t(frameBlocks[f]) * blockBytes);
+                    at += std::size_t(frameBlocks[f]) * blockBytes;
+                    std::uint32_t stored = crc.value() >> 1;
                     for (int k = 0; k < 4; ++k) // the CRC word is stored as a little-endian word
-                        file.bytes[file.crcAt[f] + size_t(k)] = uint8_t(stored >> (8 * k));
+                        file.bytes[file.crcAt[f] + std::size_t(k)] = std::uint8_t(stored >> (8 * k));
                 }
                 auto d = ape::Decompressor::open(
                     std::make_unique<ape::MemoryByteSource>(file.bytes.data(), file.bytes.size()));
@@ -353,14 +357,14 @@ TEST(LegacyVersions, BitStreamFramesOfEveryOldFamilyDecodeLikeFfmpeg)
         for (int version : {3800, 3820, 3850, 3860, 3880}) {
             for (int level : {1000, 2000, 3000, 4000}) {
                 SCOPED_TRACE(testing::Message() << channels << " channels, version " << version << " level " << level);
-                const uint32_t framesBlocks = level >= 4000 ? 73728 : 9216;
+                const std::uint32_t framesBlocks = level >= 4000 ? 73728 : 9216;
                 auto bytes = oldBitStreamFile(version, level, channels, {framesBlocks, 3000},
-                                              uint32_t(version * 7 + level + channels));
+                                              std::uint32_t(version * 7 + level + channels));
                 const std::string name = "legacy-bits-" + std::to_string(channels) + "-" + std::to_string(version) +
                                          "-" + std::to_string(level) + ".ape";
                 writeFile(name, bytes);
                 auto theirs = ffmpegPcm(name);
-                ASSERT_EQ(theirs.size(), size_t(framesBlocks + 3000) * size_t(channels) * 2);
+                ASSERT_EQ(theirs.size(), std::size_t(framesBlocks + 3000) * std::size_t(channels) * 2);
                 auto d = ape::Decompressor::open(std::make_unique<ape::MemoryByteSource>(bytes.data(), bytes.size()));
                 int rc = -1;
                 auto ours = decodeRest(*d, 4096, &rc);

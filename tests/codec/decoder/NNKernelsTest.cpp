@@ -23,21 +23,23 @@ TEST(NNKernels, VectorKernelsAgreeWithThePlainLoopsIncludingWraparound)
         for (int trial = 0; trial < 20; ++trial) {
             // Odd trials use extreme values only, so that sums and coefficients wrap.
             auto value = [&] {
-                return trial % 2 ? int16_t((random() & 1) ? 32767 : -32768) : int16_t(random());
+                return trial % 2 ? std::int16_t((random() & 1) ? 32767 : -32768) : std::int16_t(random());
             };
-            std::vector<int16_t> coef(size_t(order) + 1), hist(size_t(order) + 1), adapt(size_t(order) + 1);
-            for (size_t j = 0; j < coef.size(); ++j) {
+            std::vector<std::int16_t> coef(std::size_t(order) + 1), hist(std::size_t(order) + 1),
+                adapt(std::size_t(order) + 1);
+            for (std::size_t j = 0; j < coef.size(); ++j) {
                 coef[j] = value();
                 hist[j] = value();
                 adapt[j] = value();
             }
             // Start one element in, as the sliding windows do.
             const int direction = int(random() % 3) - 1;
-            std::vector<int16_t> expectCoef = coef;
-            int32_t expectDot = plain.dotAndAdapt(expectCoef.data() + 1, hist.data() + 1, adapt.data() + 1, order, direction);
+            std::vector<std::int16_t> expectCoef = coef;
+            std::int32_t expectDot =
+                plain.dotAndAdapt(expectCoef.data() + 1, hist.data() + 1, adapt.data() + 1, order, direction);
             for (const ape::NNKernels* k : kernels) {
                 SCOPED_TRACE(k->name);
-                std::vector<int16_t> c = coef;
+                std::vector<std::int16_t> c = coef;
                 EXPECT_EQ(k->dotAndAdapt(c.data() + 1, hist.data() + 1, adapt.data() + 1, order, direction), expectDot);
                 EXPECT_EQ(c, expectCoef);
                 c = coef;
@@ -64,24 +66,23 @@ TEST(NNKernels, VectorDecodingLoopsAgreeWithThePlainLoopAtEveryOrder)
     std::mt19937 random(15);
     for (int order : {16, 32, 48, 64, 256, 1280}) {
         for (auto adaptation : {ape::NNAdaptation::new3980, ape::NNAdaptation::old3930}) {
-            std::vector<int32_t> residuals(1500);
+            std::vector<std::int32_t> residuals(1500);
             for (auto& r : residuals) {
                 const unsigned kind = random() % 8;
-                r = kind == 0 ? 0 : kind == 1 ? int32_t(random()) : int32_t(random() % 4001) - 2000;
+                r = kind == 0 ? 0 : kind == 1 ? std::int32_t(random()) : std::int32_t(random() % 4001) - 2000;
             }
             ape::NNFilter plain(order, 11, adaptation, ape::scalarNNKernels());
             plain.reset();
-            std::vector<int32_t> expected = residuals;
-            for (size_t at = 0; at < expected.size(); at += 700)
-                plain.decode(expected.data() + at, std::min<size_t>(700, expected.size() - at));
+            std::vector<std::int32_t> expected = residuals;
+            for (std::size_t at = 0; at < expected.size(); at += 700)
+                plain.decode(expected.data() + at, std::min<std::size_t>(700, expected.size() - at));
             for (const ape::NNKernels* k : kernels) {
-                SCOPED_TRACE(testing::Message() << k->name << " order " << order << " adaptation "
-                                                << int(adaptation));
+                SCOPED_TRACE(testing::Message() << k->name << " order " << order << " adaptation " << int(adaptation));
                 ape::NNFilter vector(order, 11, adaptation, *k);
                 vector.reset();
-                std::vector<int32_t> values = residuals;
-                for (size_t at = 0; at < values.size(); at += 700)
-                    vector.decode(values.data() + at, std::min<size_t>(700, values.size() - at));
+                std::vector<std::int32_t> values = residuals;
+                for (std::size_t at = 0; at < values.size(); at += 700)
+                    vector.decode(values.data() + at, std::min<std::size_t>(700, values.size() - at));
                 EXPECT_TRUE(values == expected);
             }
         }

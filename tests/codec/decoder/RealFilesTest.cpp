@@ -29,7 +29,7 @@ TEST(RealFiles, EveryGoodFileDecodesToFfmpegsPcm)
 TEST(RealFiles, OddRequestSizesGiveTheSameBytesAsLargeOnes)
 {
     auto whole = decodeRest(*openFile(realFile("atl-ape.ape")), 1 << 20);
-    for (uint32_t chunk : {1u, 4607u, 4609u, 73727u}) {
+    for (std::uint32_t chunk : {1u, 4607u, 4609u, 73727u}) {
         SCOPED_TRACE(chunk);
         EXPECT_EQ(decodeRest(*openFile(realFile("atl-ape.ape")), chunk), whole);
     }
@@ -42,7 +42,7 @@ TEST(RealFiles, TruncatedFileDeliversWhatFfmpegDecodesThenReportsAFrameError)
     auto pcm = decodeRest(*d, 4096, &rc);
     EXPECT_EQ(rc, APE_ERROR_DECOMPRESSING_FRAME);
     // ffmpeg stops after 41472 blocks; what we delivered before failing is that prefix.
-    ASSERT_LE(pcm.size(), size_t(41472) * 4);
+    ASSERT_LE(pcm.size(), std::size_t(41472) * 4);
     EXPECT_EQ(md5Of(pcm), "5fa807c690f71dda19f811907c132191");
 }
 
@@ -85,6 +85,6 @@ TEST(RealFiles, SilentFrameWithMatchingCrcDecodesToSilence)
     int rc = -1;
     auto pcm = decodeRest(*d, 65536, &rc);
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(pcm.size(), size_t(162496) * 4);
-    EXPECT_EQ(std::count(pcm.begin(), pcm.end(), 0), ptrdiff_t(pcm.size()));
+    EXPECT_EQ(pcm.size(), std::size_t(162496) * 4);
+    EXPECT_EQ(std::count(pcm.begin(), pcm.end(), 0), std::ptrdiff_t(pcm.size()));
 }

@@ -10,27 +10,27 @@ using namespace apetest;
 namespace {
 
 struct Whole {
-    std::vector<uint8_t> pcm;
-    uint32_t align = 0;
-    uint64_t total = 0;
+    std::vector<std::uint8_t> pcm;
+    std::uint32_t align = 0;
+    std::uint64_t total = 0;
 };
 
 Whole decodeWhole(const std::string& file)
 {
     auto d = openFile(realFile(file));
     Whole w;
-    w.align = uint32_t(d->container().blockAlign());
+    w.align = std::uint32_t(d->container().blockAlign());
     w.total = d->totalBlocks();
     w.pcm = decodeRest(*d, 1 << 20);
     return w;
 }
 
-std::vector<uint8_t> readBlocks(ape::Decompressor& d, uint32_t blocks)
+std::vector<std::uint8_t> readBlocks(ape::Decompressor& d, std::uint32_t blocks)
 {
-    std::vector<uint8_t> out(size_t(blocks) * uint32_t(d.container().blockAlign()));
-    uint32_t got = 0;
+    std::vector<std::uint8_t> out(std::size_t(blocks) * std::uint32_t(d.container().blockAlign()));
+    std::uint32_t got = 0;
     EXPECT_EQ(d.getData(out.data(), blocks, &got), 0);
-    out.resize(size_t(got) * uint32_t(d.container().blockAlign()));
+    out.resize(std::size_t(got) * std::uint32_t(d.container().blockAlign()));
     return out;
 }
 
@@ -46,14 +46,14 @@ TEST(Seek, RandomBlocksGiveTheMatchingSliceOfTheWholeDecode)
         auto d = openFile(realFile(file));
         std::mt19937 random(12345);
         for (int i = 0; i < 12; ++i) {
-            uint64_t block = random() % w.total;
-            uint32_t count = 1 + random() % 9000;
+            std::uint64_t block = random() % w.total;
+            std::uint32_t count = 1 + random() % 9000;
             ASSERT_EQ(d->seek(block), 0);
             EXPECT_EQ(d->currentBlock(), block);
             auto got = readBlocks(*d, count);
-            uint64_t expectBlocks = std::min<uint64_t>(count, w.total - block);
+            std::uint64_t expectBlocks = std::min<std::uint64_t>(count, w.total - block);
             ASSERT_EQ(got.size(), expectBlocks * w.align);
-            EXPECT_TRUE(std::equal(got.begin(), got.end(), w.pcm.begin() + ptrdiff_t(block * w.align)))
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), w.pcm.begin() + std::ptrdiff_t(block * w.align)))
                 << "block " << block;
         }
     }
@@ -63,28 +63,29 @@ TEST(Seek, FrameBoundariesAndTheLastBlockAreExact)
 {
     Whole w = decodeWhole("atl-ape.ape"); // frames of 73728 blocks
     auto d = openFile(realFile("atl-ape.ape"));
-    for (uint64_t block : {uint64_t(73727), uint64_t(73728), uint64_t(73729), uint64_t(4 * 73728), w.total - 1}) {
+    for (std::uint64_t block :
+         {std::uint64_t(73727), std::uint64_t(73728), std::uint64_t(73729), std::uint64_t(4 * 73728), w.total - 1}) {
         SCOPED_TRACE(block);
         ASSERT_EQ(d->seek(block), 0);
         auto got = readBlocks(*d, 3);
-        ASSERT_EQ(got.size(), std::min<uint64_t>(3, w.total - block) * w.align);
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), w.pcm.begin() + ptrdiff_t(block * w.align)));
+        ASSERT_EQ(got.size(), std::min<std::uint64_t>(3, w.total - block) * w.align);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), w.pcm.begin() + std::ptrdiff_t(block * w.align)));
     }
 }
 
 TEST(Seek, ToTheTotalEndsTheStreamAndBeyondIsRefusedWithoutMoving)
 {
     auto d = openFile(realFile("picard-test.ape"));
-    const uint64_t total = d->totalBlocks();
+    const std::uint64_t total = d->totalBlocks();
     ASSERT_EQ(d->seek(100), 0);
     EXPECT_EQ(d->seek(total + 1), APE_ERROR_BAD_PARAMETER);
     EXPECT_EQ(d->currentBlock(), 100u);
-    EXPECT_EQ(d->seek(uint32_t(-1)), APE_ERROR_BAD_PARAMETER);
+    EXPECT_EQ(d->seek(std::uint32_t(-1)), APE_ERROR_BAD_PARAMETER);
     EXPECT_EQ(d->currentBlock(), 100u);
     ASSERT_EQ(d->seek(total), 0);
     EXPECT_TRUE(readBlocks(*d, 10).empty());
     ASSERT_EQ(d->seek(0), 0);
-    EXPECT_EQ(readBlocks(*d, 10).size(), size_t(10) * uint32_t(d->container().blockAlign()));
+    EXPECT_EQ(readBlocks(*d, 10).size(), std::size_t(10) * std::uint32_t(d->container().blockAlign()));
 }
 
 TEST(Seek, AfterAFrameErrorAnEarlierPositionDecodesAsBefore)
@@ -95,6 +96,6 @@ TEST(Seek, AfterAFrameErrorAnEarlierPositionDecodesAsBefore)
     ASSERT_NE(rc, 0);
     ASSERT_EQ(d->seek(1000), 0);
     auto again = readBlocks(*d, 2000);
-    ASSERT_EQ(again.size(), size_t(2000) * 4);
+    ASSERT_EQ(again.size(), std::size_t(2000) * 4);
     EXPECT_TRUE(std::equal(again.begin(), again.end(), first.begin() + 1000 * 4));
 }

@@ -3,9 +3,9 @@
 // from the data (StereoWidthRule); files encoded either way must come back
 // exactly.
 #include "DecoderTestSupport.h"
-#include "ApeEncoder.h"
-#include "Predictor3950Encoder.h"
-#include "StereoWidthRule.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/Predictor3950Encoder.h"
+#include "decoder/StereoWidthRule.h"
 
 #include <gtest/gtest.h>
 
@@ -17,15 +17,15 @@ using namespace apetest;
 namespace {
 
 // Full-scale 24-bit stereo noise: the material that exercises the conflict.
-std::vector<uint8_t> loudNoise(uint32_t blocks)
+std::vector<std::uint8_t> loudNoise(std::uint32_t blocks)
 {
     std::mt19937 random(2024);
-    std::vector<uint8_t> pcm;
-    for (uint32_t i = 0; i < blocks * 2; ++i) {
-        int32_t v = int32_t(random() % (1u << 24)) - (1 << 23);
-        pcm.push_back(uint8_t(v));
-        pcm.push_back(uint8_t(v >> 8));
-        pcm.push_back(uint8_t(v >> 16));
+    std::vector<std::uint8_t> pcm;
+    for (std::uint32_t i = 0; i < blocks * 2; ++i) {
+        std::int32_t v = std::int32_t(random() % (1u << 24)) - (1 << 23);
+        pcm.push_back(std::uint8_t(v));
+        pcm.push_back(std::uint8_t(v >> 8));
+        pcm.push_back(std::uint8_t(v >> 16));
     }
     return pcm;
 }
@@ -59,17 +59,17 @@ TEST(StereoWidth, LoudTwentyFourBitStereoDecodesExactlyWhicheverWidthItWasEncode
 // out-of-range sample, else a 64-bit trial that may settle on 32 bits.
 TEST(StereoWidth, RuleGivesTheSamplesOfComputingBothWidthsForEveryChunk)
 {
-    constexpr size_t chunk = 4608;
-    constexpr int32_t largest = 1 << 23;
-    auto beyond = [&](const std::vector<int32_t>& v) {
-        return std::any_of(v.begin(), v.end(), [&](int32_t s) { return s > largest || s < -largest; });
+    constexpr std::size_t chunk = 4608;
+    constexpr std::int32_t largest = 1 << 23;
+    auto beyond = [&](const std::vector<std::int32_t>& v) {
+        return std::any_of(v.begin(), v.end(), [&](std::int32_t s) { return s > largest || s < -largest; });
     };
     std::mt19937 random(15);
     // Residual magnitudes per chunk: quiet (both widths agree), loud enough
     // for the sums to leave 32 bits, and wild (samples leave 24 bits); 0 for
     // the residuals of loud noise encoded with 32-bit sums, which stay in
     // range in 32 bits only.
-    const std::vector<std::vector<int>> plans = {{8, 8, 8, 8},     {8, 22, 8, 22, 8}, {8, 26, 8}, {12, 30, 12},
+    const std::vector<std::vector<int>> plans = {{8, 8, 8, 8},    {8, 22, 8, 22, 8}, {8, 26, 8}, {12, 30, 12},
                                                  {22, 22, 30, 8}, {30, 8, 8},        {0, 0, 0},  {0, 8, 30}};
     // Chunks where the widths differ although the 32-bit samples stay in range
     // are the ones a single pass must not take for both.
@@ -81,25 +81,26 @@ TEST(StereoWidth, RuleGivesTheSamplesOfComputingBothWidthsForEveryChunk)
         ours.reset();
         reference.reset();
         enum { undecided, narrow, wide } mode = undecided;
-        for (size_t c = 0; c < plan.size(); ++c) {
+        for (std::size_t c = 0; c < plan.size(); ++c) {
             SCOPED_TRACE(testing::Message() << "plan of " << plan.size() << " chunks, chunk " << c);
-            std::vector<int32_t> slot0(chunk), slot1(chunk);
-            for (size_t i = 0; i < chunk; ++i) {
+            std::vector<std::int32_t> slot0(chunk), slot1(chunk);
+            for (std::size_t i = 0; i < chunk; ++i) {
                 if (plan[c] == 0) {
-                    const int32_t l = int32_t(random() % (1u << 24)) - (1 << 23);
-                    const int32_t r = int32_t(random() % (1u << 24)) - (1 << 23);
-                    const int32_t y = r - l;
+                    const std::int32_t l = std::int32_t(random() % (1u << 24)) - (1 << 23);
+                    const std::int32_t r = std::int32_t(random() % (1u << 24)) - (1 << 23);
+                    const std::int32_t y = r - l;
                     encoder.encodeStereo(y, l + y / 2, slot0[i], slot1[i]);
                     continue;
                 }
-                slot0[i] = int32_t(random() % (2u << plan[c])) - (1 << plan[c]);
-                slot1[i] = int32_t(random() % (2u << plan[c])) - (1 << plan[c]);
+                slot0[i] = std::int32_t(random() % (2u << plan[c])) - (1 << plan[c]);
+                slot1[i] = std::int32_t(random() % (2u << plan[c])) - (1 << plan[c]);
             }
-            std::vector<int32_t> left(chunk), right(chunk);
+            std::vector<std::int32_t> left(chunk), right(chunk);
             rule.run(ours, slot0.data(), slot1.data(), left.data(), right.data(), chunk);
 
-            std::vector<int32_t> expectLeft(chunk), expectRight(chunk);
-            auto compute = [&](ape::Predictor3950& p, bool wideWidth, std::vector<int32_t>& l, std::vector<int32_t>& r) {
+            std::vector<std::int32_t> expectLeft(chunk), expectRight(chunk);
+            auto compute = [&](ape::Predictor3950& p, bool wideWidth, std::vector<std::int32_t>& l,
+                               std::vector<std::int32_t>& r) {
                 if (wideWidth)
                     p.stereo<ape::PredictorWidth::exact64>(slot0.data(), slot1.data(), l.data(), r.data(), chunk);
                 else
@@ -117,7 +118,7 @@ TEST(StereoWidth, RuleGivesTheSamplesOfComputingBothWidthsForEveryChunk)
                     compute(reference, true, expectLeft, expectRight);
                 } else {
                     ape::Predictor3950 trial = atStart;
-                    std::vector<int32_t> l(chunk), r(chunk);
+                    std::vector<std::int32_t> l(chunk), r(chunk);
                     compute(trial, true, l, r);
                     sawDifferenceInRange |= l != expectLeft || r != expectRight;
                     if (beyond(l) || beyond(r))
@@ -137,19 +138,19 @@ TEST(StereoWidth, RuleGivesTheSamplesOfComputingBothWidthsForEveryChunk)
 // to values that wrap every sum.
 TEST(StereoWidth, ThirtyTwoBitRunMatchesTheScalarComputationIncludingWraparound)
 {
-    constexpr size_t chunk = 4608;
+    constexpr std::size_t chunk = 4608;
     std::mt19937 random(3950);
     ape::Predictor3950 vector, scalar;
     vector.reset();
     scalar.reset();
     for (int bits : {4, 12, 20, 28, 31, 8, 16}) {
         SCOPED_TRACE(bits);
-        std::vector<int32_t> slot0(chunk), slot1(chunk);
-        for (size_t i = 0; i < chunk; ++i) {
-            slot0[i] = i % 97 == 0 ? 0 : int32_t(uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
-            slot1[i] = i % 89 == 0 ? 0 : int32_t(uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+        std::vector<std::int32_t> slot0(chunk), slot1(chunk);
+        for (std::size_t i = 0; i < chunk; ++i) {
+            slot0[i] = i % 97 == 0 ? 0 : std::int32_t(std::uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+            slot1[i] = i % 89 == 0 ? 0 : std::int32_t(std::uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
         }
-        std::vector<int32_t> y(chunk), x(chunk), expectY(chunk), expectX(chunk);
+        std::vector<std::int32_t> y(chunk), x(chunk), expectY(chunk), expectX(chunk);
         vector.stereo<ape::PredictorWidth::wrap32>(slot0.data(), slot1.data(), y.data(), x.data(), chunk);
         scalar.stereoInBothWidths(slot0.data(), slot1.data(), expectY.data(), expectX.data(), chunk);
         ASSERT_TRUE(y == expectY);

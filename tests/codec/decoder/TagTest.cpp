@@ -15,17 +15,17 @@ std::string field(ape::Decompressor& d, const char* key)
     int size = c_APETag_GetFieldSize(&d, key);
     if (size < 0)
         return "<missing>";
-    std::string value(size_t(size), '\0');
+    std::string value(std::size_t(size), '\0');
     int capacity = size;
     EXPECT_EQ(c_APETag_GetFieldData(&d, key, value.data(), &capacity), 0);
     return value;
 }
 
 // A copy of `bytes` with the APE tag (if any) cut off and an ID3v1 tag appended.
-std::vector<uint8_t> withId3v1Only(const std::vector<uint8_t>& bytes, uint64_t streamEnd)
+std::vector<std::uint8_t> withId3v1Only(const std::vector<std::uint8_t>& bytes, std::uint64_t streamEnd)
 {
-    std::vector<uint8_t> out(bytes.begin(), bytes.begin() + ptrdiff_t(streamEnd));
-    uint8_t tag[128] = {};
+    std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + std::ptrdiff_t(streamEnd));
+    std::uint8_t tag[128] = {};
     std::memcpy(tag, "TAG", 3);
     std::memcpy(tag + 3, "Caf\xe9 Title", 10);
     std::memcpy(tag + 33, "Artist   ", 9); // trailing spaces are padding
@@ -89,7 +89,7 @@ TEST(Tags, ItemsThatRunOutsideTheTagEndTheListInsteadOfBeingRead)
 {
     auto bytes = readBytes(realFile("picard-test.ape"));
     // Build an APEv2 tag by hand: one good item, then one whose value size overruns.
-    std::vector<uint8_t> items;
+    std::vector<std::uint8_t> items;
     ape::ByteWriter w(items);
     w.u32(2);
     w.u32(0);
@@ -99,11 +99,11 @@ TEST(Tags, ItemsThatRunOutsideTheTagEndTheListInsteadOfBeingRead)
     w.u32(0);
     w.bytes("Bad\0", 4);
     w.bytes("xx", 2);
-    std::vector<uint8_t> footer;
+    std::vector<std::uint8_t> footer;
     ape::ByteWriter f(footer);
     f.bytes("APETAGEX", 8);
     f.u32(2000);
-    f.u32(uint32_t(items.size() + 32));
+    f.u32(std::uint32_t(items.size() + 32));
     f.u32(1000); // item count far beyond what fits
     f.u32(0);
     f.u32(0);

@@ -16,11 +16,18 @@
 
 namespace {
 
-std::string realFile(const char* name) { return std::string("Z:") + APE_REAL_DIR + "/" + name; }
+std::string realFile(const char* name)
+{
+    return std::string("Z:") + APE_REAL_DIR + "/" + name;
+}
 
 struct Codec {
     HMODULE module = LoadLibraryA("MACDllC.dll");
-    template <class F> F get(const char* name) { return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))); }
+    template <class F>
+    F get(const char* name)
+    {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    }
     decltype(&GetVersionNumber) version = get<decltype(&GetVersionNumber)>("GetVersionNumber");
     decltype(&GetInterfaceCompatibility) compatibility =
         get<decltype(&GetInterfaceCompatibility)>("GetInterfaceCompatibility");
@@ -42,13 +49,13 @@ struct Codec {
 std::vector<char> decodeAll(Codec& codec, APE_DECOMPRESS_HANDLE h, int chunk)
 {
     const int align = codec.info(h, APE_INFO_BLOCK_ALIGN, 0, 0);
-    std::vector<char> pcm, buffer(size_t(chunk) * size_t(align));
+    std::vector<char> pcm, buffer(std::size_t(chunk) * std::size_t(align));
     for (;;) {
         int delivered = -1;
         EXPECT_EQ(codec.getData(h, buffer.data(), chunk, &delivered), 0);
         if (delivered <= 0)
             break;
-        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + ptrdiff_t(delivered) * align);
+        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(delivered) * align);
     }
     return pcm;
 }
@@ -100,11 +107,12 @@ TEST(MACDllC, DecodesRealFilesBitExactlyAndSeeksToExactBlocks)
                 continue;
             ASSERT_EQ(codec.seek(h, block), 0);
             EXPECT_EQ(codec.info(h, APE_INFO_CURRENT_BLOCK, 0, 0), block);
-            std::vector<char> part(size_t(align) * 2);
+            std::vector<char> part(std::size_t(align) * 2);
             int delivered = -1;
             ASSERT_EQ(codec.getData(h, part.data(), 2, &delivered), 0);
             ASSERT_GE(delivered, 1);
-            EXPECT_TRUE(std::equal(part.begin(), part.begin() + delivered * align, whole.begin() + ptrdiff_t(block) * align));
+            EXPECT_TRUE(std::equal(part.begin(), part.begin() + delivered * align,
+                                   whole.begin() + std::ptrdiff_t(block) * align));
         }
         EXPECT_EQ(codec.seek(h, total + 1), APE_ERROR_BAD_PARAMETER);
         codec.destroy(h);
@@ -134,7 +142,7 @@ TEST(MACDllC, TagAndPositionReadsWhileAnotherThreadDecodesStayConsistent)
     const int total = codec.info(h, APE_INFO_TOTAL_BLOCKS, 0, 0);
     const int size = codec.fieldSize(tag, "Artist");
     ASSERT_GT(size, 0);
-    std::string artist(size_t(size), '\0');
+    std::string artist(std::size_t(size), '\0');
     int capacity = size;
     ASSERT_EQ(codec.fieldData(tag, "ARTIST", artist.data(), &capacity), 0);
 
@@ -146,7 +154,7 @@ TEST(MACDllC, TagAndPositionReadsWhileAnotherThreadDecodesStayConsistent)
             int block = codec.info(h, APE_INFO_CURRENT_BLOCK, 0, 0);
             consistent &= block >= last && block <= total;
             last = block;
-            std::string value(size_t(size), '\0');
+            std::string value(std::size_t(size), '\0');
             int cap = size;
             consistent &= codec.fieldData(tag, "artist", value.data(), &cap) == 0 && value == artist;
             consistent &= codec.fieldSize(tag, "NoSuchField") == -1;

@@ -1,8 +1,8 @@
 // The container the encoder writes: what it refuses, and the header, seek
 // table and stored WAV parts read back as a decoder reads them.
 
-#include "ApeEncoder.h"
-#include "EncodeError.h"
+#include "encoder/ApeEncoder.h"
+#include "encoder/EncodeError.h"
 #include "SignalGenerator.h"
 #include "format/ByteOrder.h"
 #include "format/ContainerLayout.h"
@@ -14,7 +14,7 @@
 namespace ape {
 namespace {
 
-constexpr std::uint32_t kFrame = 512;
+constexpr std::uint32_t frameBlocks = 512;
 
 std::vector<std::uint8_t> musicPcm(const PcmFormat& format, std::size_t blocks)
 {
@@ -41,7 +41,8 @@ NewLayout readNewLayout(const std::vector<std::uint8_t>& file)
     const std::uint8_t* table = file.data() + Descriptor::size + Header::size;
     for (std::uint32_t i = 0; i < layout.descriptor.seekTableLength / 4; ++i)
         layout.seek.push_back(readLe32(table + 4 * i));
-    layout.firstFrame = Descriptor::size + Header::size + layout.descriptor.seekTableLength + layout.descriptor.wavHeaderLength;
+    layout.firstFrame =
+        Descriptor::size + Header::size + layout.descriptor.seekTableLength + layout.descriptor.wavHeaderLength;
     return layout;
 }
 
@@ -90,20 +91,21 @@ TEST(ApeEncoderRefuses, PcmThatEndsInsideABlock)
 TEST(ApeEncoderLayout, FrameCountFinalFrameAndSeekTableFollowTheLength)
 {
     const PcmFormat format{2, 16, 44100};
-    for (std::uint64_t blocks : {std::uint64_t{1}, std::uint64_t{kFrame - 1}, std::uint64_t{kFrame}, std::uint64_t{kFrame + 1}, std::uint64_t{3 * kFrame + 5}}) {
+    for (std::uint64_t blocks : {std::uint64_t{1}, std::uint64_t{frameBlocks - 1}, std::uint64_t{frameBlocks},
+                                 std::uint64_t{frameBlocks + 1}, std::uint64_t{3 * frameBlocks + 5}}) {
         for (bool padded : {false, true}) {
             EncoderOptions options;
-            options.blocksPerFrame = kFrame;
+            options.blocksPerFrame = frameBlocks;
             options.padFrames = padded;
             const std::vector<std::uint8_t> file = ApeEncoder(format, options).encode(musicPcm(format, blocks));
             const NewLayout layout = readNewLayout(file);
             SCOPED_TRACE(std::to_string(blocks) + " blocks, padded " + std::to_string(padded));
 
-            const std::uint64_t frames = (blocks + kFrame - 1) / kFrame;
+            const std::uint64_t frames = (blocks + frameBlocks - 1) / frameBlocks;
             EXPECT_EQ(layout.descriptor.version, 3990);
-            EXPECT_EQ(layout.header.blocksPerFrame, kFrame);
+            EXPECT_EQ(layout.header.blocksPerFrame, frameBlocks);
             EXPECT_EQ(layout.header.totalFrames, frames);
-            EXPECT_EQ(layout.header.finalFrameBlocks, blocks - (frames - 1) * kFrame);
+            EXPECT_EQ(layout.header.finalFrameBlocks, blocks - (frames - 1) * frameBlocks);
             EXPECT_EQ(layout.header.channels, 2);
             EXPECT_EQ(layout.header.bitsPerSample, 16);
             EXPECT_EQ(layout.header.sampleRate, 44100u);
@@ -221,5 +223,5 @@ TEST(ApeEncoderStereoWidth, SixteenBitFullScaleStereoHasNoConflict)
     }
 }
 
-}  // namespace
-}  // namespace ape
+} // namespace
+} // namespace ape

@@ -2,9 +2,9 @@
 // the source PCM exactly. (The independent proof is ffmpeg's decoding of the
 // corpus; this catches faults close to where they are made.)
 
-#include "ApeEncoder.h"
-#include "Decompressor.h"
-#include "MemoryByteSource.h"
+#include "encoder/ApeEncoder.h"
+#include "decoder/Decompressor.h"
+#include "decoder/MemoryByteSource.h"
 #include "SignalGenerator.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +17,12 @@
 namespace ape {
 namespace {
 
-constexpr std::uint32_t kFrame = 1024;
+constexpr std::uint32_t frameBlocks = 1024;
 
 std::vector<std::uint8_t> decodeAll(const std::vector<std::uint8_t>& file, unsigned blockAlign)
 {
-    std::unique_ptr<Decompressor> decoder = Decompressor::open(std::make_unique<MemoryByteSource>(file.data(), file.size()));
+    std::unique_ptr<Decompressor> decoder =
+        Decompressor::open(std::make_unique<MemoryByteSource>(file.data(), file.size()));
     std::vector<std::uint8_t> pcm;
     std::vector<std::uint8_t> chunk(std::size_t{4096} * blockAlign);
     for (;;) {
@@ -30,12 +31,14 @@ std::vector<std::uint8_t> decodeAll(const std::vector<std::uint8_t>& file, unsig
         EXPECT_EQ(rc, 0);
         if (rc != 0 || delivered == 0)
             break;
-        pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(std::size_t{delivered} * blockAlign));
+        pcm.insert(pcm.end(), chunk.begin(),
+                   chunk.begin() + static_cast<std::ptrdiff_t>(std::size_t{delivered} * blockAlign));
     }
     return pcm;
 }
 
-std::vector<std::uint8_t> signalPcm(Signal signal, const PcmFormat& format, std::size_t blocks, unsigned attenuationBits = 0)
+std::vector<std::uint8_t> signalPcm(Signal signal, const PcmFormat& format, std::size_t blocks,
+                                    unsigned attenuationBits = 0)
 {
     SignalGenerator generator(format.bitsPerSample, format.channels, format.sampleRate, 7);
     std::vector<std::int32_t> samples = generator.generate(signal, blocks);
@@ -58,9 +61,9 @@ TEST_P(EncoderRoundTrip, DecodesToTheSourcePcmOverSeveralFrames)
     options.level = level;
     // Older versions imply their frame size; keep those files to one frame
     // plus a little, and the newer ones to several short frames.
-    std::size_t blocks = 3 * kFrame + 321;
+    std::size_t blocks = 3 * frameBlocks + 321;
     if (version >= 3980)
-        options.blocksPerFrame = kFrame;
+        options.blocksPerFrame = frameBlocks;
     else
         blocks = 6000;
     // Noise on one channel keeps the filters busy; music on the other.
@@ -75,25 +78,26 @@ TEST_P(EncoderRoundTrip, DecodesToTheSourcePcmOverSeveralFrames)
 }
 
 INSTANTIATE_TEST_SUITE_P(CurrentVersion, EncoderRoundTrip,
-                         ::testing::Combine(::testing::Values(3990u), ::testing::Values(1000u, 2000u, 3000u, 4000u, 5000u),
+                         ::testing::Combine(::testing::Values(3990u),
+                                            ::testing::Values(1000u, 2000u, 3000u, 4000u, 5000u),
                                             ::testing::Values(8u, 16u, 24u), ::testing::Values(1u, 2u)));
 INSTANTIATE_TEST_SUITE_P(OlderVersions, EncoderRoundTrip,
                          ::testing::Combine(::testing::Values(3980u, 3950u, 3930u),
-                                            ::testing::Values(1000u, 2000u, 3000u, 4000u, 5000u), ::testing::Values(16u),
-                                            ::testing::Values(1u, 2u)));
+                                            ::testing::Values(1000u, 2000u, 3000u, 4000u, 5000u),
+                                            ::testing::Values(16u), ::testing::Values(1u, 2u)));
 
 TEST(EncoderRoundTripFlags, SilentAndLeftEqualsRightFramesAreFlaggedAndStillDecodeExactly)
 {
     const PcmFormat format{2, 16, 44100};
     // Frame 0 silent, frame 1 with equal channels, frame 2 ordinary stereo.
-    std::vector<std::uint8_t> pcm(std::size_t{kFrame} * format.blockAlign(), 0);
-    const std::vector<std::uint8_t> same = signalPcm(Signal::identical, format, kFrame);
-    const std::vector<std::uint8_t> music = signalPcm(Signal::music, format, kFrame);
+    std::vector<std::uint8_t> pcm(std::size_t{frameBlocks} * format.blockAlign(), 0);
+    const std::vector<std::uint8_t> same = signalPcm(Signal::identical, format, frameBlocks);
+    const std::vector<std::uint8_t> music = signalPcm(Signal::music, format, frameBlocks);
     pcm.insert(pcm.end(), same.begin(), same.end());
     pcm.insert(pcm.end(), music.begin(), music.end());
 
     EncoderOptions flagged;
-    flagged.blocksPerFrame = kFrame;
+    flagged.blocksPerFrame = frameBlocks;
     EncoderOptions plain = flagged;
     plain.useFrameFlags = false;
     const std::vector<std::uint8_t> withFlags = ApeEncoder(format, flagged).encode(pcm);
@@ -108,11 +112,12 @@ TEST(EncoderRoundTripFlags, SilentAndLeftEqualsRightFramesAreFlaggedAndStillDeco
 TEST(EncoderRoundTripLengths, OneBlockAndLengthsAroundAFrameBoundaryDecodeExactly)
 {
     const PcmFormat format{2, 8, 22050};
-    for (std::size_t blocks : {std::size_t{1}, std::size_t{kFrame - 1}, std::size_t{kFrame}, std::size_t{kFrame + 1}}) {
+    for (std::size_t blocks :
+         {std::size_t{1}, std::size_t{frameBlocks - 1}, std::size_t{frameBlocks}, std::size_t{frameBlocks + 1}}) {
         for (bool padded : {false, true}) {
             EncoderOptions options;
             options.level = 3000;
-            options.blocksPerFrame = kFrame;
+            options.blocksPerFrame = frameBlocks;
             options.padFrames = padded;
             const std::vector<std::uint8_t> pcm = signalPcm(Signal::white, format, blocks);
             EXPECT_EQ(decodeAll(ApeEncoder(format, options).encode(pcm), format.blockAlign()), pcm)
@@ -129,13 +134,13 @@ TEST(EncoderRoundTripExtremes, FullScaleSquaresAndExtremeValuesOfEveryDepthDecod
             const PcmFormat format{1, bits, 48000};
             EncoderOptions options;
             options.level = 5000;
-            options.blocksPerFrame = kFrame;
-            const std::vector<std::uint8_t> pcm = signalPcm(signal, format, 2 * kFrame + 3);
+            options.blocksPerFrame = frameBlocks;
+            const std::vector<std::uint8_t> pcm = signalPcm(signal, format, 2 * frameBlocks + 3);
             EXPECT_EQ(decodeAll(ApeEncoder(format, options).encode(pcm), format.blockAlign()), pcm)
                 << signalName(signal) << " at " << bits << " bits";
         }
     }
 }
 
-}  // namespace
-}  // namespace ape
+} // namespace
+} // namespace ape

@@ -54,4 +54,4 @@ inline std::vector<std::uint8_t> pcmWav(std::uint16_t channels, std::uint32_t ra
     return riffWave({{"fmt ", formatChunkBody(1, channels, rate, bits)}, {"data", samples}});
 }
 
-}  // namespace ape::test
+} // namespace ape::test

@@ -1,6 +1,6 @@
 // The WAV files apeenc accepts, and the reasons it gives for the others.
 
-#include "EncodeError.h"
+#include "encoder/EncodeError.h"
 #include "TestWav.h"
 #include "WavReader.h"
 
@@ -42,7 +42,8 @@ TEST(WavReader, ReadsACanonicalPcmFile)
 TEST(WavReader, ReadsExtensibleFormatAndKeepsOtherChunksAsHeaderAndTail)
 {
     std::vector<std::uint8_t> extensible = formatChunkBody(0xFFFE, 1, 96000, 24);
-    const std::vector<std::uint8_t> extension = {22, 0, 24, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    const std::vector<std::uint8_t> extension = {22, 0, 24,   0, 4,    0, 0, 0,    1, 0,    0,    0,
+                                                 0,  0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
     extensible.insert(extensible.end(), extension.begin(), extension.end());
     const std::vector<std::uint8_t> samples = {1, 2, 3, 4, 5, 6};
     const std::vector<std::uint8_t> file =
@@ -65,7 +66,8 @@ TEST(WavReader, RefusesFilesThatAreNotPcmWav)
     EXPECT_NE(refusal(riffWave({{"fmt ", formatChunkBody(3, 2, 44100, 32)}, {"data", std::vector<std::uint8_t>(8)}}))
                   .find("floating point"),
               std::string::npos);
-    EXPECT_NE(refusal(riffWave({{"fmt ", formatChunkBody(2, 2, 44100, 4)}, {"data", std::vector<std::uint8_t>(8)}})), "");
+    EXPECT_NE(refusal(riffWave({{"fmt ", formatChunkBody(2, 2, 44100, 4)}, {"data", std::vector<std::uint8_t>(8)}})),
+              "");
 }
 
 TEST(WavReader, RefusesDepthsAndChannelCountsTheFormatCannotHold)
@@ -80,8 +82,8 @@ TEST(WavReader, RefusesDepthsAndChannelCountsTheFormatCannotHold)
 TEST(WavReader, RefusesTruncatedFiles)
 {
     const std::vector<std::uint8_t> whole = pcmWav(2, 44100, 16, std::vector<std::uint8_t>(400, 7));
-    for (std::size_t keep : {std::size_t{10}, std::size_t{20}, std::size_t{30}, std::size_t{40}, whole.size() - 1,
-                             whole.size() - 100}) {
+    for (std::size_t keep :
+         {std::size_t{10}, std::size_t{20}, std::size_t{30}, std::size_t{40}, whole.size() - 1, whole.size() - 100}) {
         const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + std::ptrdiff_t(keep));
         EXPECT_NE(refusal(cut), "") << "cut to " << keep << " bytes";
     }
@@ -92,16 +94,18 @@ TEST(WavReader, RefusesTruncatedFiles)
 TEST(WavReader, RefusesInconsistentFormatChunks)
 {
     std::vector<std::uint8_t> fmt = formatChunkBody(1, 2, 44100, 16);
-    fmt[12] = 3;   // block alignment no longer channels x bytes
+    fmt[12] = 3; // block alignment no longer channels x bytes
     EXPECT_NE(refusal(riffWave({{"fmt ", fmt}, {"data", std::vector<std::uint8_t>(12)}})), "");
-    EXPECT_NE(refusal(riffWave({{"data", std::vector<std::uint8_t>(12)}, {"fmt ", formatChunkBody(1, 2, 44100, 16)}})), "");
-    EXPECT_NE(refusal(riffWave({{"fmt ", std::vector<std::uint8_t>(10)}, {"data", std::vector<std::uint8_t>(12)}})), "");
+    EXPECT_NE(refusal(riffWave({{"data", std::vector<std::uint8_t>(12)}, {"fmt ", formatChunkBody(1, 2, 44100, 16)}})),
+              "");
+    EXPECT_NE(refusal(riffWave({{"fmt ", std::vector<std::uint8_t>(10)}, {"data", std::vector<std::uint8_t>(12)}})),
+              "");
 }
 
 TEST(WavReader, EveryRefusalIsOneLine)
 {
-    const std::vector<std::vector<std::uint8_t>> bad = {{'x'}, pcmWav(3, 44100, 16, std::vector<std::uint8_t>(12)),
-                                                        pcmWav(2, 44100, 16, std::vector<std::uint8_t>(6))};
+    const std::vector<std::vector<std::uint8_t>> bad = {
+        {'x'}, pcmWav(3, 44100, 16, std::vector<std::uint8_t>(12)), pcmWav(2, 44100, 16, std::vector<std::uint8_t>(6))};
     for (const auto& file : bad) {
         const std::string reason = refusal(file);
         EXPECT_FALSE(reason.empty());
@@ -109,5 +113,5 @@ TEST(WavReader, EveryRefusalIsOneLine)
     }
 }
 
-}  // namespace
-}  // namespace ape
+} // namespace
+} // namespace ape

@@ -10,13 +10,13 @@
 
 namespace {
 
-constexpr uint32_t blocksPerCall = 4096;
+constexpr std::uint32_t blocksPerCall = 4096;
 constexpr int maximumCalls = 64; // bounds the work per input, not the file size
 
-void decodeSome(ape::Decompressor& d, std::vector<uint8_t>& buffer, int calls)
+void decodeSome(ape::Decompressor& d, std::vector<std::uint8_t>& buffer, int calls)
 {
     for (int i = 0; i < calls; ++i) {
-        uint32_t got = 0;
+        std::uint32_t got = 0;
         if (d.getData(buffer.data(), blocksPerCall, &got) != 0 || got == 0)
             return;
     }
@@ -24,15 +24,15 @@ void decodeSome(ape::Decompressor& d, std::vector<uint8_t>& buffer, int calls)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::unique_ptr<ape::Decompressor> d = openFuzzedFile(data, size);
     if (!d)
         return 0;
-    std::vector<uint8_t> buffer(size_t(blocksPerCall) * uint32_t(d->container().blockAlign()));
+    std::vector<std::uint8_t> buffer(std::size_t(blocksPerCall) * std::uint32_t(d->container().blockAlign()));
     decodeSome(*d, buffer, maximumCalls);
-    uint32_t pick = 0;
-    std::memcpy(&pick, data + size - std::min<size_t>(size, 4), std::min<size_t>(size, 4));
+    std::uint32_t pick = 0;
+    std::memcpy(&pick, data + size - std::min<std::size_t>(size, 4), std::min<std::size_t>(size, 4));
     d->seek(pick % (d->totalBlocks() + 2));
     decodeSome(*d, buffer, 4);
     return 0;

@@ -13,7 +13,7 @@
 // makes such files from the seeds by itself. Versions before 3950 decode a
 // whole frame on its first block, which no harness can avoid; a frame that
 // runs out of data stops there.
-#include "FrameDecoder.h"
+#include "decoder/FrameDecoder.h"
 #include "FuzzedFile.h"
 
 #include <algorithm>
@@ -21,8 +21,8 @@
 namespace {
 
 constexpr int maximumSteps = 6;
-constexpr uint32_t maximumStepBlocks = 256;
-constexpr uint32_t shortFrameBlocks = 4 * maximumStepBlocks;
+constexpr std::uint32_t maximumStepBlocks = 256;
+constexpr std::uint32_t shortFrameBlocks = 4 * maximumStepBlocks;
 
 // A frame decoder of its own, driven directly, so that a step decodes only
 // the blocks it asks for. Errors end the frame; the next step starts another.
@@ -30,51 +30,48 @@ constexpr uint32_t shortFrameBlocks = 4 * maximumStepBlocks;
 // run of decoding (old versions hold a whole frame).
 class FrameWalk {
 public:
-    FrameWalk(const ape::ApeContainer& container, ape::ByteSource& source)
-        : container_(container), source_(source)
-    {
-    }
+    FrameWalk(const ape::ApeContainer& container, ape::ByteSource& source) : container(container), source(source) {}
 
-    void start(uint32_t frame)
+    void start(std::uint32_t frame)
     {
-        frame %= container_.totalFrames;
-        next_ = frame + 1;
-        remaining_ = 0;
-        if (!decoder_) {
-            decoder_ = ape::FrameDecoder::create(container_, source_);
-            left_.resize(maximumStepBlocks);
-            right_.resize(maximumStepBlocks);
+        frame %= container.totalFrames;
+        next = frame + 1;
+        remaining = 0;
+        if (!decoder) {
+            decoder = ape::FrameDecoder::create(container, source);
+            left.resize(maximumStepBlocks);
+            right.resize(maximumStepBlocks);
         }
         try {
-            decoder_->start(container_.frame(source_, frame));
-            remaining_ = container_.frameBlocks(frame);
+            decoder->start(container.frame(source, frame));
+            remaining = container.frameBlocks(frame);
         } catch (const ape::CodecError&) {
         }
     }
 
     // Up to `blocks` more of the frame under way, or of the next one.
-    void decode(uint32_t blocks)
+    void decode(std::uint32_t blocks)
     {
-        if (remaining_ == 0)
-            start(next_);
-        const uint32_t count = std::min(blocks, remaining_);
+        if (remaining == 0)
+            start(next);
+        const std::uint32_t count = std::min(blocks, remaining);
         if (count == 0)
             return;
         try {
-            decoder_->decode(left_.data(), right_.data(), count);
-            remaining_ -= count;
+            decoder->decode(left.data(), right.data(), count);
+            remaining -= count;
         } catch (const ape::CodecError&) {
-            remaining_ = 0;
+            remaining = 0;
         }
     }
 
 private:
-    const ape::ApeContainer& container_;
-    ape::ByteSource& source_;
-    std::unique_ptr<ape::FrameDecoder> decoder_;
-    std::vector<int32_t> left_, right_;
-    uint32_t next_ = 0;      // the frame a decode step starts when none is under way
-    uint32_t remaining_ = 0; // blocks of the frame under way not yet decoded
+    const ape::ApeContainer& container;
+    ape::ByteSource& source;
+    std::unique_ptr<ape::FrameDecoder> decoder;
+    std::vector<std::int32_t> left, right;
+    std::uint32_t next = 0;      // the frame a decode step starts when none is under way
+    std::uint32_t remaining = 0; // blocks of the frame under way not yet decoded
 };
 
 // Whether the decompressor's next read decodes at most a short frame.
@@ -87,23 +84,23 @@ bool readIsShort(const ape::Decompressor& d)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::unique_ptr<ape::Decompressor> d = openFuzzedFile(data, size);
     if (!d)
         return 0;
     FrameWalk walk(d->container(), d->source());
-    std::vector<uint8_t> buffer(size_t(maximumStepBlocks) * uint32_t(d->container().blockAlign()));
+    std::vector<std::uint8_t> buffer(std::size_t(maximumStepBlocks) * std::uint32_t(d->container().blockAlign()));
 
     // One step per 16-bit word of the input's last bytes, read backwards
     // from the end: bits 0-1 choose the step, bits 2-15 are its argument.
     // The last bytes of a tagged file are the tag footer's reserved bytes,
     // which nothing reads, so mutating them changes the steps alone; their
     // zeros decode one block of frame 0 at a time.
-    const int steps = int(std::min<size_t>(maximumSteps, size / 2));
+    const int steps = int(std::min<std::size_t>(maximumSteps, size / 2));
     for (int step = 0; step < steps; ++step) {
-        const uint8_t* word = data + size - 2 * size_t(step + 1);
-        const uint32_t argument = uint32_t(word[0]) << 6 | word[1] >> 2;
+        const std::uint8_t* word = data + size - 2 * std::size_t(step + 1);
+        const std::uint32_t argument = std::uint32_t(word[0]) << 6 | word[1] >> 2;
         switch (word[1] & 3) {
         case 0:
             walk.decode(1 + argument % maximumStepBlocks);
@@ -112,11 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             walk.start(argument);
             break;
         case 2: // anywhere from the start to one past the end, which is refused
-            d->seek((uint64_t(argument) * (d->totalBlocks() + 2)) >> 14);
+            d->seek((std::uint64_t(argument) * (d->totalBlocks() + 2)) >> 14);
             break;
         default:
             if (readIsShort(*d)) {
-                uint32_t got = 0;
+                std::uint32_t got = 0;
                 d->getData(buffer.data(), 1 + argument % maximumStepBlocks, &got);
             }
             break;

@@ -3,8 +3,8 @@
 // the file, which is a fine outcome for a fuzzed input.
 #pragma once
 
-#include "Decompressor.h"
-#include "MemoryByteSource.h"
+#include "decoder/Decompressor.h"
+#include "decoder/MemoryByteSource.h"
 #include "format/CodecError.h"
 
 #include <cstddef>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-inline std::unique_ptr<ape::Decompressor> openFuzzedFile(const uint8_t* data, size_t size)
+inline std::unique_ptr<ape::Decompressor> openFuzzedFile(const std::uint8_t* data, std::size_t size)
 {
     std::unique_ptr<ape::Decompressor> d;
     try {
@@ -21,7 +21,7 @@ inline std::unique_ptr<ape::Decompressor> openFuzzedFile(const uint8_t* data, si
         return nullptr;
     }
     for (const ape::TagItem& item : d->tag().items()) {
-        std::vector<uint8_t> value(item.size);
+        std::vector<std::uint8_t> value(item.size);
         ape::ApeTag::readValue(d->source(), item, value.data());
     }
     for (int field : {1000, 1003, 1004, 1006, 1007, 2000, 2001, 2002, 2003})

@@ -41,14 +41,16 @@ TEST(ConsoleText, ProgressLineFillsTheBarInProportionAndClampsThePosition)
 TEST(ConsoleText, Utf8RoundTripsEveryPlane)
 {
     const std::wstring text = L"Gr\u00fc\u00dfe \u4e16\u754c \U0001F3B5";
-    EXPECT_EQ(apeplay::toUtf8(text), "Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x8E\xB5");
+    EXPECT_EQ(apeplay::toUtf8(text), "Gr\xC3\xBC\xC3\x9F"
+                                     "e \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x8E\xB5");
     EXPECT_EQ(apeplay::fromUtf8(apeplay::toUtf8(text)), text);
     EXPECT_EQ(apeplay::toUtf8(L""), "");
 }
 
 TEST(ConsoleText, HresultTextIsOneLineEndingWithTheCode)
 {
-    for (const HRESULT hr : {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), E_FAIL, VFW_E_NOT_CONNECTED, HRESULT(0x8badf00d)}) {
+    for (const HRESULT hr :
+         {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), E_FAIL, VFW_E_NOT_CONNECTED, HRESULT(0x8badf00d)}) {
         const std::string text = apeplay::hresultText(hr);
         char code[16];
         std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));

@@ -17,7 +17,8 @@ TEST(PlayerOptions, TakesEveryOptionInAnyOrderAroundTheFile)
     EXPECT_TRUE(plain.wavFile.empty());
     EXPECT_FALSE(plain.infoOnly);
 
-    const PlayerOptions full = parsePlayerOptions({L"--wav", L"out.wav", L"Z:\\music\\s\u00f6ng.ape", L"--start", L"1.5"});
+    const PlayerOptions full =
+        parsePlayerOptions({L"--wav", L"out.wav", L"Z:\\music\\s\u00f6ng.ape", L"--start", L"1.5"});
     EXPECT_EQ(full.file, L"Z:\\music\\s\u00f6ng.ape");
     EXPECT_EQ(full.wavFile, L"out.wav");
     ASSERT_TRUE(full.start);
@@ -61,7 +62,7 @@ TEST(PlayerOptions, SecondsBecomeHundredNanosecondUnits)
     EXPECT_EQ(parseSeconds(L"0"), 0);
     EXPECT_EQ(parseSeconds(L"12"), 120'000'000);
     EXPECT_EQ(parseSeconds(L"0.5"), 5'000'000);
-    EXPECT_EQ(parseSeconds(L"0.00000005"), 1);  // rounded, not truncated
+    EXPECT_EQ(parseSeconds(L"0.00000005"), 1); // rounded, not truncated
     EXPECT_EQ(parseSeconds(L"3600"), 36'000'000'000LL);
     for (const wchar_t* bad : {L"", L"-1", L" 1", L"1 ", L"1s", L"nan", L"inf", L"1e300", L"0x10", L"1,5"})
         EXPECT_THROW(parseSeconds(bad), UsageError) << "accepted \"" << bad << "\"";

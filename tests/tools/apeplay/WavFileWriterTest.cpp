@@ -80,12 +80,12 @@ TEST_F(WavFileWriterTest, StereoSixteenBitGetsThePlainHeaderAndItsSizesOnCommit)
     EXPECT_EQ(tag(file, 8), "WAVE");
     EXPECT_EQ(tag(file, 12), "fmt ");
     EXPECT_EQ(le32(file, 16), 16u);
-    EXPECT_EQ(le16(file, 20), 1u);          // PCM
-    EXPECT_EQ(le16(file, 22), 2u);          // channels
-    EXPECT_EQ(le32(file, 24), 44100u);      // rate
-    EXPECT_EQ(le32(file, 28), 176400u);     // bytes per second
-    EXPECT_EQ(le16(file, 32), 4u);          // block align
-    EXPECT_EQ(le16(file, 34), 16u);         // bits
+    EXPECT_EQ(le16(file, 20), 1u);      // PCM
+    EXPECT_EQ(le16(file, 22), 2u);      // channels
+    EXPECT_EQ(le32(file, 24), 44100u);  // rate
+    EXPECT_EQ(le32(file, 28), 176400u); // bytes per second
+    EXPECT_EQ(le16(file, 32), 4u);      // block align
+    EXPECT_EQ(le16(file, 34), 16u);     // bits
     EXPECT_EQ(tag(file, 36), "data");
     EXPECT_EQ(le32(file, 40), 8u);
     EXPECT_EQ(Bytes(file.begin() + 44, file.end()), pcm);
@@ -109,10 +109,10 @@ TEST_F(WavFileWriterTest, WideSamplesAndManyChannelsGetTheExtensibleHeader)
         EXPECT_EQ(le32(file, 28), format.sampleRate * format.blockAlign());
         EXPECT_EQ(le16(file, 32), format.blockAlign());
         EXPECT_EQ(le16(file, 34), format.bitsPerSample);
-        EXPECT_EQ(le16(file, 36), 22u);                                    // extension size
-        EXPECT_EQ(le16(file, 38), format.bitsPerSample);                   // valid bits
-        EXPECT_EQ(le32(file, 40), format.channels == 2 ? 0x3u : 0x3Fu);    // speakers
-        EXPECT_EQ(le32(file, 44), 1u);                                     // KSDATAFORMAT_SUBTYPE_PCM
+        EXPECT_EQ(le16(file, 36), 22u);                                 // extension size
+        EXPECT_EQ(le16(file, 38), format.bitsPerSample);                // valid bits
+        EXPECT_EQ(le32(file, 40), format.channels == 2 ? 0x3u : 0x3Fu); // speakers
+        EXPECT_EQ(le32(file, 44), 1u);                                  // KSDATAFORMAT_SUBTYPE_PCM
         EXPECT_EQ(le32(file, 52), 0xAA000080u);
         EXPECT_EQ(tag(file, 60), "data");
         EXPECT_EQ(le32(file, 64), pcm.size());
@@ -142,7 +142,9 @@ TEST_F(WavFileWriterTest, AnUncommittedWriterLeavesNoFileAndTheOldTargetUntouche
     }
     EXPECT_FALSE(exists(target));
 
-    { std::ofstream(target.c_str(), std::ios::binary) << "old"; }
+    {
+        std::ofstream(target.c_str(), std::ios::binary) << "old";
+    }
     {
         WavFileWriter writer(target, PcmFormat{2, 44100, 16});
         writer.append("abcd", 4);
