@@ -30,6 +30,9 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         stereoReader = &InterleavedFrameDecoder::readStereo<PivotValues>;
         stereo32Decoder = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
         monoDecoder = &InterleavedFrameDecoder::decodeMono<PivotValues>;
+        if (set.count > 0)
+            for (int slots = 1; slots <= 2; ++slots)
+                filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
     } else {
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
@@ -83,9 +86,28 @@ void InterleavedFrameDecoder::readStereo(std::size_t count)
 }
 
 template <class Values>
-bool InterleavedFrameDecoder::decodeStereo32(std::int32_t* y, std::int32_t* x, std::size_t count)
+bool InterleavedFrameDecoder::decodeStereo32(std::int32_t* y, std::int32_t* x, NNRunState* filters, std::size_t count)
 {
-    return predictor3950.decodeStereo32<Values>(rc, streams, y, x, count);
+    return predictor3950.decodeStereo32<Values>(rc, streams, filters, y, x, count);
+}
+
+std::size_t InterleavedFrameDecoder::readSlots(int slots, std::size_t count)
+{
+    const FilteredRead<PivotValues> filtered = filteredReads[slots - 1];
+    if (!filtered) {
+        if (slots == 2)
+            (this->*stereoReader)(count);
+        else
+            (this->*monoReader)(count);
+        return 0;
+    }
+    NNRunState first[2]{};
+    for (int slot = 0; slot < slots; ++slot)
+        first[slot] = filters[slot].front().runState();
+    filtered(rc, streams, first, slot0.data(), slot1.data(), count);
+    for (int slot = 0; slot < slots; ++slot)
+        filters[slot].front().finish(first[slot]);
+    return 1;
 }
 
 template <class Values>
@@ -111,10 +133,10 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
             (this->*monoDecoder)(left, count);
             checkData();
         } else {
-            (this->*monoReader)(count);
+            const std::size_t applied = readSlots(1, count);
             checkData();
-            for (auto& f : filters[0])
-                f.decode(slot0.data(), count);
+            for (std::size_t i = applied; i < filters[0].size(); ++i)
+                filters[0][i].decode(slot0.data(), count);
             if (version >= version::predictor3950)
                 predictor3950.mono(slot0.data(), count);
             else
@@ -130,20 +152,29 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
         std::fill(right, right + count, 0);
         return;
     }
-    // Without NN filters, values go straight into the predictor: one loop
-    // instead of two, whose chains of work the processor overlaps.
-    if (filters[0].empty() && version >= version::predictor3950 && widthRule.narrow() &&
-        (this->*stereo32Decoder)(left, right, count)) {
-        checkData();
-        reconstructStereo(left, right, count);
-        return;
+    // Values go straight from the range decoder through a level's only NN
+    // filter into the predictor: one loop instead of three, whose chains of
+    // work the processor overlaps.
+    if (version >= version::predictor3950 && widthRule.narrow() && filters[0].size() <= 1) {
+        NNRunState first[2]{};
+        if (!filters[0].empty())
+            for (int slot = 0; slot < 2; ++slot)
+                first[slot] = filters[slot].front().runState();
+        if ((this->*stereo32Decoder)(left, right, filters[0].empty() ? nullptr : first, count)) {
+            if (!filters[0].empty())
+                for (int slot = 0; slot < 2; ++slot)
+                    filters[slot].front().finish(first[slot]);
+            checkData();
+            reconstructStereo(left, right, count);
+            return;
+        }
     }
-    (this->*stereoReader)(count);
+    const std::size_t applied = readSlots(2, count);
     checkData();
-    for (auto& f : filters[0])
-        f.decode(slot0.data(), count);
-    for (auto& f : filters[1])
-        f.decode(slot1.data(), count);
+    for (std::size_t i = applied; i < filters[0].size(); ++i)
+        filters[0][i].decode(slot0.data(), count);
+    for (std::size_t i = applied; i < filters[1].size(); ++i)
+        filters[1][i].decode(slot1.data(), count);
     if (version >= version::predictor3950) {
         widthRule.run(predictor3950, slot0.data(), slot1.data(), left, right, count);
     } else {

@@ -3,6 +3,7 @@
 // carries over from chunk to chunk within a frame.
 #pragma once
 
+#include "decoder/FilteredRead.h"
 #include "decoder/FrameDecoder.h"
 #include "decoder/FrameReader.h"
 #include "decoder/Predictor3930.h"
@@ -30,7 +31,10 @@ private:
     template <class Values>
     void readStereo(std::size_t count);
     template <class Values>
-    bool decodeStereo32(std::int32_t* y, std::int32_t* x, std::size_t count);
+    bool decodeStereo32(std::int32_t* y, std::int32_t* x, NNRunState* filters, std::size_t count);
+    // Reads a chunk into the slots (1 or 2); returns how many of each slot's
+    // NN filters the reading loop has applied already.
+    std::size_t readSlots(int slots, std::size_t count);
     template <class Values>
     void decodeMono(std::int32_t* out, std::size_t count);
     void checkData();
@@ -48,7 +52,8 @@ private:
     std::vector<std::int32_t> slot0, slot1;
     void (InterleavedFrameDecoder::*monoReader)(std::size_t);
     void (InterleavedFrameDecoder::*stereoReader)(std::size_t);
-    bool (InterleavedFrameDecoder::*stereo32Decoder)(std::int32_t*, std::int32_t*, std::size_t);
+    bool (InterleavedFrameDecoder::*stereo32Decoder)(std::int32_t*, std::int32_t*, NNRunState*, std::size_t);
+    FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
     void (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };
 

@@ -162,24 +162,24 @@ void Predictor3950::stereo(const std::int32_t* slot0, const std::int32_t* slot1,
 }
 
 template <class Values>
-bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, std::int32_t* y, std::int32_t* x,
-                                   std::size_t count)
+bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y,
+                                   std::int32_t* x, std::size_t count)
 {
-    static const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>();
+    const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>(filters ? filters->order : 0);
     if (!run)
         return false;
     auto y32 = convert<std::int32_t>(yChannel);
     auto x32 = convert<std::int32_t>(xChannel);
-    run(rc, streams, y32, x32, y, x, count);
+    run(rc, streams, filters, y32, x32, y, x, count);
     yChannel = convert<std::int64_t>(y32);
     xChannel = convert<std::int64_t>(x32);
     return true;
 }
 
-template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, std::int32_t*, std::int32_t*,
-                                                         std::size_t);
-template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, std::int32_t*, std::int32_t*,
-                                                           std::size_t);
+template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, NNRunState*, std::int32_t*,
+                                                         std::int32_t*, std::size_t);
+template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, NNRunState*, std::int32_t*,
+                                                           std::int32_t*, std::size_t);
 
 bool Predictor3950::stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y,
                                        std::int32_t* x, std::size_t count)

@@ -19,6 +19,7 @@ namespace ape {
 
 class RangeDecoder;
 struct StreamState;
+struct NNRunState;
 
 enum class PredictorWidth { wrap32, exact64 };
 
@@ -29,20 +30,22 @@ public:
     template <PredictorWidth W>
     void stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                 std::size_t count);
-    // The 32-bit chunk, watching every intermediate value: true when none
-    // left the signed 32-bit range, in which case output and state are also
-    // those of the 64-bit width (given a state that fitsIn32Bits()). When it
-    // returns false, output and state are the 32-bit width's.
+    // The 32-bit chunk, watching every intermediate value: output and state
+    // are the 32-bit width's, and when it returns true (no value left the
+    // signed 32-bit range) also those of the 64-bit width, given a state
+    // that fitsIn32Bits() at the start.
     bool stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                             std::size_t count);
     // Whether every register holds a value of the signed 32-bit range.
     bool fitsIn32Bits() const;
     // The 32-bit chunk with its slot values read straight from the range
     // decoder (`Values`: PivotValues or KValues<true>, one stream per slot),
-    // for frames without NN filters. False, with nothing read, where no such
-    // loop is built in: the caller then reads and runs in two passes.
+    // each through its slot's only NN filter in `filters` (one per slot; null
+    // for frames without NN filters). False, with nothing read, where no such
+    // loop is built in: the caller then reads and runs in passes.
     template <class Values>
-    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, std::int32_t* y, std::int32_t* x, std::size_t count);
+    bool decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y, std::int32_t* x,
+                        std::size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(std::int32_t* values, std::size_t count);
     // The same with the values read straight from the range decoder, in one

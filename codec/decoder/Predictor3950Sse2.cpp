@@ -10,7 +10,10 @@
 #include "dsp/PredictorArithmetic.h"
 
 #if defined(__SSE2__)
+#include "decoder/FilteredValueSse2.h"
+
 #include <emmintrin.h>
+#include <type_traits>
 #endif
 
 namespace ape {
@@ -133,15 +136,16 @@ void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const 
 }
 
 // Decoding the values in the same loop lets the processor overlap the range
-// decoder's chain of divisions with the predictor's chain of sums.
-template <class Values>
-void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, Channel32& y, Channel32& x, std::int32_t* outY,
-                           std::int32_t* outX, std::size_t count)
+// decoder's chain of divisions with the filters' and the predictor's chains.
+template <class Values, int Order>
+void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                           std::int32_t* outY, std::int32_t* outX, std::size_t count)
 {
+    using Source = FilteredValue<Values, Order>;
     VectorChannel vy(y), vx(x);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t slot0 = Values::decode(rc, streams[0]);
-        const std::int32_t slot1 = Values::decode(rc, streams[1]);
+        const std::int32_t slot0 = Source::next(rc, streams[0], first);
+        const std::int32_t slot1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
         const std::int32_t valueY = vy.step(slot0, vx.filterA);
         outX[i] = vx.step(slot1, valueY);
         outY[i] = valueY;
@@ -156,24 +160,41 @@ Stereo32Run sse2Stereo32Run()
 {
     return stereoRunSse2;
 }
+
 template <class Values>
-DecodingStereo32Run<Values> sse2DecodingStereo32Run()
+DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order)
 {
-    return decodingStereoRunSse2<Values>;
+    if (order == 0)
+        return decodingStereoRunSse2<Values, 0>;
+    // The filters of versions with pivot-coded values adapt by the new rule.
+    if constexpr (std::is_same_v<Values, PivotValues>) {
+        switch (order) {
+        case 16:
+            return decodingStereoRunSse2<Values, 16>;
+        case 32:
+            return decodingStereoRunSse2<Values, 32>;
+        case 64:
+            return decodingStereoRunSse2<Values, 64>;
+        default:
+            break;
+        }
+    }
+    return nullptr;
 }
 #else
 Stereo32Run sse2Stereo32Run()
 {
     return nullptr;
 }
+
 template <class Values>
-DecodingStereo32Run<Values> sse2DecodingStereo32Run()
+DecodingStereo32Run<Values> sse2DecodingStereo32Run(int)
 {
     return nullptr;
 }
 #endif
 
-template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>();
-template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>();
+template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>(int);
+template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>(int);
 
 } // namespace ape

@@ -4,6 +4,7 @@
 
 #include "decoder/Predictor3950.h"
 #include "decoder/ValueDecoder.h"
+#include "dsp/NNKernels.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,14 +20,17 @@ using Stereo32Run = void (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3
 Stereo32Run sse2Stereo32Run();
 
 // The same run fed block by block from the range decoder (`Values` reads
-// one value of a stream), for frames without NN filters.
+// one value of a stream), each value through its slot's first NN filter in
+// `first` (one per slot) for levels with NN filters.
 template <class Values>
-using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, Predictor3950::Channel<std::int32_t>& y,
-                                     Predictor3950::Channel<std::int32_t>& x, std::int32_t* outY, std::int32_t* outX,
-                                     std::size_t count);
+using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
+                                     Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
+                                     std::int32_t* outY, std::int32_t* outX, std::size_t count);
 
-// Null where SSE2 is not compiled in. Made for PivotValues and KValues<true>.
+// The run for a first filter of `order` taps (0: no NN filter; 16, 32 or 64
+// with the new adaptation, for PivotValues only). Null where none is built
+// in (no SSE2, other orders). Made for PivotValues and KValues<true>.
 template <class Values>
-DecodingStereo32Run<Values> sse2DecodingStereo32Run();
+DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order);
 
 } // namespace ape

@@ -49,23 +49,22 @@ void StereoWidthRule::run(Predictor3950& predictor, const std::int32_t* slot0, c
     }
     const Predictor3950 atStart = predictor;
     // Usually no value leaves 32 bits: then one pass stands for both widths,
-    // and the 64-bit trial would only repeat what the 32-bit one found.
-    if (atStart.fitsIn32Bits() && predictor.stereoInBothWidths(slot0, slot1, left, right, count)) {
-        reconstructStereo(left, right, count);
-        if (outOfRange(left, right, count))
-            mode = Mode::wide;
-        return;
-    }
-    predictor = atStart;
-    predictor.stereo<PredictorWidth::wrap32>(slot0, slot1, left, right, count);
+    // and the 64-bit trial would only repeat what the 32-bit one found. The
+    // pass yields the 32-bit width's output either way, so a chunk that
+    // wraps needs only the 64-bit trial after it.
+    const bool bothWidths = predictor.stereoInBothWidths(slot0, slot1, left, right, count) && atStart.fitsIn32Bits();
     reconstructStereo(left, right, count);
     if (outOfRange(left, right, count)) {
         mode = Mode::wide;
+        if (bothWidths)
+            return;
         predictor = atStart;
         predictor.stereo<PredictorWidth::exact64>(slot0, slot1, left, right, count);
         reconstructStereo(left, right, count);
         return;
     }
+    if (bothWidths)
+        return;
     Predictor3950 trial = atStart;
     trial.stereo<PredictorWidth::exact64>(slot0, slot1, scratchLeft.data(), scratchRight.data(), count);
     reconstructStereo(scratchLeft.data(), scratchRight.data(), count);

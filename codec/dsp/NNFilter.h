@@ -33,13 +33,15 @@ public:
 
     int order() const { return filterOrder; }
 
+    // The state over this filter's vectors, for one run of a loop outside
+    // this class (one that decodes values and filters them in the same
+    // pass); finish() keeps what the run changed.
+    NNRunState runState();
+    void finish(const NNRunState& state);
+
 private:
     template <bool New>
     void encodeRun(std::int32_t* values, std::size_t count);
-
-    // The state over this filter's vectors, for one run; finish() keeps what the run changed.
-    NNRunState runState();
-    void finish(const NNRunState& state);
 
     int filterOrder;
     int fraction;

@@ -1,0 +1,173 @@
+// The single-pass decoding loops (values read and run through a slot's first
+// NN filter, and at levels with one filter through the predictor too) must
+// give what the separate passes give, chunk after chunk, with the filter's
+// state handed back between chunks and on to the pass-wise decode.
+#include "decoder/FilteredRead.h"
+#include "decoder/FrameReader.h"
+#include "decoder/MemoryByteSource.h"
+#include "decoder/Predictor3950.h"
+#include "decoder/RangeDecoder.h"
+#include "decoder/ValueDecoder.h"
+#include "dsp/NNFilter.h"
+#include "encoder/RangeEncoder.h"
+#include "encoder/ValueEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t blocks = 3000; // several slides of the filters' windows
+
+// Residuals of `slots` streams, interleaved per block, range-coded as a
+// version 3990 frame stores them (words as the file holds them).
+std::vector<std::uint8_t> encodeFrame(const std::vector<std::vector<std::int32_t>>& slots)
+{
+    std::vector<std::uint8_t> logical;
+    ape::RangeEncoder coder(logical);
+    std::vector<ape::ValueEncoder> streams(slots.size(), ape::ValueEncoder(3990));
+    for (auto& s : streams)
+        s.reset();
+    for (std::size_t i = 0; i < blocks; ++i)
+        for (std::size_t slot = 0; slot < slots.size(); ++slot)
+            streams[slot].encode(coder, slots[slot][i]);
+    coder.finish();
+    logical.resize((logical.size() + 7) / 4 * 4, 0);
+    for (std::size_t i = 0; i < logical.size(); i += 4)
+        std::reverse(logical.begin() + std::ptrdiff_t(i), logical.begin() + std::ptrdiff_t(i) + 4);
+    return logical;
+}
+
+// A coder positioned at the frame's first value.
+struct Frame {
+    explicit Frame(const std::vector<std::uint8_t>& bytes)
+        : source(bytes.data(), bytes.size()), reader(source), rc(reader)
+    {
+        reader.begin(ape::FrameSpan{0, bytes.size(), 0, std::uint32_t(blocks)}, 0);
+        reader.next();
+        rc.start();
+    }
+    ape::MemoryByteSource source;
+    ape::FrameReader reader;
+    ape::RangeDecoder rc;
+    ape::StreamState streams[2];
+};
+
+std::vector<std::int32_t> residuals(std::mt19937& random)
+{
+    std::vector<std::int32_t> out(blocks);
+    for (auto& r : out) {
+        const unsigned kind = random() % 8;
+        // Zeros (no adaptation), large values (clipped history), the rest moderate.
+        r = kind == 0 ? 0 : kind == 1 ? std::int32_t(random() % 400001) - 200000 : std::int32_t(random() % 4001) - 2000;
+    }
+    return out;
+}
+
+// Chunk sizes that end at no multiple of the windows' length.
+const std::vector<std::size_t> chunks = {700, 1, 1299, 1000};
+
+} // namespace
+
+TEST(FilteredRead, ReadingThroughTheFirstFilterEqualsReadingThenFiltering)
+{
+    std::mt19937 random(2000);
+    for (int order : {16, 32, 64}) {
+        for (int slots : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << "order " << order << ", slots " << slots);
+            const ape::FilteredRead<ape::PivotValues> read = ape::sse2FilteredRead(order, slots);
+            if (!read)
+                GTEST_SKIP() << "no single-pass loops on this machine";
+            std::vector<std::vector<std::int32_t>> input;
+            for (int slot = 0; slot < slots; ++slot)
+                input.push_back(residuals(random));
+            const auto bytes = encodeFrame(input);
+
+            Frame reference(bytes), fused(bytes);
+            std::vector<ape::NNFilter> referenceFilters, fusedFilters;
+            for (int slot = 0; slot < 2; ++slot) {
+                referenceFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
+                fusedFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
+            }
+            std::vector<std::int32_t> expect[2], got[2];
+            for (int slot = 0; slot < 2; ++slot) {
+                expect[slot].resize(blocks);
+                got[slot].resize(blocks);
+            }
+            std::size_t at = 0;
+            for (std::size_t n : chunks) {
+                for (std::size_t i = at; i < at + n; ++i)
+                    for (int slot = 0; slot < slots; ++slot)
+                        expect[slot][i] = ape::PivotValues::decode(reference.rc, reference.streams[slot]);
+                for (int slot = 0; slot < slots; ++slot)
+                    referenceFilters[std::size_t(slot)].decode(expect[slot].data() + at, n);
+
+                ape::NNRunState states[2]{};
+                for (int slot = 0; slot < slots; ++slot)
+                    states[slot] = fusedFilters[std::size_t(slot)].runState();
+                read(fused.rc, fused.streams, states, got[0].data() + at, got[1].data() + at, n);
+                for (int slot = 0; slot < slots; ++slot)
+                    fusedFilters[std::size_t(slot)].finish(states[slot]);
+                at += n;
+            }
+            EXPECT_FALSE(fused.rc.failed());
+            for (int slot = 0; slot < slots; ++slot) {
+                EXPECT_TRUE(got[slot] == expect[slot]) << "slot " << slot;
+                // The state handed back carries on in the pass-wise decode.
+                std::vector<std::int32_t> more = residuals(random), moreExpect = more;
+                referenceFilters[std::size_t(slot)].decode(moreExpect.data(), more.size());
+                fusedFilters[std::size_t(slot)].decode(more.data(), more.size());
+                EXPECT_TRUE(more == moreExpect) << "slot " << slot;
+            }
+        }
+    }
+}
+
+TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
+{
+    std::mt19937 random(3000);
+    for (int order : {0, 16, 64}) {
+        SCOPED_TRACE(testing::Message() << "order " << order);
+        const auto bytes = encodeFrame({residuals(random), residuals(random)});
+        Frame reference(bytes), fused(bytes);
+        std::vector<ape::NNFilter> referenceFilters, fusedFilters;
+        for (int slot = 0; order && slot < 2; ++slot) {
+            referenceFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
+            fusedFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
+        }
+        ape::Predictor3950 referencePredictor, fusedPredictor;
+        referencePredictor.reset();
+        fusedPredictor.reset();
+        std::vector<std::int32_t> slot0(blocks), slot1(blocks), expectY(blocks), expectX(blocks), y(blocks), x(blocks);
+        std::size_t at = 0;
+        for (std::size_t n : chunks) {
+            for (std::size_t i = at; i < at + n; ++i) {
+                slot0[i] = ape::PivotValues::decode(reference.rc, reference.streams[0]);
+                slot1[i] = ape::PivotValues::decode(reference.rc, reference.streams[1]);
+            }
+            if (order) {
+                referenceFilters[0].decode(slot0.data() + at, n);
+                referenceFilters[1].decode(slot1.data() + at, n);
+            }
+            referencePredictor.stereo<ape::PredictorWidth::wrap32>(slot0.data() + at, slot1.data() + at,
+                                                                   expectY.data() + at, expectX.data() + at, n);
+
+            ape::NNRunState states[2]{};
+            for (std::size_t slot = 0; slot < fusedFilters.size(); ++slot)
+                states[slot] = fusedFilters[slot].runState();
+            if (!fusedPredictor.decodeStereo32<ape::PivotValues>(fused.rc, fused.streams, order ? states : nullptr,
+                                                                 y.data() + at, x.data() + at, n))
+                GTEST_SKIP() << "no single-pass loops on this machine";
+            for (std::size_t slot = 0; slot < fusedFilters.size(); ++slot)
+                fusedFilters[slot].finish(states[slot]);
+            at += n;
+        }
+        EXPECT_FALSE(fused.rc.failed());
+        EXPECT_TRUE(y == expectY);
+        EXPECT_TRUE(x == expectX);
+    }
+}
