@@ -16,7 +16,7 @@ packages=(
     wine wine32:i386
     libboost-dev
     googletest
-    g++ clang libclang-rt-14-dev
+    g++ clang libclang-rt-14-dev clang-format
     ffmpeg
     zip unzip
 )
