@@ -182,15 +182,22 @@ template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, Stream
                                                            std::int32_t*, std::size_t);
 
 bool Predictor3950::stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y,
-                                       std::int32_t* x, std::size_t count)
+                                       std::int32_t* x, std::size_t count, bool exactWatch)
 {
+    static const CheckedStereo32Run vectorRun = sse2CheckedStereo32Run();
     auto y32 = convert<std::int32_t>(yChannel);
     auto x32 = convert<std::int32_t>(xChannel);
-    CheckedOps32 o;
-    stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+    bool fits;
+    if (vectorRun && !exactWatch) {
+        fits = vectorRun(y32, x32, slot0, slot1, y, x, count);
+    } else {
+        CheckedOps32 o;
+        stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+        fits = !o.wrapped;
+    }
     yChannel = convert<std::int64_t>(y32);
     xChannel = convert<std::int64_t>(x32);
-    return !o.wrapped;
+    return fits;
 }
 
 bool Predictor3950::fitsIn32Bits() const

@@ -30,12 +30,15 @@ public:
     template <PredictorWidth W>
     void stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                 std::size_t count);
-    // The 32-bit chunk, watching every intermediate value: output and state
-    // are the 32-bit width's, and when it returns true (no value left the
-    // signed 32-bit range) also those of the 64-bit width, given a state
-    // that fitsIn32Bits() at the start.
+    // The 32-bit chunk, watching its intermediate values: output and state
+    // are the 32-bit width's, and when it returns true (it found that no
+    // value left the signed 32-bit range) also those of the 64-bit width,
+    // given a state that fitsIn32Bits() at the start. False may also mean
+    // only that a value came close to the limit. `exactWatch` takes the
+    // scalar run, which notes every wrap and nothing else (the run of
+    // machines without SSE2).
     bool stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
-                            std::size_t count);
+                            std::size_t count, bool exactWatch = false);
     // Whether every register holds a value of the signed 32-bit range.
     bool fitsIn32Bits() const;
     // The 32-bit chunk with its slot values read straight from the range
