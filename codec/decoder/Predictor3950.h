@@ -49,6 +49,12 @@ public:
     template <class Values>
     bool decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y, std::int32_t* x,
                         std::size_t count);
+    // stereoInBothWidths with the slot values read as decodeStereo32 reads
+    // them and kept in `slot0` and `slot1`; `fits` gets its answer. False,
+    // with nothing read, where no such loop is built in.
+    template <class Values>
+    bool decodeStereoInBothWidths(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* slot0,
+                                  std::int32_t* slot1, std::int32_t* y, std::int32_t* x, std::size_t count, bool& fits);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(std::int32_t* values, std::size_t count);
     // The same with the values read straight from the range decoder, in one

@@ -244,6 +244,62 @@ void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* f
     vx.store(x);
 }
 
+template <class Values, int Order>
+bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                                  std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                  std::size_t count)
+{
+    using Source = FilteredValue<Values, Order>;
+    VectorChannel vy(y), vx(x);
+    RangeWatch watch;
+    vy.watchStart(watch);
+    vx.watchStart(watch);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t value0 = Source::next(rc, streams[0], first);
+        const std::int32_t value1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
+        slot0[i] = value0;
+        slot1[i] = value1;
+        const std::int32_t valueY = vy.step(value0, vx.filterA, watch);
+        outX[i] = vx.step(value1, valueY, watch);
+        outY[i] = valueY;
+    }
+    vy.store(y);
+    vx.store(x);
+    return watch.held();
+}
+
+// Which of a run's instantiations serves a first filter of `order` taps.
+template <class Values, template <class, int> class Run>
+std::decay_t<decltype(Run<Values, 0>::run)> runForOrder(int order)
+{
+    if (order == 0)
+        return Run<Values, 0>::run;
+    // The filters of versions with pivot-coded values adapt by the new rule.
+    if constexpr (std::is_same_v<Values, PivotValues>) {
+        switch (order) {
+        case 16:
+            return Run<Values, 16>::run;
+        case 32:
+            return Run<Values, 32>::run;
+        case 64:
+            return Run<Values, 64>::run;
+        default:
+            break;
+        }
+    }
+    return nullptr;
+}
+
+template <class Values, int Order>
+struct DecodingRun {
+    static constexpr auto run = decodingStereoRunSse2<Values, Order>;
+};
+
+template <class Values, int Order>
+struct CheckedDecodingRun {
+    static constexpr auto run = checkedDecodingStereoRunSse2<Values, Order>;
+};
+
 } // namespace
 
 Stereo32Run sse2Stereo32Run()
@@ -259,22 +315,13 @@ CheckedStereo32Run sse2CheckedStereo32Run()
 template <class Values>
 DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order)
 {
-    if (order == 0)
-        return decodingStereoRunSse2<Values, 0>;
-    // The filters of versions with pivot-coded values adapt by the new rule.
-    if constexpr (std::is_same_v<Values, PivotValues>) {
-        switch (order) {
-        case 16:
-            return decodingStereoRunSse2<Values, 16>;
-        case 32:
-            return decodingStereoRunSse2<Values, 32>;
-        case 64:
-            return decodingStereoRunSse2<Values, 64>;
-        default:
-            break;
-        }
-    }
-    return nullptr;
+    return runForOrder<Values, DecodingRun>(order);
+}
+
+template <class Values>
+CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order)
+{
+    return runForOrder<Values, CheckedDecodingRun>(order);
 }
 #else
 Stereo32Run sse2Stereo32Run()
@@ -292,9 +339,17 @@ DecodingStereo32Run<Values> sse2DecodingStereo32Run(int)
 {
     return nullptr;
 }
+
+template <class Values>
+CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int)
+{
+    return nullptr;
+}
 #endif
 
 template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>(int);
 template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>(int);
+template CheckedDecodingStereo32Run<PivotValues> sse2CheckedDecodingStereo32Run<PivotValues>(int);
+template CheckedDecodingStereo32Run<KValues<true>> sse2CheckedDecodingStereo32Run<KValues<true>>(int);
 
 } // namespace ape

@@ -36,6 +36,19 @@ using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, NNR
                                      Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
                                      std::int32_t* outY, std::int32_t* outX, std::size_t count);
 
+// The checked run (as CheckedStereo32Run) fed from the range decoder like
+// DecodingStereo32Run, keeping the slot values in `slot0` and `slot1` for a
+// chunk that has to be computed again.
+template <class Values>
+using CheckedDecodingStereo32Run = bool (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
+                                            Predictor3950::Channel<std::int32_t>& y,
+                                            Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
+                                            std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                            std::size_t count);
+
+template <class Values>
+CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order);
+
 // The run for a first filter of `order` taps (0: no NN filter; 16, 32 or 64
 // with the new adaptation, for PivotValues only). Null where none is built
 // in (no SSE2, other orders). Made for PivotValues and KValues<true>.
