@@ -29,6 +29,7 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         monoReader = &InterleavedFrameDecoder::readMono<PivotValues>;
         stereoReader = &InterleavedFrameDecoder::readStereo<PivotValues>;
         stereo32Decoder = &InterleavedFrameDecoder::decodeStereo32<PivotValues>;
+        checkedStereoDecoder = &InterleavedFrameDecoder::decodeStereoChecked<PivotValues>;
         monoDecoder = &InterleavedFrameDecoder::decodeMono<PivotValues>;
         if (set.count > 0)
             for (int slots = 1; slots <= 2; ++slots)
@@ -37,6 +38,7 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
         stereo32Decoder = &InterleavedFrameDecoder::decodeStereo32<KValues<true>>;
+        checkedStereoDecoder = &InterleavedFrameDecoder::decodeStereoChecked<KValues<true>>;
         monoDecoder = &InterleavedFrameDecoder::decodeMono<KValues<true>>;
     }
 }
@@ -111,6 +113,14 @@ std::size_t InterleavedFrameDecoder::readSlots(int slots, std::size_t count)
 }
 
 template <class Values>
+bool InterleavedFrameDecoder::decodeStereoChecked(std::int32_t* y, std::int32_t* x, NNRunState* filters,
+                                                  std::size_t count, bool& fits)
+{
+    return predictor3950.decodeStereoInBothWidths<Values>(rc, streams, filters, slot0.data(), slot1.data(), y, x, count,
+                                                          fits);
+}
+
+template <class Values>
 void InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
 {
     predictor3950.decodeMono<Values>(rc, streams[0], out, count);
@@ -166,6 +176,24 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
                     filters[slot].front().finish(first[slot]);
             checkData();
             reconstructStereo(left, right, count);
+            return;
+        }
+    }
+    // 24-bit streams whose width is open: the same single loop, watching
+    // for values that would make the widths differ.
+    if (version >= version::predictor3950 && widthRule.undecided() && filters[0].size() <= 1) {
+        NNRunState first[2]{};
+        if (!filters[0].empty())
+            for (int slot = 0; slot < 2; ++slot)
+                first[slot] = filters[slot].front().runState();
+        const Predictor3950 atStart = predictor3950;
+        bool fits = false;
+        if ((this->*checkedStereoDecoder)(left, right, filters[0].empty() ? nullptr : first, count, fits)) {
+            if (!filters[0].empty())
+                for (int slot = 0; slot < 2; ++slot)
+                    filters[slot].front().finish(first[slot]);
+            checkData();
+            widthRule.afterPass(predictor3950, atStart, fits, slot0.data(), slot1.data(), left, right, count);
             return;
         }
     }

@@ -32,6 +32,8 @@ private:
     void readStereo(std::size_t count);
     template <class Values>
     bool decodeStereo32(std::int32_t* y, std::int32_t* x, NNRunState* filters, std::size_t count);
+    template <class Values>
+    bool decodeStereoChecked(std::int32_t* y, std::int32_t* x, NNRunState* filters, std::size_t count, bool& fits);
     // Reads a chunk into the slots (1 or 2); returns how many of each slot's
     // NN filters the reading loop has applied already.
     std::size_t readSlots(int slots, std::size_t count);
@@ -53,6 +55,8 @@ private:
     void (InterleavedFrameDecoder::*monoReader)(std::size_t);
     void (InterleavedFrameDecoder::*stereoReader)(std::size_t);
     bool (InterleavedFrameDecoder::*stereo32Decoder)(std::int32_t*, std::int32_t*, NNRunState*, std::size_t);
+    bool (InterleavedFrameDecoder::*checkedStereoDecoder)(std::int32_t*, std::int32_t*, NNRunState*, std::size_t,
+                                                          bool&);
     FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
     void (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };

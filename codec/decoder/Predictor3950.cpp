@@ -176,21 +176,51 @@ bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRun
     return true;
 }
 
+template <class Values>
+bool Predictor3950::decodeStereoInBothWidths(RangeDecoder& rc, StreamState* streams, NNRunState* filters,
+                                             std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
+                                             std::size_t count, bool& fits)
+{
+    const CheckedDecodingStereo32Run<Values> run = sse2CheckedDecodingStereo32Run<Values>(filters ? filters->order : 0);
+    if (!run)
+        return false;
+    auto y32 = convert<std::int32_t>(yChannel);
+    auto x32 = convert<std::int32_t>(xChannel);
+    fits = run(rc, streams, filters, y32, x32, slot0, slot1, y, x, count);
+    yChannel = convert<std::int64_t>(y32);
+    xChannel = convert<std::int64_t>(x32);
+    return true;
+}
+
+template bool Predictor3950::decodeStereoInBothWidths<PivotValues>(RangeDecoder&, StreamState*, NNRunState*,
+                                                                   std::int32_t*, std::int32_t*, std::int32_t*,
+                                                                   std::int32_t*, std::size_t, bool&);
+template bool Predictor3950::decodeStereoInBothWidths<KValues<true>>(RangeDecoder&, StreamState*, NNRunState*,
+                                                                     std::int32_t*, std::int32_t*, std::int32_t*,
+                                                                     std::int32_t*, std::size_t, bool&);
+
 template bool Predictor3950::decodeStereo32<PivotValues>(RangeDecoder&, StreamState*, NNRunState*, std::int32_t*,
                                                          std::int32_t*, std::size_t);
 template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, StreamState*, NNRunState*, std::int32_t*,
                                                            std::int32_t*, std::size_t);
 
 bool Predictor3950::stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y,
-                                       std::int32_t* x, std::size_t count)
+                                       std::int32_t* x, std::size_t count, bool exactWatch)
 {
+    static const CheckedStereo32Run vectorRun = sse2CheckedStereo32Run();
     auto y32 = convert<std::int32_t>(yChannel);
     auto x32 = convert<std::int32_t>(xChannel);
-    CheckedOps32 o;
-    stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+    bool fits;
+    if (vectorRun && !exactWatch) {
+        fits = vectorRun(y32, x32, slot0, slot1, y, x, count);
+    } else {
+        CheckedOps32 o;
+        stereoRun(y32, x32, slot0, slot1, y, x, count, o);
+        fits = !o.wrapped;
+    }
     yChannel = convert<std::int64_t>(y32);
     xChannel = convert<std::int64_t>(x32);
-    return !o.wrapped;
+    return fits;
 }
 
 bool Predictor3950::fitsIn32Bits() const

@@ -30,12 +30,15 @@ public:
     template <PredictorWidth W>
     void stereo(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                 std::size_t count);
-    // The 32-bit chunk, watching every intermediate value: output and state
-    // are the 32-bit width's, and when it returns true (no value left the
-    // signed 32-bit range) also those of the 64-bit width, given a state
-    // that fitsIn32Bits() at the start.
+    // The 32-bit chunk, watching its intermediate values: output and state
+    // are the 32-bit width's, and when it returns true (it found that no
+    // value left the signed 32-bit range) also those of the 64-bit width,
+    // given a state that fitsIn32Bits() at the start. False may also mean
+    // only that a value came close to the limit. `exactWatch` takes the
+    // scalar run, which notes every wrap and nothing else (the run of
+    // machines without SSE2).
     bool stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
-                            std::size_t count);
+                            std::size_t count, bool exactWatch = false);
     // Whether every register holds a value of the signed 32-bit range.
     bool fitsIn32Bits() const;
     // The 32-bit chunk with its slot values read straight from the range
@@ -46,6 +49,12 @@ public:
     template <class Values>
     bool decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y, std::int32_t* x,
                         std::size_t count);
+    // stereoInBothWidths with the slot values read as decodeStereo32 reads
+    // them and kept in `slot0` and `slot1`; `fits` gets its answer. False,
+    // with nothing read, where no such loop is built in.
+    template <class Values>
+    bool decodeStereoInBothWidths(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* slot0,
+                                  std::int32_t* slot1, std::int32_t* y, std::int32_t* x, std::size_t count, bool& fits);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(std::int32_t* values, std::size_t count);
     // The same with the values read straight from the range decoder, in one

@@ -44,6 +44,64 @@ inline __m128i signs(__m128i v)
     return _mm_sub_epi32(_mm_cmpgt_epi32(zero, v), _mm_cmpgt_epi32(v, zero));
 }
 
+// For runs that need no watching.
+struct NoWatch {
+    void history(std::int32_t) {}
+    void smoothed(std::int32_t) {}
+    void products(__m128i, __m128i, __m128i, __m128i, std::int32_t, std::int32_t) {}
+};
+
+// Bounds that prove a 32-bit run computes what exact 64-bit arithmetic
+// would. Adding, subtracting and multiplying agree in both widths modulo
+// 2^32, so the widths part only where a value that left 32 bits is stored
+// in a register or shifted right. Registers hold differences of lastA and
+// B-head values, safe while those stay within 2^30; the times-31 smoothing
+// is safe while filterA and filterB stay within 2^26; the two sums shifted
+// right (pB, and pA + pB / 2) must stay below 2^31. The sums are taken in
+// single precision: their error is below 2^-20 of the sum of the products'
+// magnitudes, which is held below 2^34, so a margin of 2^16 under 2^31
+// covers it. A value that first broke a bound had exact operands, so
+// bounds that hold on every value seen hold for the whole run.
+class RangeWatch {
+public:
+    void history(std::int32_t v) { historyBits |= magnitude(v); }
+    void smoothed(std::int32_t v) { smoothedBits |= magnitude(v); }
+    void products(__m128i rA, __m128i cA, __m128i rB, __m128i cB, std::int32_t rB4, std::int32_t cB4)
+    {
+        const __m128 absolute = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+        const __m128 half = _mm_set1_ps(0.5f);
+        const __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(rA), _mm_cvtepi32_ps(cA));
+        const __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(rB), _mm_cvtepi32_ps(cB));
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 e = _mm_mul_ss(_mm_cvtsi32_ss(zero, rB4), _mm_cvtsi32_ss(zero, cB4));
+        // Lane 0: pA + pB / 2, lane 1: pB.
+        const __m128 w = _mm_add_ps(a, _mm_mul_ps(b, half));
+        __m128 sums = _mm_add_ps(_mm_unpacklo_ps(w, b), _mm_unpackhi_ps(w, b));
+        sums = _mm_add_ps(sums, _mm_movehl_ps(sums, sums));
+        sums = _mm_add_ps(sums, _mm_unpacklo_ps(_mm_mul_ss(e, half), e));
+        largestSums = _mm_max_ps(largestSums, _mm_and_ps(sums, absolute));
+        magnitudes = _mm_max_ps(magnitudes, _mm_add_ps(_mm_and_ps(a, absolute), _mm_and_ps(b, absolute)));
+        fifth = _mm_max_ss(fifth, _mm_and_ps(e, absolute));
+    }
+    bool held() const
+    {
+        alignas(16) float m[4], s[4];
+        _mm_store_ps(m, magnitudes);
+        _mm_store_ps(s, largestSums);
+        const float total = m[0] + m[1] + m[2] + m[3] + _mm_cvtss_f32(fifth);
+        const float limit = 2147418112.0f; // 2^31 - 2^16
+        return historyBits < (1u << 30) && smoothedBits < (1u << 26) && total < 17179869184.0f /* 2^34 */ &&
+               s[0] < limit && s[1] < limit;
+    }
+
+private:
+    // |v|, or |v| - 1 for negative v: below 2^k exactly when -2^k <= v < 2^k.
+    static std::uint32_t magnitude(std::int32_t v) { return std::uint32_t(v ^ (v >> 31)); }
+
+    std::uint32_t historyBits = 0, smoothedBits = 0;
+    __m128 largestSums = _mm_setzero_ps(), magnitudes = _mm_setzero_ps(), fifth = _mm_setzero_ps();
+};
+
 struct VectorChannel {
     __m128i rA, cA, rB, cB; // rB and cB: entries 0..3
     std::int32_t rB4, cB4;
@@ -89,7 +147,19 @@ struct VectorChannel {
         return _mm_sub_epi32(_mm_add_epi32(h, up), negateSecond);
     }
 
-    std::int32_t step(std::int32_t input, std::int32_t other)
+    // The values a run starts from that its operations take without
+    // computing them first.
+    void watchStart(RangeWatch& watch) const
+    {
+        watch.history(lastA);
+        watch.history(_mm_cvtsi128_si32(rA));
+        watch.history(_mm_cvtsi128_si32(rB));
+        watch.smoothed(filterA);
+        watch.smoothed(filterB);
+    }
+
+    template <class Watch = NoWatch>
+    std::int32_t step(std::int32_t input, std::int32_t other, Watch&& watch = Watch{})
     {
         rA = shifted(rA, lastA);
         const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
@@ -104,8 +174,11 @@ struct VectorChannel {
         const std::int32_t sumA = _mm_cvtsi128_si32(h);
         const std::int32_t sumB = wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))),
                                           std::int32_t(std::uint32_t(rB4) * std::uint32_t(cB4)));
+        watch.products(rA, cA, rB, cB, rB4, cB4);
         lastA = wrapAdd(input, wrapAdd(sumA, sumB >> 1) >> 10);
         filterA = wrapAdd(lastA, times31Over32(filterA));
+        watch.history(lastA);
+        watch.smoothed(filterA);
 
         // Coefficients move by the register's sign times the input's sign:
         // the sign vector, negated for a negative input, cleared for zero.
@@ -135,6 +208,23 @@ void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const 
     vx.store(x);
 }
 
+bool checkedStereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,
+                          std::int32_t* outY, std::int32_t* outX, std::size_t count)
+{
+    VectorChannel vy(y), vx(x);
+    RangeWatch watch;
+    vy.watchStart(watch);
+    vx.watchStart(watch);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t valueY = vy.step(slot0[i], vx.filterA, watch);
+        outX[i] = vx.step(slot1[i], valueY, watch);
+        outY[i] = valueY;
+    }
+    vy.store(y);
+    vx.store(x);
+    return watch.held();
+}
+
 // Decoding the values in the same loop lets the processor overlap the range
 // decoder's chain of divisions with the filters' and the predictor's chains.
 template <class Values, int Order>
@@ -154,6 +244,62 @@ void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* f
     vx.store(x);
 }
 
+template <class Values, int Order>
+bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                                  std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                  std::size_t count)
+{
+    using Source = FilteredValue<Values, Order>;
+    VectorChannel vy(y), vx(x);
+    RangeWatch watch;
+    vy.watchStart(watch);
+    vx.watchStart(watch);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t value0 = Source::next(rc, streams[0], first);
+        const std::int32_t value1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
+        slot0[i] = value0;
+        slot1[i] = value1;
+        const std::int32_t valueY = vy.step(value0, vx.filterA, watch);
+        outX[i] = vx.step(value1, valueY, watch);
+        outY[i] = valueY;
+    }
+    vy.store(y);
+    vx.store(x);
+    return watch.held();
+}
+
+// Which of a run's instantiations serves a first filter of `order` taps.
+template <class Values, template <class, int> class Run>
+std::decay_t<decltype(Run<Values, 0>::run)> runForOrder(int order)
+{
+    if (order == 0)
+        return Run<Values, 0>::run;
+    // The filters of versions with pivot-coded values adapt by the new rule.
+    if constexpr (std::is_same_v<Values, PivotValues>) {
+        switch (order) {
+        case 16:
+            return Run<Values, 16>::run;
+        case 32:
+            return Run<Values, 32>::run;
+        case 64:
+            return Run<Values, 64>::run;
+        default:
+            break;
+        }
+    }
+    return nullptr;
+}
+
+template <class Values, int Order>
+struct DecodingRun {
+    static constexpr auto run = decodingStereoRunSse2<Values, Order>;
+};
+
+template <class Values, int Order>
+struct CheckedDecodingRun {
+    static constexpr auto run = checkedDecodingStereoRunSse2<Values, Order>;
+};
+
 } // namespace
 
 Stereo32Run sse2Stereo32Run()
@@ -161,28 +307,29 @@ Stereo32Run sse2Stereo32Run()
     return stereoRunSse2;
 }
 
+CheckedStereo32Run sse2CheckedStereo32Run()
+{
+    return checkedStereoRunSse2;
+}
+
 template <class Values>
 DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order)
 {
-    if (order == 0)
-        return decodingStereoRunSse2<Values, 0>;
-    // The filters of versions with pivot-coded values adapt by the new rule.
-    if constexpr (std::is_same_v<Values, PivotValues>) {
-        switch (order) {
-        case 16:
-            return decodingStereoRunSse2<Values, 16>;
-        case 32:
-            return decodingStereoRunSse2<Values, 32>;
-        case 64:
-            return decodingStereoRunSse2<Values, 64>;
-        default:
-            break;
-        }
-    }
-    return nullptr;
+    return runForOrder<Values, DecodingRun>(order);
+}
+
+template <class Values>
+CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order)
+{
+    return runForOrder<Values, CheckedDecodingRun>(order);
 }
 #else
 Stereo32Run sse2Stereo32Run()
+{
+    return nullptr;
+}
+
+CheckedStereo32Run sse2CheckedStereo32Run()
 {
     return nullptr;
 }
@@ -192,9 +339,17 @@ DecodingStereo32Run<Values> sse2DecodingStereo32Run(int)
 {
     return nullptr;
 }
+
+template <class Values>
+CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int)
+{
+    return nullptr;
+}
 #endif
 
 template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>(int);
 template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>(int);
+template CheckedDecodingStereo32Run<PivotValues> sse2CheckedDecodingStereo32Run<PivotValues>(int);
+template CheckedDecodingStereo32Run<KValues<true>> sse2CheckedDecodingStereo32Run<KValues<true>>(int);
 
 } // namespace ape

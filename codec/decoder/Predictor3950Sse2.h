@@ -19,6 +19,15 @@ using Stereo32Run = void (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3
 // Null where SSE2 is not compiled in.
 Stereo32Run sse2Stereo32Run();
 
+// The same run, watching its values: true only where no intermediate value
+// left the signed 32-bit range, so that exact 64-bit arithmetic would have
+// given the same output and state. The watch is cautious: a run that came
+// close to the limit may be refused although it fit. Null without SSE2.
+using CheckedStereo32Run = bool (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
+                                    const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+                                    std::int32_t* outX, std::size_t count);
+CheckedStereo32Run sse2CheckedStereo32Run();
+
 // The same run fed block by block from the range decoder (`Values` reads
 // one value of a stream), each value through its slot's first NN filter in
 // `first` (one per slot) for levels with NN filters.
@@ -26,6 +35,19 @@ template <class Values>
 using DecodingStereo32Run = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
                                      Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
                                      std::int32_t* outY, std::int32_t* outX, std::size_t count);
+
+// The checked run (as CheckedStereo32Run) fed from the range decoder like
+// DecodingStereo32Run, keeping the slot values in `slot0` and `slot1` for a
+// chunk that has to be computed again.
+template <class Values>
+using CheckedDecodingStereo32Run = bool (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
+                                            Predictor3950::Channel<std::int32_t>& y,
+                                            Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
+                                            std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                            std::size_t count);
+
+template <class Values>
+CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order);
 
 // The run for a first filter of `order` taps (0: no NN filter; 16, 32 or 64
 // with the new adaptation, for PivotValues only). Null where none is built

@@ -52,7 +52,15 @@ void StereoWidthRule::run(Predictor3950& predictor, const std::int32_t* slot0, c
     // and the 64-bit trial would only repeat what the 32-bit one found. The
     // pass yields the 32-bit width's output either way, so a chunk that
     // wraps needs only the 64-bit trial after it.
-    const bool bothWidths = predictor.stereoInBothWidths(slot0, slot1, left, right, count) && atStart.fitsIn32Bits();
+    const bool bothWidths = predictor.stereoInBothWidths(slot0, slot1, left, right, count);
+    afterPass(predictor, atStart, bothWidths, slot0, slot1, left, right, count);
+}
+
+void StereoWidthRule::afterPass(Predictor3950& predictor, const Predictor3950& atStart, bool passFits,
+                                const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* left,
+                                std::int32_t* right, std::size_t count)
+{
+    const bool bothWidths = passFits && atStart.fitsIn32Bits();
     reconstructStereo(left, right, count);
     if (outOfRange(left, right, count)) {
         mode = Mode::wide;

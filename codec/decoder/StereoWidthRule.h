@@ -23,6 +23,13 @@ public:
     // Runs the stereo predictor on a chunk and reconstructs left and right.
     void run(Predictor3950& predictor, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* left,
              std::int32_t* right, std::size_t count);
+    // The same for a chunk whose 32-bit pass the caller made already with
+    // Predictor3950::stereoInBothWidths (or its decoding form) from the state
+    // `atStart`, answering `bothWidths`, while the stream is undecided;
+    // `left` and `right` hold that pass's Y and X.
+    void afterPass(Predictor3950& predictor, const Predictor3950& atStart, bool bothWidths, const std::int32_t* slot0,
+                   const std::int32_t* slot1, std::int32_t* left, std::int32_t* right, std::size_t count);
+    bool undecided() const { return mode == Mode::undecided; }
     // Whether the stream is settled on 32 bits (8- and 16-bit files always are).
     bool narrow() const { return mode == Mode::narrow; }
 

@@ -133,16 +133,20 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
     for (int order : {0, 16, 64}) {
         SCOPED_TRACE(testing::Message() << "order " << order);
         const auto bytes = encodeFrame({residuals(random), residuals(random)});
-        Frame reference(bytes), fused(bytes);
-        std::vector<ape::NNFilter> referenceFilters, fusedFilters;
+        Frame reference(bytes), fused(bytes), checked(bytes);
+        std::vector<ape::NNFilter> referenceFilters, fusedFilters, checkedFilters;
         for (int slot = 0; order && slot < 2; ++slot) {
             referenceFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
             fusedFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
+            checkedFilters.emplace_back(order, 11, ape::NNAdaptation::new3980);
         }
-        ape::Predictor3950 referencePredictor, fusedPredictor;
+        ape::Predictor3950 referencePredictor, fusedPredictor, checkedPredictor;
         referencePredictor.reset();
         fusedPredictor.reset();
+        checkedPredictor.reset();
         std::vector<std::int32_t> slot0(blocks), slot1(blocks), expectY(blocks), expectX(blocks), y(blocks), x(blocks);
+        // The checked loop of 24-bit streams keeps its slot values for the 64-bit trial.
+        std::vector<std::int32_t> keptSlot0(blocks), keptSlot1(blocks), checkedY(blocks), checkedX(blocks);
         std::size_t at = 0;
         for (std::size_t n : chunks) {
             for (std::size_t i = at; i < at + n; ++i) {
@@ -153,8 +157,8 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
                 referenceFilters[0].decode(slot0.data() + at, n);
                 referenceFilters[1].decode(slot1.data() + at, n);
             }
-            referencePredictor.stereo<ape::PredictorWidth::wrap32>(slot0.data() + at, slot1.data() + at,
-                                                                   expectY.data() + at, expectX.data() + at, n);
+            const bool reallyFits = referencePredictor.stereoInBothWidths(
+                slot0.data() + at, slot1.data() + at, expectY.data() + at, expectX.data() + at, n, true);
 
             ape::NNRunState states[2]{};
             for (std::size_t slot = 0; slot < fusedFilters.size(); ++slot)
@@ -164,10 +168,25 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
                 GTEST_SKIP() << "no single-pass loops on this machine";
             for (std::size_t slot = 0; slot < fusedFilters.size(); ++slot)
                 fusedFilters[slot].finish(states[slot]);
+
+            for (std::size_t slot = 0; slot < checkedFilters.size(); ++slot)
+                states[slot] = checkedFilters[slot].runState();
+            bool fits = false;
+            ASSERT_TRUE(checkedPredictor.decodeStereoInBothWidths<ape::PivotValues>(
+                checked.rc, checked.streams, order ? states : nullptr, keptSlot0.data() + at, keptSlot1.data() + at,
+                checkedY.data() + at, checkedX.data() + at, n, fits));
+            EXPECT_TRUE(!fits || reallyFits);
+            for (std::size_t slot = 0; slot < checkedFilters.size(); ++slot)
+                checkedFilters[slot].finish(states[slot]);
             at += n;
         }
         EXPECT_FALSE(fused.rc.failed());
         EXPECT_TRUE(y == expectY);
         EXPECT_TRUE(x == expectX);
+        EXPECT_FALSE(checked.rc.failed());
+        EXPECT_TRUE(checkedY == expectY);
+        EXPECT_TRUE(checkedX == expectX);
+        EXPECT_TRUE(keptSlot0 == slot0);
+        EXPECT_TRUE(keptSlot1 == slot1);
     }
 }

@@ -35,8 +35,9 @@ std::vector<std::uint8_t> loudNoise(std::uint32_t blocks)
 TEST(StereoWidth, LoudTwentyFourBitStereoDecodesExactlyWhicheverWidthItWasEncodedWith)
 {
     const auto pcm = loudNoise(20000);
-    // Level 4000 under this policy is encoded with 32-bit sums, level 5000 with 64-bit ones.
-    for (unsigned level : {4000u, 5000u}) {
+    // Levels up to 4000 under this policy are encoded with 32-bit sums, level 5000 with 64-bit ones; up to
+    // 3000 the decoder reads and predicts in one loop.
+    for (unsigned level : {1000u, 2000u, 3000u, 4000u, 5000u}) {
         SCOPED_TRACE(level);
         ape::EncoderOptions options;
         options.level = level;
@@ -152,8 +153,56 @@ TEST(StereoWidth, ThirtyTwoBitRunMatchesTheScalarComputationIncludingWraparound)
         }
         std::vector<std::int32_t> y(chunk), x(chunk), expectY(chunk), expectX(chunk);
         vector.stereo<ape::PredictorWidth::wrap32>(slot0.data(), slot1.data(), y.data(), x.data(), chunk);
-        scalar.stereoInBothWidths(slot0.data(), slot1.data(), expectY.data(), expectX.data(), chunk);
+        scalar.stereoInBothWidths(slot0.data(), slot1.data(), expectY.data(), expectX.data(), chunk, true);
         ASSERT_TRUE(y == expectY);
         ASSERT_TRUE(x == expectX);
     }
+}
+
+// The vector run's watch may refuse a chunk that fit, but must never pass
+// one that wrapped; it must pass ordinary chunks, or the width rule would
+// compute them twice. Its output is the 32-bit width's either way.
+TEST(StereoWidth, VectorWatchPassesOnlyChunksThatFitAndMostThatDo)
+{
+    constexpr std::size_t chunk = 1024;
+    std::mt19937 random(1517);
+    ape::Predictor3950 predictor;
+    predictor.reset();
+    int passed = 0, wrapped = 0, refusedAlthoughFit = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (int bits : {6, 12, 16, 19, 20, 21, 22, 23, 24, 26, 30, 10, 14}) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", residuals of " << bits << " bits");
+            std::vector<std::int32_t> slot0(chunk), slot1(chunk);
+            for (std::size_t i = 0; i < chunk; ++i) {
+                slot0[i] = std::int32_t(std::uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+                slot1[i] = std::int32_t(std::uint32_t(random()) >> (32 - bits)) - (1 << (bits - 1));
+            }
+            const ape::Predictor3950 atStart = predictor;
+            ape::Predictor3950 exact = atStart, wide = atStart;
+            std::vector<std::int32_t> y(chunk), x(chunk), exactY(chunk), exactX(chunk), wideY(chunk), wideX(chunk);
+            const bool fits = predictor.stereoInBothWidths(slot0.data(), slot1.data(), y.data(), x.data(), chunk);
+            const bool reallyFits =
+                exact.stereoInBothWidths(slot0.data(), slot1.data(), exactY.data(), exactX.data(), chunk, true);
+            ASSERT_TRUE(y == exactY);
+            ASSERT_TRUE(x == exactX);
+            ASSERT_TRUE(!fits || reallyFits);
+            if (fits && atStart.fitsIn32Bits()) {
+                wide.stereo<ape::PredictorWidth::exact64>(slot0.data(), slot1.data(), wideY.data(), wideX.data(),
+                                                          chunk);
+                ASSERT_TRUE(y == wideY);
+                ASSERT_TRUE(x == wideX);
+            }
+            if (bits <= 16 && atStart.fitsIn32Bits()) {
+                EXPECT_TRUE(fits);
+            }
+            passed += fits;
+            wrapped += !reallyFits;
+            refusedAlthoughFit += reallyFits && !fits;
+            if (!atStart.fitsIn32Bits() || !reallyFits)
+                predictor.reset();
+        }
+    }
+    EXPECT_GT(passed, 10);
+    EXPECT_GT(wrapped, 3) << "the chunks no longer reach the limit";
+    EXPECT_LE(refusedAlthoughFit, passed / 2);
 }
