@@ -55,6 +55,9 @@ APE_AVX2 std::int32_t dotAndAdaptLoop(std::int16_t* coef, const std::int16_t* hi
                                       int order)
 {
     __m256i sum = _mm256_setzero_si256();
+    // Unrolled fully, a 256-tap loop keeps more partial sums than the eight
+    // vector registers of the 32-bit build hold and spills them to the stack.
+#pragma GCC unroll 2
     for (int j = 0; j < order; j += 16) {
         auto* c = reinterpret_cast<__m256i*>(coef + j);
         __m256i v = _mm256_loadu_si256(c);
