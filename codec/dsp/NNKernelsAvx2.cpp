@@ -84,17 +84,17 @@ APE_AVX2 std::int32_t dotAndAdaptAvx2(std::int16_t* coef, const std::int16_t* hi
 
 // One decoding step's dot product and adaptation; the sign instruction
 // applies the residual's sign without a branch, which the sign of a residual
-// (a coin toss to the branch predictor) would mispredict often. Only the
-// 1280-tap filter keeps the branch.
+// (a coin toss to the branch predictor) would mispredict often, at every
+// order; only the loop for orders without their own keeps the branch.
 template <int Order>
 APE_AVX2 inline std::int32_t stepAvx2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt,
                                       int order, int direction)
 {
-    if constexpr (Order == 0 || Order > 256)
+    if constexpr (Order == 0)
         return dotAndAdaptAvx2(coef, hist, adapt, order, direction);
     const __m256i d = _mm256_set1_epi16(std::int16_t(direction));
     __m256i sum = _mm256_setzero_si256();
-    // Fully unrolled at 256 taps, the 32-bit build spills partial sums.
+    // Fully unrolled at 256 taps and more, the 32-bit build spills partial sums.
 #pragma GCC unroll 4
     for (int j = 0; j < Order; j += 16) {
         auto* c = reinterpret_cast<__m256i*>(coef + j);
