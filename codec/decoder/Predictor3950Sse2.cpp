@@ -49,6 +49,7 @@ struct NoWatch {
     void history(std::int32_t) {}
     void smoothed(std::int32_t) {}
     void products(__m128i, __m128i, __m128i, __m128i, std::int32_t, std::int32_t) {}
+    bool held() const { return true; }
 };
 
 // Bounds that prove a 32-bit run computes what exact 64-bit arithmetic
@@ -149,7 +150,8 @@ struct VectorChannel {
 
     // The values a run starts from that its operations take without
     // computing them first.
-    void watchStart(RangeWatch& watch) const
+    template <class Watch>
+    void watchStart(Watch& watch) const
     {
         watch.history(lastA);
         watch.history(_mm_cvtsi128_si32(rA));
@@ -195,24 +197,13 @@ struct VectorChannel {
     }
 };
 
-void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
-                   std::int32_t* outX, std::size_t count)
+// One loop for the plain and the watched runs: NoWatch compiles away.
+template <class Watch>
+bool stereoRun(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+               std::int32_t* outX, std::size_t count)
 {
     VectorChannel vy(y), vx(x);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t valueY = vy.step(slot0[i], vx.filterA);
-        outX[i] = vx.step(slot1[i], valueY);
-        outY[i] = valueY;
-    }
-    vy.store(y);
-    vx.store(x);
-}
-
-bool checkedStereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,
-                          std::int32_t* outY, std::int32_t* outX, std::size_t count)
-{
-    VectorChannel vy(y), vx(x);
-    RangeWatch watch;
+    Watch watch;
     vy.watchStart(watch);
     vx.watchStart(watch);
     for (std::size_t i = 0; i < count; ++i) {
@@ -225,40 +216,40 @@ bool checkedStereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0,
     return watch.held();
 }
 
-// Decoding the values in the same loop lets the processor overlap the range
-// decoder's chain of divisions with the filters' and the predictor's chains.
-template <class Values, int Order>
-void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
-                           std::int32_t* outY, std::int32_t* outX, std::size_t count)
+void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
+                   std::int32_t* outX, std::size_t count)
 {
-    using Source = FilteredValue<Values, Order>;
-    VectorChannel vy(y), vx(x);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t slot0 = Source::next(rc, streams[0], first);
-        const std::int32_t slot1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
-        const std::int32_t valueY = vy.step(slot0, vx.filterA);
-        outX[i] = vx.step(slot1, valueY);
-        outY[i] = valueY;
-    }
-    vy.store(y);
-    vx.store(x);
+    stereoRun<NoWatch>(y, x, slot0, slot1, outY, outX, count);
 }
 
-template <class Values, int Order>
-bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
-                                  std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
-                                  std::size_t count)
+bool checkedStereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,
+                          std::int32_t* outY, std::int32_t* outX, std::size_t count)
+{
+    return stereoRun<RangeWatch>(y, x, slot0, slot1, outY, outX, count);
+}
+
+// Decoding the values in the same loop lets the processor overlap the range
+// decoder's chain of divisions with the filters' and the predictor's chains.
+// A watched run keeps the values it read, for the 64-bit trial should the
+// watch fail.
+template <class Values, int Order, class Watch>
+bool decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                       std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                       std::size_t count)
 {
     using Source = FilteredValue<Values, Order>;
+    constexpr bool keepsValues = !std::is_same_v<Watch, NoWatch>;
     VectorChannel vy(y), vx(x);
-    RangeWatch watch;
+    Watch watch;
     vy.watchStart(watch);
     vx.watchStart(watch);
     for (std::size_t i = 0; i < count; ++i) {
         const std::int32_t value0 = Source::next(rc, streams[0], first);
         const std::int32_t value1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
-        slot0[i] = value0;
-        slot1[i] = value1;
+        if constexpr (keepsValues) {
+            slot0[i] = value0;
+            slot1[i] = value1;
+        }
         const std::int32_t valueY = vy.step(value0, vx.filterA, watch);
         outX[i] = vx.step(value1, valueY, watch);
         outY[i] = valueY;
@@ -266,6 +257,21 @@ bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunS
     vy.store(y);
     vx.store(x);
     return watch.held();
+}
+
+template <class Values, int Order>
+void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                           std::int32_t* outY, std::int32_t* outX, std::size_t count)
+{
+    decodingStereoRun<Values, Order, NoWatch>(rc, streams, first, y, x, nullptr, nullptr, outY, outX, count);
+}
+
+template <class Values, int Order>
+bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                                  std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                  std::size_t count)
+{
+    return decodingStereoRun<Values, Order, RangeWatch>(rc, streams, first, y, x, slot0, slot1, outY, outX, count);
 }
 
 // Which of a run's instantiations serves a first filter of `order` taps.
