@@ -63,7 +63,7 @@ inline __m128i load(const std::uint8_t* p)
 // Barrett pair P and floor(x^64 / P). `size` is at least 64; returns the
 // state after the whole multiple of 16 bytes, `used` of them.
 [[gnu::target("pclmul")]] std::uint32_t updateFolded(std::uint32_t c, const std::uint8_t* data, std::size_t size,
-                                                      std::size_t& used)
+                                                     std::size_t& used)
 {
     const __m128i by64 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
     const __m128i by16 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
