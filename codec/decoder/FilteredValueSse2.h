@@ -16,13 +16,12 @@ template <class Values, int Order>
 struct FilteredValue {
     static_assert(Order == 0 || Order == 16 || Order == 32 || Order == 64);
 
-    static std::int32_t next(RangeDecoder& rc, StreamState& stream, NNRunState* filter)
+    [[gnu::always_inline]] static std::int32_t next(RangeDecoder& rc, StreamState& stream, NNRunState* filter)
     {
-        const std::int32_t residual = Values::decode(rc, stream);
         if constexpr (Order == 0)
-            return residual;
+            return Values::decodeInline(rc, stream);
         else
-            return nn::decodeStepSse2<Order, true>(*filter, residual);
+            return nn::decodeStepSse2<Order, true>(*filter, Values::decode(rc, stream));
     }
 };
 

@@ -280,8 +280,12 @@ template <class Values>
 void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count)
 {
     auto c = convert<std::int32_t>(yChannel);
+    RangeDecoder local = rc;
+    StreamState s = stream;
     monoRun(
-        c, [&](std::size_t) { return Values::decode(rc, stream); }, out, count);
+        c, [&](std::size_t) { return Values::decodeInline(local, s); }, out, count);
+    rc = local;
+    stream = s;
     yChannel = convert<std::int64_t>(c);
 }
 

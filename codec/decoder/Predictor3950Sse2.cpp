@@ -243,9 +243,11 @@ bool decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first
     Watch watch;
     vy.watchStart(watch);
     vx.watchStart(watch);
+    RangeDecoder local = rc;
+    StreamState s0 = streams[0], s1 = streams[1];
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t value0 = Source::next(rc, streams[0], first);
-        const std::int32_t value1 = Source::next(rc, streams[1], Order ? first + 1 : nullptr);
+        const std::int32_t value0 = Source::next(local, s0, first);
+        const std::int32_t value1 = Source::next(local, s1, Order ? first + 1 : nullptr);
         if constexpr (keepsValues) {
             slot0[i] = value0;
             slot1[i] = value1;
@@ -254,6 +256,9 @@ bool decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first
         outX[i] = vx.step(value1, valueY, watch);
         outY[i] = valueY;
     }
+    rc = local;
+    streams[0] = s0;
+    streams[1] = s1;
     vy.store(y);
     vx.store(x);
     return watch.held();

@@ -2,6 +2,10 @@
 // Normalisation always runs, even past the frame's end (the reader then
 // supplies zeros and flags the overrun), so `range` exceeds 2^23 before every
 // division and `help` is never 0.
+//
+// The decoder is a small value: a loop that writes samples works on a local
+// copy and stores it back at the end, since the compiler must otherwise keep
+// `low` and `range` in memory for fear that a sample store changes them.
 #pragma once
 
 #include "decoder/FrameReader.h"
@@ -36,18 +40,18 @@ inline constexpr SymbolIndex symbolIndex3980{symbolTable3980};
 
 class RangeDecoder {
 public:
-    explicit RangeDecoder(FrameReader& in) : in(in) {}
+    explicit RangeDecoder(FrameReader& in) : in(&in) {}
 
     void start()
     {
-        buffer = in.next();
+        buffer = in->next();
         low = buffer >> 1;
         range = 1u << 7;
     }
     void normalise()
     {
         while (range <= rangeBottom) {
-            buffer = (buffer << 8) | in.next();
+            buffer = (buffer << 8) | in->next();
             low = (low << 8) | ((buffer >> 1) & 0xFF);
             range <<= 8;
         }
@@ -101,12 +105,12 @@ public:
         return std::uint32_t(s);
     }
     void fail() { hasFailed = true; }
-    bool failed() const { return hasFailed || in.overrun(); }
+    bool failed() const { return hasFailed || in->overrun(); }
     void clearFailure() { hasFailed = false; }
-    FrameReader& reader() { return in; }
+    FrameReader& reader() { return *in; }
 
 private:
-    FrameReader& in;
+    FrameReader* in;
     std::uint32_t low = 0;
     std::uint32_t range = 0;
     std::uint32_t buffer = 0;

@@ -1,7 +1,8 @@
 // Entropy decoding of residuals: one adaptive stream state per channel slot
 // and the per-version ways of reading a value. Each reader is a small struct
 // with a static decode(), so frame decoding picks one as a template argument
-// once and the per-value loop carries no version test.
+// once and the per-value loop carries no version test. decodeInline is for
+// the loops whose decoder state is a local: inlined, it stays in registers.
 #pragma once
 
 #include "decoder/RangeDecoder.h"
@@ -43,7 +44,8 @@ inline std::int32_t foldedToSigned(std::uint32_t x)
 
 // Version 3990: the base is coded against a divisor taken from ksum.
 struct PivotValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s)
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return decodeInline(rc, s); }
+    [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {
         std::uint32_t pivot = s.kSum >> 5;
         if (pivot == 0)
@@ -77,7 +79,8 @@ struct PivotValues {
 // value wider than 16 bits is read in two halves (Split).
 template <bool Split>
 struct KValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s)
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return decodeInline(rc, s); }
+    [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {
         std::uint32_t overflow = rc.symbol(symbolIndex3970);
         std::uint32_t bitCount;
