@@ -279,13 +279,18 @@ void Predictor3950::mono(std::int32_t* values, std::size_t count)
 template <class Values>
 void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count)
 {
+    static const DecodingMono32Run<Values> vectorRun = sse2DecodingMono32Run<Values>();
     auto c = convert<std::int32_t>(yChannel);
-    RangeDecoder local = rc;
-    StreamState s = stream;
-    monoRun(
-        c, [&](std::size_t) { return Values::decodeInline(local, s); }, out, count);
-    rc = local;
-    stream = s;
+    if (vectorRun) {
+        vectorRun(rc, stream, c, out, count);
+    } else {
+        RangeDecoder local = rc;
+        StreamState s = stream;
+        monoRun(
+            c, [&](std::size_t) { return Values::decodeInline(local, s); }, out, count);
+        rc = local;
+        stream = s;
+    }
     yChannel = convert<std::int64_t>(c);
 }
 

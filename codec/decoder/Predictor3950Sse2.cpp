@@ -182,19 +182,42 @@ struct VectorChannel {
         watch.history(lastA);
         watch.smoothed(filterA);
 
-        // Coefficients move by the register's sign times the input's sign:
-        // the sign vector, negated for a negative input, cleared for zero.
-        const std::int32_t s = sgn(input);
-        const __m128i negate = _mm_set1_epi32(-(s < 0));
-        const __m128i keep = _mm_set1_epi32(-(s != 0));
-        auto applied = [&](__m128i sign) {
-            return _mm_and_si128(_mm_sub_epi32(_mm_xor_si128(sign, negate), negate), keep);
-        };
-        cA = _mm_add_epi32(cA, applied(signs(rA)));
-        cB = _mm_add_epi32(cB, applied(signs(rB)));
-        cB4 += sgn(rB4) * s;
+        const Adaptation adapt(input);
+        cA = _mm_add_epi32(cA, adapt(rA));
+        cB = _mm_add_epi32(cB, adapt(rB));
+        cB4 += sgn(rB4) * adapt.s;
         return filterA;
     }
+
+    // The A part alone: the step of mono frames.
+    std::int32_t monoStep(std::int32_t input)
+    {
+        rA = shifted(rA, lastA);
+        __m128i p = multiplyLow(rA, cA);
+        p = _mm_add_epi32(p, _mm_shuffle_epi32(p, _MM_SHUFFLE(1, 0, 3, 2)));
+        p = _mm_add_epi32(p, _mm_shuffle_epi32(p, _MM_SHUFFLE(2, 3, 0, 1)));
+        lastA = wrapAdd(input, _mm_cvtsi128_si32(p) >> 10);
+        filterA = wrapAdd(lastA, times31Over32(filterA));
+        cA = _mm_add_epi32(cA, Adaptation(input)(rA));
+        return filterA;
+    }
+
+private:
+    // Coefficients move by the register's sign times the input's sign: the
+    // sign vector, negated for a negative input, cleared for zero.
+    struct Adaptation {
+        std::int32_t s;
+        __m128i negate, keep;
+
+        explicit Adaptation(std::int32_t input)
+            : s(sgn(input)), negate(_mm_set1_epi32(-(s < 0))), keep(_mm_set1_epi32(-(s != 0)))
+        {
+        }
+        __m128i operator()(__m128i registers) const
+        {
+            return _mm_and_si128(_mm_sub_epi32(_mm_xor_si128(signs(registers), negate), negate), keep);
+        }
+    };
 };
 
 // One loop for the plain and the watched runs: NoWatch compiles away.
@@ -279,6 +302,21 @@ bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunS
     return decodingStereoRun<Values, Order, RangeWatch>(rc, streams, first, y, x, slot0, slot1, outY, outX, count);
 }
 
+// The mono step fed from the range decoder: the predictor's registers in
+// vectors leave the 32-bit build's few general registers to the decoder.
+template <class Values>
+void decodingMonoRunSse2(RangeDecoder& rc, StreamState& stream, Channel32& c, std::int32_t* out, std::size_t count)
+{
+    VectorChannel v(c);
+    RangeDecoder local = rc;
+    StreamState s = stream;
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = v.monoStep(Values::decodeInline(local, s));
+    rc = local;
+    stream = s;
+    v.store(c);
+}
+
 // Which of a run's instantiations serves a first filter of `order` taps.
 template <class Values, template <class, int> class Run>
 std::decay_t<decltype(Run<Values, 0>::run)> runForOrder(int order)
@@ -334,6 +372,12 @@ CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order)
 {
     return runForOrder<Values, CheckedDecodingRun>(order);
 }
+
+template <class Values>
+DecodingMono32Run<Values> sse2DecodingMono32Run()
+{
+    return decodingMonoRunSse2<Values>;
+}
 #else
 Stereo32Run sse2Stereo32Run()
 {
@@ -356,11 +400,19 @@ CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int)
 {
     return nullptr;
 }
+
+template <class Values>
+DecodingMono32Run<Values> sse2DecodingMono32Run()
+{
+    return nullptr;
+}
 #endif
 
 template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>(int);
 template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>(int);
 template CheckedDecodingStereo32Run<PivotValues> sse2CheckedDecodingStereo32Run<PivotValues>(int);
 template CheckedDecodingStereo32Run<KValues<true>> sse2CheckedDecodingStereo32Run<KValues<true>>(int);
+template DecodingMono32Run<PivotValues> sse2DecodingMono32Run<PivotValues>();
+template DecodingMono32Run<KValues<true>> sse2DecodingMono32Run<KValues<true>>();
 
 } // namespace ape

@@ -1,5 +1,5 @@
-// Vector variants of Predictor3950's 32-bit stereo run, behind one function
-// pointer that Predictor3950 picks once.
+// Vector variants of Predictor3950's 32-bit stereo and mono runs, behind
+// function pointers that Predictor3950 picks once.
 #pragma once
 
 #include "decoder/Predictor3950.h"
@@ -54,5 +54,13 @@ CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order);
 // in (no SSE2, other orders). Made for PivotValues and KValues<true>.
 template <class Values>
 DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order);
+
+// Predictor3950's mono run fed from the range decoder, one stream, no NN
+// filter. Null without SSE2.
+template <class Values>
+using DecodingMono32Run = void (*)(RangeDecoder& rc, StreamState& stream, Predictor3950::Channel<std::int32_t>& c,
+                                   std::int32_t* out, std::size_t count);
+template <class Values>
+DecodingMono32Run<Values> sse2DecodingMono32Run();
 
 } // namespace ape

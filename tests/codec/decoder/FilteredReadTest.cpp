@@ -190,3 +190,24 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
         EXPECT_TRUE(keptSlot1 == slot1);
     }
 }
+
+TEST(FilteredRead, MonoPredictorLoopEqualsThePasses)
+{
+    std::mt19937 random(1000);
+    const auto bytes = encodeFrame({residuals(random)});
+    Frame reference(bytes), fused(bytes);
+    ape::Predictor3950 referencePredictor, fusedPredictor;
+    referencePredictor.reset();
+    fusedPredictor.reset();
+    std::vector<std::int32_t> expect(blocks), out(blocks);
+    std::size_t at = 0;
+    for (std::size_t n : chunks) {
+        for (std::size_t i = at; i < at + n; ++i)
+            expect[i] = ape::PivotValues::decode(reference.rc, reference.streams[0]);
+        referencePredictor.mono(expect.data() + at, n);
+        fusedPredictor.decodeMono<ape::PivotValues>(fused.rc, fused.streams[0], out.data() + at, n);
+        at += n;
+    }
+    EXPECT_FALSE(fused.rc.failed());
+    EXPECT_TRUE(out == expect);
+}
