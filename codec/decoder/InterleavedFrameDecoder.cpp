@@ -1,5 +1,6 @@
 #include "decoder/InterleavedFrameDecoder.h"
 
+#include "decoder/Predictor3950Sse2.h"
 #include "apecodec.h"
 #include "dsp/NNFilterSets.h"
 #include "format/ByteOrder.h"
@@ -34,6 +35,8 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         if (set.count > 0)
             for (int slots = 1; slots <= 2; ++slots)
                 filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
+        lastFilterWithPredictor =
+            set.count > 1 && avx2FilteringStereo32Run(set.filters[std::size_t(set.count - 1)].order) != nullptr;
     } else {
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
@@ -126,6 +129,21 @@ void InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
     predictor3950.decodeMono<Values>(rc, streams[0], out, count);
 }
 
+void InterleavedFrameDecoder::runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count)
+{
+    NNRunState last[2] = {filters[0].back().runState(), filters[1].back().runState()};
+    const Predictor3950 atStart = predictor3950;
+    bool fits = false;
+    predictor3950.filterStereo32(last, slot0.data(), slot1.data(), left, right, count,
+                                 widthRule.narrow() ? nullptr : &fits);
+    for (int slot = 0; slot < 2; ++slot)
+        filters[slot].back().finish(last[slot]);
+    if (widthRule.narrow())
+        reconstructStereo(left, right, count);
+    else
+        widthRule.afterPass(predictor3950, atStart, fits, slot0.data(), slot1.data(), left, right, count);
+}
+
 void InterleavedFrameDecoder::checkData()
 {
     if (rc.failed())
@@ -199,11 +217,16 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
     }
     const std::size_t applied = readSlots(2, count);
     checkData();
-    for (std::size_t i = applied; i < filters[0].size(); ++i)
+    // A long last filter runs with the predictor, block by block.
+    const bool lastWithPredictor = lastFilterWithPredictor && (widthRule.narrow() || widthRule.undecided());
+    const std::size_t passes = filters[0].size() - (lastWithPredictor ? 1 : 0);
+    for (std::size_t i = applied; i < passes; ++i) {
         filters[0][i].decode(slot0.data(), count);
-    for (std::size_t i = applied; i < filters[1].size(); ++i)
         filters[1][i].decode(slot1.data(), count);
-    if (version >= version::predictor3950) {
+    }
+    if (lastWithPredictor) {
+        runLastFilterAndPredictor(left, right, count);
+    } else if (version >= version::predictor3950) {
         widthRule.run(predictor3950, slot0.data(), slot1.data(), left, right, count);
     } else {
         predictor3930.stereo(slot0.data(), slot1.data(), left, right, count);

@@ -55,6 +55,20 @@ CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order);
 template <class Values>
 DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order);
 
+// The stereo run (plain, or checked as CheckedStereo32Run) with each slot's
+// last NN filter (`last`, one per slot, new adaptation) run first on the
+// slot's values, block by block and in place. Null where the processor lacks
+// AVX2 or for orders other than 256 and 1280.
+using FilteringStereo32Run = void (*)(NNRunState* last, Predictor3950::Channel<std::int32_t>& y,
+                                      Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0, std::int32_t* slot1,
+                                      std::int32_t* outY, std::int32_t* outX, std::size_t count);
+using CheckedFilteringStereo32Run = bool (*)(NNRunState* last, Predictor3950::Channel<std::int32_t>& y,
+                                             Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
+                                             std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                             std::size_t count);
+FilteringStereo32Run avx2FilteringStereo32Run(int order);
+CheckedFilteringStereo32Run avx2CheckedFilteringStereo32Run(int order);
+
 // Predictor3950's mono run fed from the range decoder, one stream, no NN
 // filter. Null without SSE2.
 template <class Values>

@@ -6,6 +6,7 @@
 #include "decoder/FrameReader.h"
 #include "decoder/MemoryByteSource.h"
 #include "decoder/Predictor3950.h"
+#include "decoder/Predictor3950Sse2.h"
 #include "decoder/RangeDecoder.h"
 #include "decoder/ValueDecoder.h"
 #include "dsp/NNFilter.h"
@@ -210,4 +211,52 @@ TEST(FilteredRead, MonoPredictorLoopEqualsThePasses)
     }
     EXPECT_FALSE(fused.rc.failed());
     EXPECT_TRUE(out == expect);
+}
+
+TEST(FilteredRead, LastFilterWithThePredictorEqualsThePasses)
+{
+    if (!ape::avx2FilteringStereo32Run(256))
+        GTEST_SKIP() << "no AVX2 on this machine";
+    std::mt19937 random(4000);
+    for (int order : {256, 1280}) {
+        SCOPED_TRACE(testing::Message() << "order " << order);
+        const std::vector<std::int32_t> input0 = residuals(random), input1 = residuals(random);
+        // Reference, plain and checked: filters and predictors from the same start.
+        std::vector<ape::NNFilter> filters[3];
+        ape::Predictor3950 predictors[3];
+        for (int k = 0; k < 3; ++k) {
+            for (int slot = 0; slot < 2; ++slot)
+                filters[k].emplace_back(order, 13, ape::NNAdaptation::new3980);
+            predictors[k].reset();
+        }
+        std::vector<std::int32_t> slot0[3] = {input0, input0, input0}, slot1[3] = {input1, input1, input1};
+        std::vector<std::int32_t> y[3], x[3];
+        for (int k = 0; k < 3; ++k) {
+            y[k].resize(blocks);
+            x[k].resize(blocks);
+        }
+        std::size_t at = 0;
+        for (std::size_t n : chunks) {
+            filters[0][0].decode(slot0[0].data() + at, n);
+            filters[0][1].decode(slot1[0].data() + at, n);
+            const bool reallyFits = predictors[0].stereoInBothWidths(slot0[0].data() + at, slot1[0].data() + at,
+                                                                     y[0].data() + at, x[0].data() + at, n, true);
+            for (int k = 1; k < 3; ++k) {
+                ape::NNRunState last[2] = {filters[k][0].runState(), filters[k][1].runState()};
+                bool fits = false;
+                predictors[k].filterStereo32(last, slot0[k].data() + at, slot1[k].data() + at, y[k].data() + at,
+                                             x[k].data() + at, n, k == 2 ? &fits : nullptr);
+                EXPECT_TRUE(!fits || reallyFits);
+                filters[k][0].finish(last[0]);
+                filters[k][1].finish(last[1]);
+            }
+            at += n;
+        }
+        for (int k = 1; k < 3; ++k) {
+            EXPECT_TRUE(slot0[k] == slot0[0]);
+            EXPECT_TRUE(slot1[k] == slot1[0]);
+            EXPECT_TRUE(y[k] == y[0]);
+            EXPECT_TRUE(x[k] == x[0]);
+        }
+    }
 }
