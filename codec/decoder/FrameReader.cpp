@@ -15,6 +15,7 @@ void FrameReader::begin(const FrameSpan& span, std::uint32_t allowance)
     fileEnd = span.wordEnd;
     allowanceLeft = allowance;
     overran = false;
+    pastEnd = false;
     cursor = end = buffer.data() + history;
     for (std::uint32_t i = 0; i < span.skipBits / 8; ++i)
         next();
@@ -40,11 +41,18 @@ std::uint8_t FrameReader::refill()
         end = data + count;
         return *cursor++;
     }
+    pastEnd = true;
     if (allowanceLeft > 0)
         --allowanceLeft;
     else
         overran = true;
     return 0;
+}
+
+std::uint32_t FrameReader::refillWithPrevious()
+{
+    std::uint32_t previous = pastEnd ? 0 : cursor[-1];
+    return (previous << 8) | refill();
 }
 
 } // namespace ape

@@ -27,14 +27,30 @@ public:
             return *cursor++;
         return refill();
     }
+    // next() with the byte before it above: (previous << 8) | next. Past the
+    // frame's end both are the zeros next() supplies, apart from the first.
+    std::uint32_t nextWithPrevious()
+    {
+        if (cursor < end) {
+            std::uint32_t pair = (std::uint32_t(cursor[-1]) << 8) | cursor[0];
+            ++cursor;
+            return pair;
+        }
+        return refillWithPrevious();
+    }
     // Makes the byte last returned by next() the next one again.
-    void stepBack() { --cursor; }
+    void stepBack()
+    {
+        --cursor;
+        pastEnd = false;
+    }
     bool overrun() const { return overran; }
     // Logical bytes left in the frame, not counting the allowance.
     std::uint64_t remaining() const { return std::uint64_t(end - cursor) + (fileEnd - filePos); }
 
 private:
     std::uint8_t refill();
+    std::uint32_t refillWithPrevious();
 
     static constexpr std::size_t blockBytes = 64 * 1024; // a multiple of 4
     static constexpr std::size_t history = 4;            // bytes kept before the block for stepBack()
@@ -46,6 +62,7 @@ private:
     std::uint64_t fileEnd = 0;
     std::uint32_t allowanceLeft = 0;
     bool overran = false;
+    bool pastEnd = false; // the last byte handed out was one of the zeros past the end
 };
 
 } // namespace ape

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "decoder/FrameReader.h"
+#include "decoder/Reciprocal.h"
 #include "format/RangeTables.h"
 
 #include <array>
@@ -44,15 +45,13 @@ public:
 
     void start()
     {
-        buffer = in->next();
-        low = buffer >> 1;
+        low = in->next() >> 1;
         range = 1u << 7;
     }
     void normalise()
     {
         while (range <= rangeBottom) {
-            buffer = (buffer << 8) | in->next();
-            low = (low << 8) | ((buffer >> 1) & 0xFF);
+            low = (low << 8) | ((in->nextWithPrevious() >> 1) & 0xFF);
             range <<= 8;
         }
     }
@@ -61,6 +60,38 @@ public:
         normalise();
         help = range / total;
         return low / help;
+    }
+    std::uint32_t decodeFrequency(const Reciprocal& total)
+    {
+        normalise();
+        help = total.divide(range);
+        return low / help;
+    }
+    // A value coded as a part against `total` followed by 1..8 more bits,
+    // (high << shift) + low, as those two steps give it with one division
+    // instead of three. high's divisor h = range / total is at most 2^16, so
+    // the normalisation between the steps brings in k >= 8 bits of stream,
+    // and the low part is divided by h << (k - shift). high's remainder with
+    // the new bits below it over that divisor is low; so the old `low` with
+    // the new bits below it over h << (k - shift) is (high << shift) + low,
+    // and its remainder the state after both steps.
+    std::uint32_t decodeSplit(const Reciprocal& total, unsigned shift)
+    {
+        normalise();
+        std::uint32_t scaled = total.divide(range);
+        std::uint64_t wide = low;
+        while (scaled <= rangeBottom) {
+            wide = (wide << 8) | ((in->nextWithPrevious() >> 1) & 0xFF);
+            scaled <<= 8;
+        }
+        range = scaled >> shift;
+        // low < range on entry (only a clamped overflow symbol leaves it
+        // larger, and bits() follow that), so the quotient fits 32 bits; the
+        // test guards the division instruction all the same.
+        if ((wide >> 32) < range)
+            return divideNarrowing(wide, range, low);
+        low = std::uint32_t(wide % range);
+        return std::uint32_t(wide / range);
     }
     std::uint32_t decodeShift(unsigned shift)
     {
@@ -113,7 +144,6 @@ private:
     FrameReader* in;
     std::uint32_t low = 0;
     std::uint32_t range = 0;
-    std::uint32_t buffer = 0;
     std::uint32_t help = 1;
     bool hasFailed = false;
 };

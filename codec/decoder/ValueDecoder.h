@@ -57,17 +57,21 @@ struct PivotValues {
         }
         std::uint32_t base;
         if (pivot < 0x10000) {
-            base = rc.decodeFrequency(pivot);
+            base = rc.decodeFrequency(Reciprocal(pivot));
             rc.update(1, base);
         } else {
             int shift = 0;
             while ((pivot >> shift) >= 0x10000)
                 ++shift;
-            std::uint32_t high = rc.decodeFrequency((pivot >> shift) + 1);
-            rc.update(1, high);
-            std::uint32_t low = rc.decodeFrequency(1u << shift);
-            rc.update(1, low);
-            base = (high << shift) + low;
+            if (shift <= 8) {
+                base = rc.decodeSplit(Reciprocal((pivot >> shift) + 1), unsigned(shift));
+            } else {
+                std::uint32_t high = rc.decodeFrequency(Reciprocal((pivot >> shift) + 1));
+                rc.update(1, high);
+                std::uint32_t low = rc.decodeFrequency(1u << shift);
+                rc.update(1, low);
+                base = (high << shift) + low;
+            }
         }
         std::uint32_t x = base + overflow * pivot;
         s.updateSum(x);

@@ -1,0 +1,50 @@
+// Division helpers for the range decoder, whose chain of dependent
+// divisions sets its speed.
+#pragma once
+
+#include <cstdint>
+
+namespace ape {
+
+// n / d and n % d where the quotient fits 32 bits ((n >> 32) < d): one
+// 32-bit division instruction, where the compiler would call a 64-bit routine.
+inline std::uint32_t divideNarrowing(std::uint64_t n, std::uint32_t d, std::uint32_t& remainder)
+{
+    std::uint32_t quotient;
+#if defined(__i386__) || defined(__x86_64__)
+    asm("divl %4" : "=a"(quotient), "=d"(remainder) : "a"(std::uint32_t(n)), "d"(std::uint32_t(n >> 32)), "rm"(d));
+#else
+    quotient = std::uint32_t(n / d);
+    remainder = std::uint32_t(n % d);
+#endif
+    return quotient;
+}
+
+// A divisor d <= 2^16 as a multiplier and a shift, so that dividing any
+// n <= 2^31 by it takes a multiplication: with 2^(l-1) < d <= 2^l and
+// m = ceil(2^(31+l) / d), n * m / 2^(31+l) exceeds n / d by less than
+// n (d - 1) / (d 2^(31+l)) < 1 / d, too little to reach the next integer.
+// The multiplier needs a division of its own, but one that does not wait
+// for the decoder's state, so the processor does it alongside.
+class Reciprocal {
+public:
+    explicit Reciprocal(std::uint32_t d)
+    {
+        if (d == 1)
+            return;
+        shift = 31 - unsigned(__builtin_clz(d - 1)); // l - 1
+        std::uint32_t remainder;
+        multiplier = divideNarrowing((std::uint64_t(1) << (32 + shift)) - 1, d, remainder) + 1;
+    }
+    std::uint32_t divide(std::uint32_t n) const
+    {
+        std::uint32_t high = std::uint32_t((std::uint64_t(n) * multiplier) >> 32) >> shift;
+        return multiplier ? high : n;
+    }
+
+private:
+    std::uint32_t multiplier = 0; // 0: d is 1
+    unsigned shift = 0;
+};
+
+} // namespace ape
