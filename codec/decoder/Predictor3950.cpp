@@ -144,7 +144,7 @@ void Predictor3950::stereo(const std::int32_t* slot0, const std::int32_t* slot1,
                            std::size_t count)
 {
     if constexpr (W == PredictorWidth::wrap32) {
-        static const Stereo32Run vectorRun = sse2Stereo32Run();
+        static const Stereo32Run vectorRun = vectorStereo32Run();
         auto y32 = convert<std::int32_t>(yChannel);
         auto x32 = convert<std::int32_t>(xChannel);
         if (vectorRun) {
@@ -165,7 +165,7 @@ template <class Values>
 bool Predictor3950::decodeStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* y,
                                    std::int32_t* x, std::size_t count)
 {
-    const DecodingStereo32Run<Values> run = sse2DecodingStereo32Run<Values>(filters ? filters->order : 0);
+    const DecodingStereo32Run<Values> run = vectorDecodingStereo32Run<Values>(filters ? filters->order : 0);
     if (!run)
         return false;
     auto y32 = convert<std::int32_t>(yChannel);
@@ -181,7 +181,8 @@ bool Predictor3950::decodeStereoInBothWidths(RangeDecoder& rc, StreamState* stre
                                              std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                                              std::size_t count, bool& fits)
 {
-    const CheckedDecodingStereo32Run<Values> run = sse2CheckedDecodingStereo32Run<Values>(filters ? filters->order : 0);
+    const CheckedDecodingStereo32Run<Values> run =
+        vectorCheckedDecodingStereo32Run<Values>(filters ? filters->order : 0);
     if (!run)
         return false;
     auto y32 = convert<std::int32_t>(yChannel);
@@ -207,7 +208,7 @@ template bool Predictor3950::decodeStereo32<KValues<true>>(RangeDecoder&, Stream
 bool Predictor3950::stereoInBothWidths(const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* y,
                                        std::int32_t* x, std::size_t count, bool exactWatch)
 {
-    static const CheckedStereo32Run vectorRun = sse2CheckedStereo32Run();
+    static const CheckedStereo32Run vectorRun = vectorCheckedStereo32Run();
     auto y32 = convert<std::int32_t>(yChannel);
     auto x32 = convert<std::int32_t>(xChannel);
     bool fits;
@@ -292,7 +293,7 @@ void Predictor3950::mono(std::int32_t* values, std::size_t count)
 template <class Values>
 void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count)
 {
-    static const DecodingMono32Run<Values> vectorRun = sse2DecodingMono32Run<Values>();
+    static const DecodingMono32Run<Values> vectorRun = vectorDecodingMono32Run<Values>();
     auto c = convert<std::int32_t>(yChannel);
     if (vectorRun) {
         vectorRun(rc, stream, c, out, count);

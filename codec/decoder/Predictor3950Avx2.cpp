@@ -55,30 +55,36 @@ APE_AVX2 bool checkedRun(NNRunState* last, Channel32& y, Channel32& x, std::int3
     return filteringStereoRun<Order, sse2::RangeWatch>(last, y, x, slot0, slot1, outY, outX, count);
 }
 
-bool hasAvx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
 } // namespace
+
+bool processorHasAvx2()
+{
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return available;
+}
 
 FilteringStereo32Run avx2FilteringStereo32Run(int order)
 {
-    static const bool available = hasAvx2();
-    if (!available)
+    if (!processorHasAvx2())
         return nullptr;
     return order == 256 ? plainRun<256> : order == 1280 ? plainRun<1280> : nullptr;
 }
 
 CheckedFilteringStereo32Run avx2CheckedFilteringStereo32Run(int order)
 {
-    static const bool available = hasAvx2();
-    if (!available)
+    if (!processorHasAvx2())
         return nullptr;
     return order == 256 ? checkedRun<256> : order == 1280 ? checkedRun<1280> : nullptr;
 }
 #else
+bool processorHasAvx2()
+{
+    return false;
+}
+
 FilteringStereo32Run avx2FilteringStereo32Run(int)
 {
     return nullptr;

@@ -22,10 +22,19 @@ using sse2::NoWatch;
 using sse2::RangeWatch;
 using sse2::VectorChannel;
 
+// The runs' bodies are inlined into two sets of entry points: one as
+// compiled for SSE2, one in AVX2's encoding where the processor has it. Its
+// three-operand forms spare the register copies that the 32-bit build,
+// short of registers, otherwise spends in these loops. What the bodies call
+// per value is always_inline: the compiler does not inline ordinary inline
+// functions into code for another target, and calls would cost more than
+// the encoding gains.
+
 // One loop for the plain and the watched runs: NoWatch compiles away.
 template <class Watch>
-bool stereoRun(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
-               std::int32_t* outX, std::size_t count)
+[[gnu::always_inline]] inline bool stereoRun(Channel32& y, Channel32& x, const std::int32_t* slot0,
+                                             const std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                             std::size_t count)
 {
     VectorChannel vy(y), vx(x);
     Watch watch;
@@ -41,26 +50,14 @@ bool stereoRun(Channel32& y, Channel32& x, const std::int32_t* slot0, const std:
     return watch.held();
 }
 
-void stereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
-                   std::int32_t* outX, std::size_t count)
-{
-    stereoRun<NoWatch>(y, x, slot0, slot1, outY, outX, count);
-}
-
-bool checkedStereoRunSse2(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,
-                          std::int32_t* outY, std::int32_t* outX, std::size_t count)
-{
-    return stereoRun<RangeWatch>(y, x, slot0, slot1, outY, outX, count);
-}
-
 // Decoding the values in the same loop lets the processor overlap the range
 // decoder's chain of divisions with the filters' and the predictor's chains.
 // A watched run keeps the values it read, for the 64-bit trial should the
 // watch fail.
 template <class Values, int Order, class Watch>
-bool decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
-                       std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
-                       std::size_t count)
+[[gnu::always_inline]] inline bool
+decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
+                  std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)
 {
     using Source = FilteredValue<Values, Order>;
     constexpr bool keepsValues = !std::is_same_v<Watch, NoWatch>;
@@ -89,25 +86,11 @@ bool decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first
     return watch.held();
 }
 
-template <class Values, int Order>
-void decodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
-                           std::int32_t* outY, std::int32_t* outX, std::size_t count)
-{
-    decodingStereoRun<Values, Order, NoWatch>(rc, streams, first, y, x, nullptr, nullptr, outY, outX, count);
-}
-
-template <class Values, int Order>
-bool checkedDecodingStereoRunSse2(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
-                                  std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
-                                  std::size_t count)
-{
-    return decodingStereoRun<Values, Order, RangeWatch>(rc, streams, first, y, x, slot0, slot1, outY, outX, count);
-}
-
 // The mono step fed from the range decoder: the predictor's registers in
 // vectors leave the 32-bit build's few general registers to the decoder.
 template <class Values>
-void decodingMonoRunSse2(RangeDecoder& rc, StreamState& stream, Channel32& c, std::int32_t* out, std::size_t count)
+[[gnu::always_inline]] inline void decodingMonoRun(RangeDecoder& rc, StreamState& stream, Channel32& c,
+                                                   std::int32_t* out, std::size_t count)
 {
     VectorChannel v(c);
     RangeDecoder local = rc;
@@ -117,6 +100,53 @@ void decodingMonoRunSse2(RangeDecoder& rc, StreamState& stream, Channel32& c, st
     rc = local;
     stream = s;
     v.store(c);
+}
+
+#define APE_ENTRY_POINTS(Name, Target)                                                                                 \
+    struct Name {                                                                                                      \
+        Target static void stereo(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,    \
+                                  std::int32_t* outY, std::int32_t* outX, std::size_t count)                           \
+        {                                                                                                              \
+            stereoRun<NoWatch>(y, x, slot0, slot1, outY, outX, count);                                                 \
+        }                                                                                                              \
+        Target static bool checkedStereo(Channel32& y, Channel32& x, const std::int32_t* slot0,                        \
+                                         const std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,            \
+                                         std::size_t count)                                                            \
+        {                                                                                                              \
+            return stereoRun<RangeWatch>(y, x, slot0, slot1, outY, outX, count);                                       \
+        }                                                                                                              \
+        template <class Values, int Order>                                                                             \
+        Target static void decodingStereo(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y,     \
+                                          Channel32& x, std::int32_t* outY, std::int32_t* outX, std::size_t count)     \
+        {                                                                                                              \
+            decodingStereoRun<Values, Order, NoWatch>(rc, streams, first, y, x, nullptr, nullptr, outY, outX, count);  \
+        }                                                                                                              \
+        template <class Values, int Order>                                                                             \
+        Target static bool checkedDecodingStereo(RangeDecoder& rc, StreamState* streams, NNRunState* first,            \
+                                                 Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, \
+                                                 std::int32_t* outY, std::int32_t* outX, std::size_t count)            \
+        {                                                                                                              \
+            return decodingStereoRun<Values, Order, RangeWatch>(rc, streams, first, y, x, slot0, slot1, outY, outX,    \
+                                                                count);                                                \
+        }                                                                                                              \
+        template <class Values>                                                                                        \
+        Target static void decodingMono(RangeDecoder& rc, StreamState& stream, Channel32& c, std::int32_t* out,        \
+                                        std::size_t count)                                                             \
+        {                                                                                                              \
+            decodingMonoRun<Values>(rc, stream, c, out, count);                                                        \
+        }                                                                                                              \
+    };
+
+APE_ENTRY_POINTS(Sse2Code, )
+APE_ENTRY_POINTS(Avx2Code, __attribute__((target("avx2"))))
+#undef APE_ENTRY_POINTS
+
+template <class Run>
+Run pick(VectorCode code, Run sse2, Run avx2)
+{
+    if (code == VectorCode::sse2)
+        return sse2;
+    return processorHasAvx2() ? avx2 : code == VectorCode::best ? sse2 : nullptr;
 }
 
 // Which of a run's instantiations serves a first filter of `order` taps.
@@ -141,80 +171,88 @@ std::decay_t<decltype(Run<Values, 0>::run)> runForOrder(int order)
     return nullptr;
 }
 
-template <class Values, int Order>
-struct DecodingRun {
-    static constexpr auto run = decodingStereoRunSse2<Values, Order>;
+template <class Code>
+struct Decoding {
+    template <class Values, int Order>
+    struct Run {
+        static constexpr auto run = Code::template decodingStereo<Values, Order>;
+    };
 };
 
-template <class Values, int Order>
-struct CheckedDecodingRun {
-    static constexpr auto run = checkedDecodingStereoRunSse2<Values, Order>;
+template <class Code>
+struct CheckedDecoding {
+    template <class Values, int Order>
+    struct Run {
+        static constexpr auto run = Code::template checkedDecodingStereo<Values, Order>;
+    };
 };
 
 } // namespace
 
-Stereo32Run sse2Stereo32Run()
+Stereo32Run vectorStereo32Run(VectorCode code)
 {
-    return stereoRunSse2;
+    return pick<Stereo32Run>(code, Sse2Code::stereo, Avx2Code::stereo);
 }
 
-CheckedStereo32Run sse2CheckedStereo32Run()
+CheckedStereo32Run vectorCheckedStereo32Run(VectorCode code)
 {
-    return checkedStereoRunSse2;
-}
-
-template <class Values>
-DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order)
-{
-    return runForOrder<Values, DecodingRun>(order);
+    return pick<CheckedStereo32Run>(code, Sse2Code::checkedStereo, Avx2Code::checkedStereo);
 }
 
 template <class Values>
-CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order)
+DecodingStereo32Run<Values> vectorDecodingStereo32Run(int order, VectorCode code)
 {
-    return runForOrder<Values, CheckedDecodingRun>(order);
+    return pick(code, runForOrder<Values, Decoding<Sse2Code>::Run>(order),
+                runForOrder<Values, Decoding<Avx2Code>::Run>(order));
 }
 
 template <class Values>
-DecodingMono32Run<Values> sse2DecodingMono32Run()
+CheckedDecodingStereo32Run<Values> vectorCheckedDecodingStereo32Run(int order, VectorCode code)
 {
-    return decodingMonoRunSse2<Values>;
+    return pick(code, runForOrder<Values, CheckedDecoding<Sse2Code>::Run>(order),
+                runForOrder<Values, CheckedDecoding<Avx2Code>::Run>(order));
+}
+
+template <class Values>
+DecodingMono32Run<Values> vectorDecodingMono32Run(VectorCode code)
+{
+    return pick<DecodingMono32Run<Values>>(code, Sse2Code::decodingMono<Values>, Avx2Code::decodingMono<Values>);
 }
 #else
-Stereo32Run sse2Stereo32Run()
+Stereo32Run vectorStereo32Run(VectorCode)
 {
     return nullptr;
 }
 
-CheckedStereo32Run sse2CheckedStereo32Run()
-{
-    return nullptr;
-}
-
-template <class Values>
-DecodingStereo32Run<Values> sse2DecodingStereo32Run(int)
+CheckedStereo32Run vectorCheckedStereo32Run(VectorCode)
 {
     return nullptr;
 }
 
 template <class Values>
-CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int)
+DecodingStereo32Run<Values> vectorDecodingStereo32Run(int, VectorCode)
 {
     return nullptr;
 }
 
 template <class Values>
-DecodingMono32Run<Values> sse2DecodingMono32Run()
+CheckedDecodingStereo32Run<Values> vectorCheckedDecodingStereo32Run(int, VectorCode)
+{
+    return nullptr;
+}
+
+template <class Values>
+DecodingMono32Run<Values> vectorDecodingMono32Run(VectorCode)
 {
     return nullptr;
 }
 #endif
 
-template DecodingStereo32Run<PivotValues> sse2DecodingStereo32Run<PivotValues>(int);
-template DecodingStereo32Run<KValues<true>> sse2DecodingStereo32Run<KValues<true>>(int);
-template CheckedDecodingStereo32Run<PivotValues> sse2CheckedDecodingStereo32Run<PivotValues>(int);
-template CheckedDecodingStereo32Run<KValues<true>> sse2CheckedDecodingStereo32Run<KValues<true>>(int);
-template DecodingMono32Run<PivotValues> sse2DecodingMono32Run<PivotValues>();
-template DecodingMono32Run<KValues<true>> sse2DecodingMono32Run<KValues<true>>();
+template DecodingStereo32Run<PivotValues> vectorDecodingStereo32Run<PivotValues>(int, VectorCode);
+template DecodingStereo32Run<KValues<true>> vectorDecodingStereo32Run<KValues<true>>(int, VectorCode);
+template CheckedDecodingStereo32Run<PivotValues> vectorCheckedDecodingStereo32Run<PivotValues>(int, VectorCode);
+template CheckedDecodingStereo32Run<KValues<true>> vectorCheckedDecodingStereo32Run<KValues<true>>(int, VectorCode);
+template DecodingMono32Run<PivotValues> vectorDecodingMono32Run<PivotValues>(VectorCode);
+template DecodingMono32Run<KValues<true>> vectorDecodingMono32Run<KValues<true>>(VectorCode);
 
 } // namespace ape

@@ -11,13 +11,22 @@
 
 namespace ape {
 
+// The runs below are SSE2 code, built twice: as SSE2 instructions, and in
+// AVX2's encoding, which needs fewer register copies. A getter returns the
+// one asked for (null for AVX2 where the processor lacks it), or by
+// default the best the processor runs.
+enum class VectorCode { sse2, avx2, best };
+
+// Whether the processor runs AVX2 code, checked once.
+bool processorHasAvx2();
+
 // Slot values in, Y and X out, for `count` blocks of 32-bit wrapping arithmetic.
 using Stereo32Run = void (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
                              const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
                              std::int32_t* outX, std::size_t count);
 
 // Null where SSE2 is not compiled in.
-Stereo32Run sse2Stereo32Run();
+Stereo32Run vectorStereo32Run(VectorCode code = VectorCode::best);
 
 // The same run, watching its values: true only where no intermediate value
 // left the signed 32-bit range, so that exact 64-bit arithmetic would have
@@ -26,7 +35,7 @@ Stereo32Run sse2Stereo32Run();
 using CheckedStereo32Run = bool (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
                                     const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,
                                     std::int32_t* outX, std::size_t count);
-CheckedStereo32Run sse2CheckedStereo32Run();
+CheckedStereo32Run vectorCheckedStereo32Run(VectorCode code = VectorCode::best);
 
 // The same run fed block by block from the range decoder (`Values` reads
 // one value of a stream), each value through its slot's first NN filter in
@@ -47,13 +56,13 @@ using CheckedDecodingStereo32Run = bool (*)(RangeDecoder& rc, StreamState* strea
                                             std::size_t count);
 
 template <class Values>
-CheckedDecodingStereo32Run<Values> sse2CheckedDecodingStereo32Run(int order);
+CheckedDecodingStereo32Run<Values> vectorCheckedDecodingStereo32Run(int order, VectorCode code = VectorCode::best);
 
 // The run for a first filter of `order` taps (0: no NN filter; 16, 32 or 64
 // with the new adaptation, for PivotValues only). Null where none is built
 // in (no SSE2, other orders). Made for PivotValues and KValues<true>.
 template <class Values>
-DecodingStereo32Run<Values> sse2DecodingStereo32Run(int order);
+DecodingStereo32Run<Values> vectorDecodingStereo32Run(int order, VectorCode code = VectorCode::best);
 
 // The stereo run (plain, or checked as CheckedStereo32Run) with each slot's
 // last NN filter (`last`, one per slot, new adaptation) run first on the
@@ -75,6 +84,6 @@ template <class Values>
 using DecodingMono32Run = void (*)(RangeDecoder& rc, StreamState& stream, Predictor3950::Channel<std::int32_t>& c,
                                    std::int32_t* out, std::size_t count);
 template <class Values>
-DecodingMono32Run<Values> sse2DecodingMono32Run();
+DecodingMono32Run<Values> vectorDecodingMono32Run(VectorCode code = VectorCode::best);
 
 } // namespace ape

@@ -6,6 +6,7 @@
 // The decoder is a small value: a loop that writes samples works on a local
 // copy and stores it back at the end, since the compiler must otherwise keep
 // `low` and `range` in memory for fear that a sample store changes them.
+// Its per-value steps are always inlined, into the AVX2-encoded loops too.
 #pragma once
 
 #include "decoder/FrameReader.h"
@@ -48,20 +49,20 @@ public:
         low = in->next() >> 1;
         range = 1u << 7;
     }
-    void normalise()
+    [[gnu::always_inline]] void normalise()
     {
         while (range <= rangeBottom) {
             low = (low << 8) | ((in->nextWithPrevious() >> 1) & 0xFF);
             range <<= 8;
         }
     }
-    std::uint32_t decodeFrequency(std::uint32_t total)
+    [[gnu::always_inline]] std::uint32_t decodeFrequency(std::uint32_t total)
     {
         normalise();
         help = range / total;
         return low / help;
     }
-    std::uint32_t decodeFrequency(const Reciprocal& total)
+    [[gnu::always_inline]] std::uint32_t decodeFrequency(const Reciprocal& total)
     {
         normalise();
         help = total.divide(range);
@@ -75,7 +76,7 @@ public:
     // the new bits below it over that divisor is low; so the old `low` with
     // the new bits below it over h << (k - shift) is (high << shift) + low,
     // and its remainder the state after both steps.
-    std::uint32_t decodeSplit(const Reciprocal& total, unsigned shift)
+    [[gnu::always_inline]] std::uint32_t decodeSplit(const Reciprocal& total, unsigned shift)
     {
         normalise();
         std::uint32_t scaled = total.divide(range);
@@ -93,20 +94,20 @@ public:
         low = std::uint32_t(wide % range);
         return std::uint32_t(wide / range);
     }
-    std::uint32_t decodeShift(unsigned shift)
+    [[gnu::always_inline]] std::uint32_t decodeShift(unsigned shift)
     {
         normalise();
         help = range >> shift;
         return low / help;
     }
-    void update(std::uint32_t width, std::uint32_t start)
+    [[gnu::always_inline]] void update(std::uint32_t width, std::uint32_t start)
     {
         low -= help * start;
         range = help * width;
     }
     // `count` <= 23. Corrupt data can decode a value beyond `count` bits:
     // that fails the frame, and the value is cut to size so callers stay in range.
-    std::uint32_t bits(unsigned count)
+    [[gnu::always_inline]] std::uint32_t bits(unsigned count)
     {
         std::uint32_t v = decodeShift(count);
         update(1, v);
@@ -117,7 +118,7 @@ public:
         return v;
     }
     // One overflow symbol 0..63 against a frequency table.
-    std::uint32_t symbol(const SymbolIndex& index)
+    [[gnu::always_inline]] std::uint32_t symbol(const SymbolIndex& index)
     {
         const SymbolTable& table = index.table;
         std::uint32_t cf = decodeShift(16);

@@ -110,7 +110,7 @@ struct VectorChannel {
     {
     }
 
-    void store(Channel32& c) const
+    [[gnu::always_inline]] void store(Channel32& c) const
     {
         alignas(16) std::int32_t v[4][4];
         _mm_store_si128(reinterpret_cast<__m128i*>(v[0]), rA);
@@ -144,7 +144,7 @@ struct VectorChannel {
     // The values a run starts from that its operations take without
     // computing them first.
     template <class Watch>
-    void watchStart(Watch& watch) const
+    [[gnu::always_inline]] void watchStart(Watch& watch) const
     {
         watch.history(lastA);
         watch.history(_mm_cvtsi128_si32(rA));
@@ -154,7 +154,7 @@ struct VectorChannel {
     }
 
     template <class Watch = NoWatch>
-    std::int32_t step(std::int32_t input, std::int32_t other, Watch&& watch = Watch{})
+    [[gnu::always_inline]] std::int32_t step(std::int32_t input, std::int32_t other, Watch&& watch = Watch{})
     {
         rA = shifted(rA, lastA);
         const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
@@ -183,7 +183,7 @@ struct VectorChannel {
     }
 
     // The A part alone: the step of mono frames.
-    std::int32_t monoStep(std::int32_t input)
+    [[gnu::always_inline]] std::int32_t monoStep(std::int32_t input)
     {
         rA = shifted(rA, lastA);
         __m128i p = multiplyLow(rA, cA);

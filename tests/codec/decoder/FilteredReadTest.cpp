@@ -260,3 +260,98 @@ TEST(FilteredRead, LastFilterWithThePredictorEqualsThePasses)
         }
     }
 }
+
+TEST(FilteredRead, Avx2EncodingOfTheLoopsEqualsSse2)
+{
+    using Channel32 = ape::Predictor3950::Channel<std::int32_t>;
+    using ape::VectorCode;
+    if (!ape::vectorStereo32Run(VectorCode::avx2))
+        GTEST_SKIP() << "no AVX2 on this machine";
+    auto same = [](const Channel32& a, const Channel32& b) {
+        return a.lastA == b.lastA && a.filterA == b.filterA && a.filterB == b.filterB &&
+               std::equal(a.cA, a.cA + 4, b.cA) && std::equal(a.cB, a.cB + 5, b.cB) &&
+               std::equal(a.rA, a.rA + 4, b.rA) && std::equal(a.rB, a.rB + 5, b.rB);
+    };
+    // Each loop once per encoding (index 0: SSE2, 1: AVX2) from the same start;
+    // scaled residuals make the watched loops refuse some chunks.
+    std::mt19937 random(5000);
+    for (std::int32_t scale : {1, 300}) {
+        std::vector<std::int32_t> input[2] = {residuals(random), residuals(random)};
+        for (auto& slot : input)
+            for (auto& v : slot)
+                v *= scale;
+        const auto bytes = encodeFrame({input[0], input[1]});
+        for (int order : {0, 16, 32, 64}) {
+            SCOPED_TRACE(testing::Message() << "scale " << scale << ", order " << order);
+            Frame frames[2] = {Frame(bytes), Frame(bytes)};
+            std::vector<ape::NNFilter> filters[2];
+            Channel32 y[2], x[2];
+            std::vector<std::int32_t> kept[2][2], outY[2], outX[2];
+            std::vector<int> answers[2];
+            for (int k = 0; k < 2; ++k) {
+                for (int slot = 0; order && slot < 2; ++slot)
+                    filters[k].emplace_back(order, 11, ape::NNAdaptation::new3980);
+                kept[k][0].resize(blocks);
+                kept[k][1].resize(blocks);
+                outY[k].resize(blocks);
+                outX[k].resize(blocks);
+            }
+            std::size_t at = 0;
+            for (std::size_t n : chunks) {
+                const bool checked = at > 0; // the first chunk plain, the rest watched
+                for (int k = 0; k < 2; ++k) {
+                    const VectorCode code = k ? VectorCode::avx2 : VectorCode::sse2;
+                    ape::NNRunState states[2]{};
+                    for (std::size_t slot = 0; slot < filters[k].size(); ++slot)
+                        states[slot] = filters[k][slot].runState();
+                    Frame& f = frames[k];
+                    ape::NNRunState* first = order ? states : nullptr;
+                    if (checked)
+                        answers[k].push_back(ape::vectorCheckedDecodingStereo32Run<ape::PivotValues>(order, code)(
+                            f.rc, f.streams, first, y[k], x[k], kept[k][0].data() + at, kept[k][1].data() + at,
+                            outY[k].data() + at, outX[k].data() + at, n));
+                    else
+                        ape::vectorDecodingStereo32Run<ape::PivotValues>(order, code)(
+                            f.rc, f.streams, first, y[k], x[k], outY[k].data() + at, outX[k].data() + at, n);
+                    for (std::size_t slot = 0; slot < filters[k].size(); ++slot)
+                        filters[k][slot].finish(states[slot]);
+                }
+                at += n;
+            }
+            EXPECT_EQ(answers[0], answers[1]);
+            EXPECT_TRUE(kept[0][0] == kept[1][0] && kept[0][1] == kept[1][1]);
+            EXPECT_TRUE(outY[0] == outY[1] && outX[0] == outX[1]);
+            EXPECT_TRUE(same(y[0], y[1]) && same(x[0], x[1]));
+            EXPECT_EQ(frames[0].reader.remaining(), frames[1].reader.remaining());
+        }
+        // The loops over values already read, and the mono loop.
+        Channel32 y[2], x[2], mono[2];
+        std::vector<std::int32_t> outY[2], outX[2], outMono[2];
+        std::vector<int> answers[2];
+        const auto monoBytes = encodeFrame({input[0]});
+        Frame monoFrames[2] = {Frame(monoBytes), Frame(monoBytes)};
+        for (int k = 0; k < 2; ++k) {
+            const VectorCode code = k ? VectorCode::avx2 : VectorCode::sse2;
+            outY[k].resize(blocks);
+            outX[k].resize(blocks);
+            outMono[k].resize(blocks);
+            std::size_t at = 0;
+            for (std::size_t n : chunks) {
+                if (at == 0)
+                    ape::vectorStereo32Run(code)(y[k], x[k], input[0].data(), input[1].data(), outY[k].data(),
+                                                 outX[k].data(), n);
+                else
+                    answers[k].push_back(ape::vectorCheckedStereo32Run(code)(y[k], x[k], input[0].data() + at,
+                                                                             input[1].data() + at, outY[k].data() + at,
+                                                                             outX[k].data() + at, n));
+                Frame& f = monoFrames[k];
+                ape::vectorDecodingMono32Run<ape::PivotValues>(code)(f.rc, f.streams[0], mono[k],
+                                                                     outMono[k].data() + at, n);
+                at += n;
+            }
+        }
+        EXPECT_EQ(answers[0], answers[1]);
+        EXPECT_TRUE(outY[0] == outY[1] && outX[0] == outX[1] && outMono[0] == outMono[1]);
+        EXPECT_TRUE(same(y[0], y[1]) && same(x[0], x[1]) && same(mono[0], mono[1]));
+    }
+}

@@ -1,7 +1,6 @@
 // The range decoder's shortcuts against the plain steps they replace: the
 // multiply-by-reciprocal division, the one-division split value and the
-// byte pairs it normalises from. Built for the host and for the 32-bit DLL,
-// whose division instructions differ.
+// byte pairs it normalises from.
 #include "decoder/FrameReader.h"
 #include "decoder/MemoryByteSource.h"
 #include "decoder/RangeDecoder.h"
