@@ -124,9 +124,20 @@ bool InterleavedFrameDecoder::decodeStereoChecked(std::int32_t* y, std::int32_t*
 }
 
 template <class Values>
-void InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
+bool InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
 {
-    predictor3950.decodeMono<Values>(rc, streams[0], out, count);
+    // A filter in the loop pays in the 32-bit build, whose few registers the
+    // separate passes' loops spill; 64-bit code runs the passes faster.
+    constexpr bool filterInLoop = sizeof(void*) == 4;
+    if (filters[0].empty())
+        return predictor3950.decodeMono<Values>(rc, streams[0], nullptr, out, count);
+    if (!filterInLoop)
+        return false;
+    NNRunState first = filters[0].front().runState();
+    if (!predictor3950.decodeMono<Values>(rc, streams[0], &first, out, count))
+        return false;
+    filters[0].front().finish(first);
+    return true;
 }
 
 void InterleavedFrameDecoder::runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count)
@@ -156,9 +167,9 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
     if (!stereoFile || (flags & frameFlag::pseudoStereo)) {
         if (flags & frameFlag::stereoSilence) {
             std::fill(left, left + count, 0);
-        } else if (filters[0].empty() && version >= version::predictor3950) {
-            // Without NN filters the values go straight into the predictor.
-            (this->*monoDecoder)(left, count);
+        } else if (version >= version::predictor3950 && filters[0].size() <= 1 && (this->*monoDecoder)(left, count)) {
+            // The values went straight through the only NN filter, if any,
+            // into the predictor.
             checkData();
         } else {
             const std::size_t applied = readSlots(1, count);

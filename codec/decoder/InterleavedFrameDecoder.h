@@ -38,7 +38,7 @@ private:
     // NN filters the reading loop has applied already.
     std::size_t readSlots(int slots, std::size_t count);
     template <class Values>
-    void decodeMono(std::int32_t* out, std::size_t count);
+    bool decodeMono(std::int32_t* out, std::size_t count);
     // The slots' last NN filter and the predictor over a chunk, block by
     // block, while the width is 32 bits or undecided.
     void runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count);
@@ -62,7 +62,7 @@ private:
                                                           bool&);
     FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
     bool lastFilterWithPredictor = false;            // whether runLastFilterAndPredictor is built in
-    void (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
+    bool (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };
 
 } // namespace ape

@@ -291,12 +291,15 @@ void Predictor3950::mono(std::int32_t* values, std::size_t count)
 }
 
 template <class Values>
-void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count)
+bool Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, NNRunState* first, std::int32_t* out,
+                               std::size_t count)
 {
-    static const DecodingMono32Run<Values> vectorRun = vectorDecodingMono32Run<Values>();
+    const DecodingMono32Run<Values> vectorRun = vectorDecodingMono32Run<Values>(first ? first->order : 0);
+    if (!vectorRun && first)
+        return false;
     auto c = convert<std::int32_t>(yChannel);
     if (vectorRun) {
-        vectorRun(rc, stream, c, out, count);
+        vectorRun(rc, stream, first, c, out, count);
     } else {
         RangeDecoder local = rc;
         StreamState s = stream;
@@ -306,9 +309,11 @@ void Predictor3950::decodeMono(RangeDecoder& rc, StreamState& stream, std::int32
         stream = s;
     }
     yChannel = convert<std::int64_t>(c);
+    return true;
 }
-
-template void Predictor3950::decodeMono<PivotValues>(RangeDecoder&, StreamState&, std::int32_t*, std::size_t);
-template void Predictor3950::decodeMono<KValues<true>>(RangeDecoder&, StreamState&, std::int32_t*, std::size_t);
+template bool Predictor3950::decodeMono<PivotValues>(RangeDecoder&, StreamState&, NNRunState*, std::int32_t*,
+                                                     std::size_t);
+template bool Predictor3950::decodeMono<KValues<true>>(RangeDecoder&, StreamState&, NNRunState*, std::int32_t*,
+                                                       std::size_t);
 
 } // namespace ape

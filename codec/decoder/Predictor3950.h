@@ -64,9 +64,10 @@ public:
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(std::int32_t* values, std::size_t count);
     // The same with the values read straight from the range decoder, in one
-    // loop (frames without NN filters).
+    // loop, through the frame's only NN filter `first` where it has one.
+    // False, having done nothing, where no such loop serves the filter.
     template <class Values>
-    void decodeMono(RangeDecoder& rc, StreamState& stream, std::int32_t* out, std::size_t count);
+    bool decodeMono(RangeDecoder& rc, StreamState& stream, NNRunState* first, std::int32_t* out, std::size_t count);
 
     // T is the storage of the sums and registers: std::int32_t (wrapping) or std::int64_t.
     template <class T>

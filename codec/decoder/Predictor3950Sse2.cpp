@@ -86,17 +86,19 @@ decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first, Cha
     return watch.held();
 }
 
-// The mono step fed from the range decoder: the predictor's registers in
-// vectors leave the 32-bit build's few general registers to the decoder.
-template <class Values>
-[[gnu::always_inline]] inline void decodingMonoRun(RangeDecoder& rc, StreamState& stream, Channel32& c,
-                                                   std::int32_t* out, std::size_t count)
+// The mono step fed from the range decoder (through the only NN filter at
+// levels with one): the predictor's registers in vectors leave the 32-bit
+// build's few general registers to the decoder.
+template <class Values, int Order>
+[[gnu::always_inline]] inline void decodingMonoRun(RangeDecoder& rc, StreamState& stream, NNRunState* first,
+                                                   Channel32& c, std::int32_t* out, std::size_t count)
 {
+    using Source = FilteredValue<Values, Order>;
     VectorChannel v(c);
     RangeDecoder local = rc;
     StreamState s = stream;
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = v.monoStep(Values::decodeInline(local, s));
+        out[i] = v.monoStep(Source::next(local, s, first));
     rc = local;
     stream = s;
     v.store(c);
@@ -129,11 +131,11 @@ template <class Values>
             return decodingStereoRun<Values, Order, RangeWatch>(rc, streams, first, y, x, slot0, slot1, outY, outX,    \
                                                                 count);                                                \
         }                                                                                                              \
-        template <class Values>                                                                                        \
-        Target static void decodingMono(RangeDecoder& rc, StreamState& stream, Channel32& c, std::int32_t* out,        \
-                                        std::size_t count)                                                             \
+        template <class Values, int Order>                                                                             \
+        Target static void decodingMono(RangeDecoder& rc, StreamState& stream, NNRunState* first, Channel32& c,        \
+                                        std::int32_t* out, std::size_t count)                                          \
         {                                                                                                              \
-            decodingMonoRun<Values>(rc, stream, c, out, count);                                                        \
+            decodingMonoRun<Values, Order>(rc, stream, first, c, out, count);                                          \
         }                                                                                                              \
     };
 
@@ -180,6 +182,14 @@ struct Decoding {
 };
 
 template <class Code>
+struct MonoDecoding {
+    template <class Values, int Order>
+    struct Run {
+        static constexpr auto run = Code::template decodingMono<Values, Order>;
+    };
+};
+
+template <class Code>
 struct CheckedDecoding {
     template <class Values, int Order>
     struct Run {
@@ -214,9 +224,10 @@ CheckedDecodingStereo32Run<Values> vectorCheckedDecodingStereo32Run(int order, V
 }
 
 template <class Values>
-DecodingMono32Run<Values> vectorDecodingMono32Run(VectorCode code)
+DecodingMono32Run<Values> vectorDecodingMono32Run(int order, VectorCode code)
 {
-    return pick<DecodingMono32Run<Values>>(code, Sse2Code::decodingMono<Values>, Avx2Code::decodingMono<Values>);
+    return pick(code, runForOrder<Values, MonoDecoding<Sse2Code>::Run>(order),
+                runForOrder<Values, MonoDecoding<Avx2Code>::Run>(order));
 }
 #else
 Stereo32Run vectorStereo32Run(VectorCode)
@@ -242,7 +253,7 @@ CheckedDecodingStereo32Run<Values> vectorCheckedDecodingStereo32Run(int, VectorC
 }
 
 template <class Values>
-DecodingMono32Run<Values> vectorDecodingMono32Run(VectorCode)
+DecodingMono32Run<Values> vectorDecodingMono32Run(int, VectorCode)
 {
     return nullptr;
 }
@@ -252,7 +263,7 @@ template DecodingStereo32Run<PivotValues> vectorDecodingStereo32Run<PivotValues>
 template DecodingStereo32Run<KValues<true>> vectorDecodingStereo32Run<KValues<true>>(int, VectorCode);
 template CheckedDecodingStereo32Run<PivotValues> vectorCheckedDecodingStereo32Run<PivotValues>(int, VectorCode);
 template CheckedDecodingStereo32Run<KValues<true>> vectorCheckedDecodingStereo32Run<KValues<true>>(int, VectorCode);
-template DecodingMono32Run<PivotValues> vectorDecodingMono32Run<PivotValues>(VectorCode);
-template DecodingMono32Run<KValues<true>> vectorDecodingMono32Run<KValues<true>>(VectorCode);
+template DecodingMono32Run<PivotValues> vectorDecodingMono32Run<PivotValues>(int, VectorCode);
+template DecodingMono32Run<KValues<true>> vectorDecodingMono32Run<KValues<true>>(int, VectorCode);
 
 } // namespace ape

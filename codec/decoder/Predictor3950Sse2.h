@@ -78,12 +78,13 @@ using CheckedFilteringStereo32Run = bool (*)(NNRunState* last, Predictor3950::Ch
 FilteringStereo32Run avx2FilteringStereo32Run(int order);
 CheckedFilteringStereo32Run avx2CheckedFilteringStereo32Run(int order);
 
-// Predictor3950's mono run fed from the range decoder, one stream, no NN
-// filter. Null without SSE2.
+// Predictor3950's mono run fed from the range decoder, one stream, through
+// the first NN filter `first` for orders 16, 32 and 64 (as
+// vectorDecodingStereo32Run). Null without SSE2 or for other orders.
 template <class Values>
-using DecodingMono32Run = void (*)(RangeDecoder& rc, StreamState& stream, Predictor3950::Channel<std::int32_t>& c,
-                                   std::int32_t* out, std::size_t count);
+using DecodingMono32Run = void (*)(RangeDecoder& rc, StreamState& stream, NNRunState* first,
+                                   Predictor3950::Channel<std::int32_t>& c, std::int32_t* out, std::size_t count);
 template <class Values>
-DecodingMono32Run<Values> vectorDecodingMono32Run(VectorCode code = VectorCode::best);
+DecodingMono32Run<Values> vectorDecodingMono32Run(int order, VectorCode code = VectorCode::best);
 
 } // namespace ape
