@@ -53,7 +53,7 @@ private:
     std::uint32_t refillWithPrevious();
 
     static constexpr std::size_t blockBytes = 64 * 1024; // a multiple of 4
-    static constexpr std::size_t history = 4;            // bytes kept before the block for stepBack()
+    static constexpr std::size_t history = 4;            // bytes kept before the block, for stepBack() and the pairs
     ByteSource& source;
     std::vector<std::uint8_t> buffer;
     const std::uint8_t* cursor = nullptr;

@@ -90,7 +90,7 @@ public:
         // larger, and bits() follow that), so the quotient fits 32 bits; the
         // test guards the division instruction all the same.
         if ((wide >> 32) < range)
-            return divideNarrowing(wide, range, low);
+            return divideNarrowing(std::uint32_t(wide >> 32), std::uint32_t(wide), range, low);
         low = std::uint32_t(wide % range);
         return std::uint32_t(wide / range);
     }

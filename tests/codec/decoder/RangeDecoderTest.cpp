@@ -45,7 +45,8 @@ TEST(Reciprocal, DividesExactlyByEveryDivisor)
         const std::uint32_t d = std::uint32_t(random()) | 1;
         const std::uint64_t n = (std::uint64_t(random() % d) << 32) | random();
         std::uint32_t remainder = 0;
-        ASSERT_EQ(ape::divideNarrowing(n, d, remainder), n / d) << n << " / " << d;
+        ASSERT_EQ(ape::divideNarrowing(std::uint32_t(n >> 32), std::uint32_t(n), d, remainder), n / d)
+            << n << " / " << d;
         ASSERT_EQ(remainder, n % d);
     }
 }
