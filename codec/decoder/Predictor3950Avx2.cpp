@@ -57,15 +57,6 @@ APE_AVX2 bool checkedRun(NNRunState* last, Channel32& y, Channel32& x, std::int3
 
 } // namespace
 
-bool processorHasAvx2()
-{
-    static const bool available = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return available;
-}
-
 FilteringStereo32Run avx2FilteringStereo32Run(int order)
 {
     if (!processorHasAvx2())
@@ -80,11 +71,6 @@ CheckedFilteringStereo32Run avx2CheckedFilteringStereo32Run(int order)
     return order == 256 ? checkedRun<256> : order == 1280 ? checkedRun<1280> : nullptr;
 }
 #else
-bool processorHasAvx2()
-{
-    return false;
-}
-
 FilteringStereo32Run avx2FilteringStereo32Run(int)
 {
     return nullptr;

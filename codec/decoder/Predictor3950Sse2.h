@@ -17,9 +17,6 @@ namespace ape {
 // default the best the processor runs.
 enum class VectorCode { sse2, avx2, best };
 
-// Whether the processor runs AVX2 code, checked once.
-bool processorHasAvx2();
-
 // Slot values in, Y and X out, for `count` blocks of 32-bit wrapping arithmetic.
 using Stereo32Run = void (*)(Predictor3950::Channel<std::int32_t>& y, Predictor3950::Channel<std::int32_t>& x,
                              const std::int32_t* slot0, const std::int32_t* slot1, std::int32_t* outY,

@@ -41,6 +41,9 @@ struct NNKernels {
 const NNKernels& scalarNNKernels();
 const NNKernels* sse2NNKernels(); // null where SSE2 is not compiled in
 const NNKernels* avx2NNKernels(); // null where the processor lacks AVX2
+
+// Whether the processor runs AVX2 code (and it is compiled in), checked once.
+bool processorHasAvx2();
 const NNKernels& bestNNKernels();
 
 } // namespace ape

@@ -57,12 +57,25 @@ constexpr NNKernels avx2{dotAvx2, adaptAvx2, nn::dotAndAdaptAvx2, avx2Run, "avx2
 
 } // namespace
 
+bool processorHasAvx2()
+{
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return available;
+}
+
 const NNKernels* avx2NNKernels()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? &avx2 : nullptr;
+    return processorHasAvx2() ? &avx2 : nullptr;
 }
 #else
+bool processorHasAvx2()
+{
+    return false;
+}
+
 const NNKernels* avx2NNKernels()
 {
     return nullptr;

@@ -287,13 +287,57 @@ TEST(FilteredRead, Avx2EncodingOfTheLoopsEqualsSse2)
     using ape::VectorCode;
     if (!ape::vectorStereo32Run(VectorCode::avx2))
         GTEST_SKIP() << "no AVX2 on this machine";
+    // Every loop in one encoding: decoding stereo (first chunk plain, the
+    // rest watched) and mono through a filter of `order` taps, and the
+    // stereo loops over values already read.
+    struct Encoding {
+        Encoding(VectorCode code, const std::vector<std::uint8_t>& stereoBytes,
+                 const std::vector<std::uint8_t>& monoBytes, int order)
+            : code(code), order(order), stereo(stereoBytes), mono(monoBytes)
+        {
+            for (int slot = 0; order && slot < 3; ++slot) // slots 0 and 1, and the mono frame's
+                filters.emplace_back(order, 11, ape::NNAdaptation::new3980);
+            for (auto* out : {&kept0, &kept1, &outY, &outX, &outMono, &readY, &readX})
+                out->resize(blocks);
+        }
+        void chunk(const std::vector<std::int32_t>* input, std::size_t at, std::size_t n)
+        {
+            ape::NNRunState states[3]{};
+            for (std::size_t slot = 0; slot < filters.size(); ++slot)
+                states[slot] = filters[slot].runState();
+            ape::NNRunState* first = order ? states : nullptr;
+            ape::vectorDecodingMono32Run<ape::PivotValues>(order, code)(
+                mono.rc, mono.streams[0], order ? states + 2 : nullptr, monoChannel, outMono.data() + at, n);
+            if (at == 0) {
+                ape::vectorDecodingStereo32Run<ape::PivotValues>(order, code)(stereo.rc, stereo.streams, first, y, x,
+                                                                              outY.data() + at, outX.data() + at, n);
+                ape::vectorStereo32Run(code)(readYChannel, readXChannel, input[0].data(), input[1].data(), readY.data(),
+                                             readX.data(), n);
+            } else {
+                answers.push_back(ape::vectorCheckedDecodingStereo32Run<ape::PivotValues>(order, code)(
+                    stereo.rc, stereo.streams, first, y, x, kept0.data() + at, kept1.data() + at, outY.data() + at,
+                    outX.data() + at, n));
+                answers.push_back(ape::vectorCheckedStereo32Run(code)(readYChannel, readXChannel, input[0].data() + at,
+                                                                      input[1].data() + at, readY.data() + at,
+                                                                      readX.data() + at, n));
+            }
+            for (std::size_t slot = 0; slot < filters.size(); ++slot)
+                filters[slot].finish(states[slot]);
+        }
+        VectorCode code;
+        int order;
+        Frame stereo, mono;
+        std::vector<ape::NNFilter> filters;
+        Channel32 y, x, monoChannel, readYChannel, readXChannel;
+        std::vector<std::int32_t> kept0, kept1, outY, outX, outMono, readY, readX;
+        std::vector<int> answers;
+    };
     auto same = [](const Channel32& a, const Channel32& b) {
         return a.lastA == b.lastA && a.filterA == b.filterA && a.filterB == b.filterB &&
                std::equal(a.cA, a.cA + 4, b.cA) && std::equal(a.cB, a.cB + 5, b.cB) &&
                std::equal(a.rA, a.rA + 4, b.rA) && std::equal(a.rB, a.rB + 5, b.rB);
     };
-    // Each loop once per encoding (index 0: SSE2, 1: AVX2) from the same start;
-    // scaled residuals make the watched loops refuse some chunks.
+    // Scaled residuals make the watched loops refuse some chunks.
     std::mt19937 random(5000);
     for (std::int32_t scale : {1, 300}) {
         std::vector<std::int32_t> input[2] = {residuals(random), residuals(random)};
@@ -303,74 +347,21 @@ TEST(FilteredRead, Avx2EncodingOfTheLoopsEqualsSse2)
         const auto bytes = encodeFrame({input[0], input[1]}), monoBytes = encodeFrame({input[0]});
         for (int order : {0, 16, 32, 64}) {
             SCOPED_TRACE(testing::Message() << "scale " << scale << ", order " << order);
-            Frame frames[2] = {Frame(bytes), Frame(bytes)}, monoFrames[2] = {Frame(monoBytes), Frame(monoBytes)};
-            std::vector<ape::NNFilter> filters[2]; // slots 0 and 1, and the mono frame's
-            Channel32 y[2], x[2], mono[2];
-            std::vector<std::int32_t> kept[2][2], outY[2], outX[2], outMono[2];
-            std::vector<int> answers[2];
-            for (int k = 0; k < 2; ++k) {
-                for (int slot = 0; order && slot < 3; ++slot)
-                    filters[k].emplace_back(order, 11, ape::NNAdaptation::new3980);
-                kept[k][0].resize(blocks);
-                kept[k][1].resize(blocks);
-                outY[k].resize(blocks);
-                outX[k].resize(blocks);
-                outMono[k].resize(blocks);
-            }
+            Encoding sse2(VectorCode::sse2, bytes, monoBytes, order), avx2(VectorCode::avx2, bytes, monoBytes, order);
             std::size_t at = 0;
             for (std::size_t n : chunks) {
-                const bool checked = at > 0; // the first chunk plain, the rest watched
-                for (int k = 0; k < 2; ++k) {
-                    const VectorCode code = k ? VectorCode::avx2 : VectorCode::sse2;
-                    ape::NNRunState states[3]{};
-                    for (std::size_t slot = 0; slot < filters[k].size(); ++slot)
-                        states[slot] = filters[k][slot].runState();
-                    Frame& f = frames[k];
-                    Frame& m = monoFrames[k];
-                    ape::vectorDecodingMono32Run<ape::PivotValues>(order, code)(
-                        m.rc, m.streams[0], order ? states + 2 : nullptr, mono[k], outMono[k].data() + at, n);
-                    ape::NNRunState* first = order ? states : nullptr;
-                    if (checked)
-                        answers[k].push_back(ape::vectorCheckedDecodingStereo32Run<ape::PivotValues>(order, code)(
-                            f.rc, f.streams, first, y[k], x[k], kept[k][0].data() + at, kept[k][1].data() + at,
-                            outY[k].data() + at, outX[k].data() + at, n));
-                    else
-                        ape::vectorDecodingStereo32Run<ape::PivotValues>(order, code)(
-                            f.rc, f.streams, first, y[k], x[k], outY[k].data() + at, outX[k].data() + at, n);
-                    for (std::size_t slot = 0; slot < filters[k].size(); ++slot)
-                        filters[k][slot].finish(states[slot]);
-                }
+                sse2.chunk(input, at, n);
+                avx2.chunk(input, at, n);
                 at += n;
             }
-            EXPECT_EQ(answers[0], answers[1]);
-            EXPECT_TRUE(kept[0][0] == kept[1][0] && kept[0][1] == kept[1][1]);
-            EXPECT_TRUE(outY[0] == outY[1] && outX[0] == outX[1] && outMono[0] == outMono[1]);
-            EXPECT_TRUE(same(y[0], y[1]) && same(x[0], x[1]) && same(mono[0], mono[1]));
-            EXPECT_EQ(frames[0].reader.remaining(), frames[1].reader.remaining());
-            EXPECT_EQ(monoFrames[0].reader.remaining(), monoFrames[1].reader.remaining());
+            EXPECT_EQ(sse2.answers, avx2.answers);
+            EXPECT_TRUE(sse2.kept0 == avx2.kept0 && sse2.kept1 == avx2.kept1);
+            EXPECT_TRUE(sse2.outY == avx2.outY && sse2.outX == avx2.outX && sse2.outMono == avx2.outMono);
+            EXPECT_TRUE(sse2.readY == avx2.readY && sse2.readX == avx2.readX);
+            EXPECT_TRUE(same(sse2.y, avx2.y) && same(sse2.x, avx2.x) && same(sse2.monoChannel, avx2.monoChannel));
+            EXPECT_TRUE(same(sse2.readYChannel, avx2.readYChannel) && same(sse2.readXChannel, avx2.readXChannel));
+            EXPECT_EQ(sse2.stereo.reader.remaining(), avx2.stereo.reader.remaining());
+            EXPECT_EQ(sse2.mono.reader.remaining(), avx2.mono.reader.remaining());
         }
-        // The loops over values already read.
-        Channel32 y[2], x[2];
-        std::vector<std::int32_t> outY[2], outX[2];
-        std::vector<int> answers[2];
-        for (int k = 0; k < 2; ++k) {
-            const VectorCode code = k ? VectorCode::avx2 : VectorCode::sse2;
-            outY[k].resize(blocks);
-            outX[k].resize(blocks);
-            std::size_t at = 0;
-            for (std::size_t n : chunks) {
-                if (at == 0)
-                    ape::vectorStereo32Run(code)(y[k], x[k], input[0].data(), input[1].data(), outY[k].data(),
-                                                 outX[k].data(), n);
-                else
-                    answers[k].push_back(ape::vectorCheckedStereo32Run(code)(y[k], x[k], input[0].data() + at,
-                                                                             input[1].data() + at, outY[k].data() + at,
-                                                                             outX[k].data() + at, n));
-                at += n;
-            }
-        }
-        EXPECT_EQ(answers[0], answers[1]);
-        EXPECT_TRUE(outY[0] == outY[1] && outX[0] == outX[1]);
-        EXPECT_TRUE(same(y[0], y[1]) && same(x[0], x[1]));
     }
 }
