@@ -180,6 +180,7 @@ STDMETHODIMP Pin::QueryId(LPWSTR* out)
 {
     if (!out)
         return E_POINTER;
+    *out = nullptr;
     return oryx::comBoundary([&] {
         oryx::AutoLock lock(filter.filterLock);
         *out = taskStringCopy(name);

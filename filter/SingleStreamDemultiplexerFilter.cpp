@@ -1,17 +1,16 @@
+// The engine's worker and its control: activation and deactivation, the
+// streaming pause lock, and the streaming loop itself.
 #include "filter/SingleStreamDemultiplexerFilter.h"
 
 #include <exception>
+#include <utility>
 
 #include "support/AutoLock.h"
 #include "support/COMError.h"
 #include "support/ComBoundary.h"
-#include "support/LossOfRange.h"
 
 namespace {
 
-constexpr wchar_t outputPinName[] = L"PCM Output";
-constexpr DWORD seekingCapabilities =
-    AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetDuration;
 // How long a worker that found the allocator decommitted waits before it asks
 // again, when no controller wakes it first: only a downstream recommitting on
 // its own needs this, and nothing tells us when it does.
@@ -69,6 +68,10 @@ void SingleStreamDemultiplexerFilter::activate()
     try {
         allowStreaming();
         start();
+        // Held first: the thread answers only once its start (which may
+        // rewind the source) is done, and the stored seek must follow that.
+        signal(Hold);
+        carryOutStoredSeek();
         signal(Stream);
     } catch (...) {
         // The filter stays Stopped, so no thread may outlive the failure.
@@ -84,6 +87,10 @@ void SingleStreamDemultiplexerFilter::activate()
 
 void SingleStreamDemultiplexerFilter::deactivate()
 {
+    // A seek or a new input between its hold and its release would
+    // otherwise let the worker stream again after our flush, into a paused
+    // renderer's Receive, while we wait for it to take Exit.
+    oryx::AutoLock noHolder(pauseLock);
     beginFlush();
     // Only now: should the flush fail, the filter stays active and its
     // worker must stream on. Raised still wakes a worker that waits for the
@@ -101,12 +108,20 @@ void SingleStreamDemultiplexerFilter::deactivate()
 
 void SingleStreamDemultiplexerFilter::lock()
 {
+    holdStream(FlushAlways);
+}
+
+void SingleStreamDemultiplexerFilter::holdStream(IdleFlush idleFlush)
+{
     pauseLock.lock();
     requestStop();
     try {
-        beginFlush();
-        signalIfRunning(Hold);
-        endFlush();
+        // Stable while the pause lock is held: activate and deactivate take it.
+        if (isRunning() || idleFlush == FlushAlways) {
+            beginFlush();
+            workerHeld = signalIfRunning(Hold);
+            endFlush();
+        }
     } catch (...) {
         unlock();
         throw;
@@ -116,6 +131,9 @@ void SingleStreamDemultiplexerFilter::lock()
 void SingleStreamDemultiplexerFilter::unlock()
 {
     try {
+        // Only a worker known to wait leaves the source to us.
+        if (std::exchange(workerHeld, false))
+            carryOutStoredSeek();
         allowStreaming();
         signalIfRunning(Stream);
     } catch (...) {
@@ -125,11 +143,37 @@ void SingleStreamDemultiplexerFilter::unlock()
     pauseLock.unlock();
 }
 
-void SingleStreamDemultiplexerFilter::signalIfRunning(Signal value)
+void SingleStreamDemultiplexerFilter::carryOutStoredSeek()
+{
+    oryx::AutoLock lock(positionLock);
+    if (seekCommand == NoSeek)
+        return;
+    try {
+        seekTo(seekCommand, seekTarget);
+    } catch (const std::exception&) {
+        // Left stored: the worker tries it once more and reports it.
+        return;
+    }
+    seekCommand = NoSeek;
+}
+
+void SingleStreamDemultiplexerFilter::seekTo(SeekCommand command, std::int64_t target)
+{
+    if (command == SeekSample)
+        seekToSample(target);
+    else if (command == SeekMediaTime)
+        seekToMediaTime(target);
+    else if (command == SeekByte)
+        seekToByte(target);
+}
+
+bool SingleStreamDemultiplexerFilter::signalIfRunning(Signal value)
 {
     try {
         signal(value);
+        return true;
     } catch (const NotRunningException&) {
+        return false;
     }
 }
 
@@ -236,12 +280,7 @@ void SingleStreamDemultiplexerFilter::streamSamples()
             // Cleared first: a seek that fails is reported, not retried by
             // every later restart.
             seekCommand = NoSeek;
-            if (command == SeekSample)
-                seekToSample(target);
-            else if (command == SeekMediaTime)
-                seekToMediaTime(target);
-            else if (command == SeekByte)
-                seekToByte(target);
+            seekTo(command, target);
             newSegment = newSegment || command != NoSeek;
             if (newSegment) {
                 segmentStartTime = currentMediaTime();
@@ -280,310 +319,4 @@ void SingleStreamDemultiplexerFilter::streamSamples()
         }
         outputPin.deliver(*sample);
     }
-}
-
-std::int64_t SingleStreamDemultiplexerFilter::positionIn(TimeFormat format)
-{
-    switch (format) {
-    case ByteFormat:
-        return currentByte();
-    case SampleFormat:
-        return currentSample();
-    default:
-        return currentMediaTime();
-    }
-}
-
-std::int64_t SingleStreamDemultiplexerFilter::durationIn(TimeFormat format)
-{
-    switch (format) {
-    case ByteFormat:
-        return durationBytes();
-    case SampleFormat:
-        return durationSamples();
-    default:
-        return durationMediaTime();
-    }
-}
-
-SingleStreamDemultiplexerFilter::SeekCommand SingleStreamDemultiplexerFilter::seekCommandFor(TimeFormat format)
-{
-    switch (format) {
-    case ByteFormat:
-        return SeekByte;
-    case SampleFormat:
-        return SeekSample;
-    default:
-        return SeekMediaTime;
-    }
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetCapabilities(DWORD* capabilities)
-{
-    if (!capabilities)
-        return E_POINTER;
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(positionLock);
-        *capabilities = AM_SEEKING_CanGetCurrentPos;
-        if (hasInput() && supportsTimeSeeking())
-            *capabilities |= seekingCapabilities;
-        return S_OK;
-    });
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::CheckCapabilities(DWORD* capabilities)
-{
-    if (!capabilities)
-        return E_POINTER;
-    DWORD available = 0;
-    const HRESULT hr = GetCapabilities(&available);
-    if (FAILED(hr))
-        return hr;
-    return (*capabilities & ~available) != 0 ? S_FALSE : S_OK;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::IsFormatSupported(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return oryx::comBoundary([&] {
-        if (IsEqualGUID(*format, TIME_FORMAT_SAMPLE) || IsEqualGUID(*format, TIME_FORMAT_MEDIA_TIME))
-            return S_OK;
-        return IsEqualGUID(*format, TIME_FORMAT_BYTE) && supportsByteSeeking() ? S_OK : S_FALSE;
-    });
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::QueryPreferredFormat(GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return oryx::comBoundary([&] {
-        *format = supportsTimeSeeking() ? TIME_FORMAT_MEDIA_TIME : TIME_FORMAT_BYTE;
-        return S_OK;
-    });
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetTimeFormat(GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    static const GUID* const formats[] = {&TIME_FORMAT_BYTE, &TIME_FORMAT_SAMPLE, &TIME_FORMAT_MEDIA_TIME};
-    *format = *formats[timeFormat];
-    return S_OK;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::IsUsingTimeFormat(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    GUID current;
-    GetTimeFormat(&current);
-    return IsEqualGUID(*format, current) ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::SetTimeFormat(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return oryx::comBoundary([&] {
-        if (IsEqualGUID(*format, TIME_FORMAT_BYTE) && supportsByteSeeking()) {
-            timeFormat = ByteFormat;
-            return S_OK;
-        }
-        if (!supportsTimeSeeking())
-            return E_INVALIDARG;
-        if (IsEqualGUID(*format, TIME_FORMAT_MEDIA_TIME))
-            timeFormat = MediaTimeFormat;
-        else if (IsEqualGUID(*format, TIME_FORMAT_SAMPLE))
-            timeFormat = SampleFormat;
-        else
-            return E_INVALIDARG;
-        return S_OK;
-    });
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetDuration(LONGLONG* duration)
-{
-    return GetStopPosition(duration);
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetStopPosition(LONGLONG* stop)
-{
-    if (!stop)
-        return E_POINTER;
-    try {
-        // Asked under the lock a new input is opened under: a query that
-        // meets a Load waits for the new file instead of finding none.
-        oryx::AutoLock lock(positionLock);
-        if (!hasInput())
-            return VFW_E_NOT_CONNECTED;
-        if (supportsTimeSeeking()) {
-            *stop = durationIn(timeFormat);
-            return S_OK;
-        }
-        if (supportsByteSeeking() && timeFormat == ByteFormat) {
-            *stop = durationBytes();
-            return S_OK;
-        }
-    } catch (...) {
-    }
-    return E_FAIL;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetCurrentPosition(LONGLONG* current)
-{
-    if (!current)
-        return E_POINTER;
-    try {
-        // Under the lock for the same reason as GetStopPosition.
-        oryx::AutoLock lock(positionLock);
-        if (!hasInput())
-            return VFW_E_NOT_CONNECTED;
-        *current = positionIn(timeFormat);
-        return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*)
-{
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* /*stop*/,
-                                                           DWORD stopFlags)
-{
-    // The stop position is always the end of the input.
-    if ((stopFlags & AM_SEEKING_PositioningBitsMask) != 0)
-        return E_FAIL;
-    const DWORD positioning = currentFlags & AM_SEEKING_PositioningBitsMask;
-    if (positioning != AM_SEEKING_NoPositioning && !current)
-        return E_POINTER;
-    return oryx::comBoundary([&] {
-        // The worker is held for the whole call: it carries the stored seek
-        // out itself once released, flushed and with a new segment.
-        oryx::AutoLock hold(*this);
-        oryx::AutoLock lock(positionLock);
-        if (!hasInput())
-            return VFW_E_NOT_CONNECTED;
-        std::int64_t target = 0;
-        switch (positioning) {
-        case AM_SEEKING_NoPositioning:
-            return S_OK;
-        case AM_SEEKING_AbsolutePositioning:
-            if (*current < 0)
-                return E_INVALIDARG;
-            target = *current;
-            break;
-        case AM_SEEKING_RelativePositioning: {
-            const std::int64_t position = positionIn(timeFormat);
-            if (*current < 0 && -*current > position)
-                return E_INVALIDARG;
-            target = position + *current;
-            break;
-        }
-        default:
-            return E_INVALIDARG;
-        }
-        seekTarget = target;
-        seekCommand = seekCommandFor(timeFormat);
-        // positionLock goes before the pause lock, so the worker restarted
-        // by unlock() never waits for it while we wait for its answer.
-        lock.release();
-        return S_OK;
-    });
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetPositions(LONGLONG* current, LONGLONG* stop)
-{
-    if (!stop)
-        return E_POINTER;
-    return oryx::comBoundary([&] {
-        oryx::AutoLock lock(positionLock);
-        const HRESULT hr = GetCurrentPosition(current);
-        if (FAILED(hr))
-            return hr;
-        if (supportsTimeSeeking())
-            return GetStopPosition(stop);
-        *stop = *current;
-        return S_OK;
-    });
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetAvailable(LONGLONG* earliest, LONGLONG* latest)
-{
-    if (earliest)
-        *earliest = 0;
-    return latest ? GetStopPosition(latest) : S_OK;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::SetRate(double)
-{
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetRate(double* rate)
-{
-    if (!rate)
-        return E_POINTER;
-    *rate = 1.0;
-    return S_OK;
-}
-
-STDMETHODIMP SingleStreamDemultiplexerFilter::GetPreroll(LONGLONG* preroll)
-{
-    if (!preroll)
-        return E_POINTER;
-    *preroll = 0;
-    return S_OK;
-}
-
-SingleStreamDemultiplexerFilter::OutputPin::OutputPin(SingleStreamDemultiplexerFilter& owner)
-    : MemoryOutputPin(owner, outputPinName), source(owner)
-{
-}
-
-bool SingleStreamDemultiplexerFilter::OutputPin::checkMediaType(const MediaType& type)
-{
-    return source.hasInput() && source.isAcceptableType(type);
-}
-
-unsigned SingleStreamDemultiplexerFilter::OutputPin::getMediaTypeCount()
-{
-    return source.hasInput() ? oryx::rangeChecked<unsigned>(source.mediaTypeCount()) : 0;
-}
-
-MediaType& SingleStreamDemultiplexerFilter::OutputPin::getPinMediaType(MediaType& out, unsigned index)
-{
-    if (!source.hasInput())
-        throw oryx::COMError(VFW_S_NO_MORE_ITEMS, "Output pin is not connected");
-    out.reset();
-    source.getMediaType(out, index);
-    return out;
-}
-
-void SingleStreamDemultiplexerFilter::OutputPin::setMediaType(const MediaType& type)
-{
-    source.requireAcceptableType(type);
-    MemoryOutputPin::setMediaType(type);
-}
-
-bool SingleStreamDemultiplexerFilter::OutputPin::decideBufferSize(IMemAllocator& allocator,
-                                                                  ALLOCATOR_PROPERTIES& requested)
-{
-    if (requested.cBuffers < 4)
-        requested.cBuffers = 4;
-    const std::uint32_t least = source.bufferSize();
-    if (oryx::rangeChecked<std::uint32_t>(requested.cbBuffer) < least)
-        requested.cbBuffer = oryx::rangeChecked<long>(least);
-    ALLOCATOR_PROPERTIES granted{};
-    return SUCCEEDED(allocator.SetProperties(&requested, &granted));
-}
-
-IUnknown* SingleStreamDemultiplexerFilter::OutputPin::interfaceFor(REFIID iid)
-{
-    if (IsEqualIID(iid, IID_IMediaSeeking))
-        return source.hasInput() ? static_cast<IMediaSeeking*>(&source) : nullptr;
-    return MemoryOutputPin::interfaceFor(iid);
 }

@@ -53,7 +53,8 @@
 //      with the worker's start, acknowledgement and join.
 //   2. pauseLock: a whole SetPositions, or the replacement of the input:
 //      the worker is held from lock() to unlock(). Also taken by activate()
-//      around the worker's start, so no worker starts unheld in between.
+//      and deactivate() around the worker's start and end, so no worker
+//      starts unheld in between and none is released after Stop's flush.
 //      Never taken by the worker.
 //   3. filterLock (Filter): connection and allocator work, the source's
 //      input, its media types and tag.
@@ -114,9 +115,10 @@ public:
     STDMETHOD(GetPreroll)(LONGLONG* preroll) override;
 
     // The streaming pause lock: lock() flushes downstream and holds the
-    // worker; unlock() restarts it with a new segment at the current
-    // position. Serialised: one holder at a time. When lock() raises, the
-    // worker has been restarted and nothing is held.
+    // worker; unlock() carries out a seek stored meanwhile and restarts the
+    // worker with a new segment at the current position. Serialised: one
+    // holder at a time. When lock() raises, the worker has been restarted
+    // and nothing is held.
     void lock() override;
     void unlock() override;
 
@@ -150,6 +152,10 @@ protected:
     // After a new input has been opened: media time format, no stored seek,
     // the segment at 0, and new media types on the pin.
     void resetPosition();
+    // The pause lock as the replacement of the input takes it: like lock(),
+    // but a stopped filter sends nothing downstream, where nothing of ours
+    // can be held and a peer's refusal must not fail the Load.
+    oryx::Lockable& newInputLock() { return newInputHold; }
     // Ends streaming and joins the worker if one runs; for destructors.
     void stopWorker() noexcept;
 
@@ -167,9 +173,29 @@ private:
     enum SeekCommand : std::int32_t { NoSeek = 0, SeekSample = 1, SeekMediaTime = 2, SeekByte = 3 };
     enum TimeFormat : std::int32_t { ByteFormat = 0, SampleFormat = 1, MediaTimeFormat = 2 };
 
+    enum IdleFlush { FlushAlways, FlushOnlyWhenRunning };
+    struct NewInputHold : oryx::Lockable {
+        explicit NewInputHold(SingleStreamDemultiplexerFilter& owner) : owner(owner) {}
+        void lock() override { owner.holdStream(FlushOnlyWhenRunning); }
+        void unlock() override { owner.unlock(); }
+        SingleStreamDemultiplexerFilter& owner;
+    };
+
+    void holdStream(IdleFlush idleFlush);
+    // While the worker is held (or before it first streams): the stored
+    // seek is carried out on the caller's thread, so that the first sample
+    // follows the worker's release at once. A renderer cues (reports an
+    // intermediate state) until that sample arrives, and a graph that
+    // finds it cueing runs asynchronously; Wine's graph deadlocks when a
+    // seek meets such a pending run, so the window is kept as short as
+    // the file allows. A seek that fails stays stored for the worker,
+    // which reports it.
+    void carryOutStoredSeek();
+    void seekTo(SeekCommand command, std::int64_t target);
     void streamSamples();
     // Signals that find no worker are dropped: the command stays stored.
-    void signalIfRunning(Signal value);
+    // True when a worker took it.
+    bool signalIfRunning(Signal value);
     // stopRequested up (waking a worker that waits for the allocator) and
     // down, as described above.
     void requestStop();
@@ -196,4 +222,7 @@ private:
     SeekCommand seekCommand = NoSeek;
     std::int64_t seekTarget = 0;
     oryx::CriticalSection pauseLock;
+    // Under pauseLock: the holder's Hold reached a worker, which now waits.
+    bool workerHeld = false;
+    NewInputHold newInputHold{*this};
 };

@@ -1,5 +1,6 @@
 #include "monkeysaudio/MonkeysAudioFileSource.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -115,9 +116,12 @@ void MonkeysAudioFileSource::seekToByte(std::int64_t)
 void MonkeysAudioFileSource::seekToSample(std::int64_t position)
 {
     oryx::AutoLock lock(positionLock);
-    const std::uint32_t block = oryx::rangeChecked<std::uint32_t>(position);
-    if (decoder.isOpen())
-        decoder.seek(block);
+    if (!decoder.isOpen())
+        return;
+    // Past the end is where the stream ends, not a failure: Wine's graph
+    // itself seeks there when its clock ran on after the end of the stream.
+    const std::uint32_t block = oryx::rangeChecked<std::uint32_t>(std::min(position, durationSamples()));
+    decoder.seek(block);
 }
 
 void MonkeysAudioFileSource::seekToMediaTime(std::int64_t time)
@@ -128,8 +132,9 @@ void MonkeysAudioFileSource::seekToMediaTime(std::int64_t time)
         rate = decoder.isOpen() ? decoder.sampleRate() : 0;
     }
     // A time so far out that rate × time overflows lies past any file.
-    if (rate != 0 && (time > std::numeric_limits<std::int64_t>::max() / rate ||
-                      time < std::numeric_limits<std::int64_t>::min() / rate))
+    if (rate != 0 && time > std::numeric_limits<std::int64_t>::max() / rate)
+        time = std::numeric_limits<std::int64_t>::max() / rate;
+    if (rate != 0 && time < std::numeric_limits<std::int64_t>::min() / rate)
         throw oryx::LossOfRange();
     seekToSample(rate * time / unitsPerSecond);
 }
@@ -223,7 +228,7 @@ std::uint32_t MonkeysAudioFileSource::bufferSize()
 void MonkeysAudioFileSource::openFile(const wchar_t* fileName)
 {
     // The worker must not be reading the file that is being replaced.
-    oryx::AutoLock hold(*this);
+    oryx::AutoLock hold(newInputLock());
     oryx::AutoLock lock(filterLock);
     oryx::AutoLock position(positionLock);
     decoder.open(codecFileName(fileName));

@@ -30,9 +30,12 @@ public:
     }
     ~CounterSource() override { stopWorker(); }
 
+    // Under the locks a real source opens its file under, the worker held.
     void load()
     {
+        oryx::AutoLock hold(newInputLock());
         oryx::AutoLock lock(filterLock);
+        oryx::AutoLock position(positionLock);
         loaded = true;
         resetPosition();
     }

@@ -30,6 +30,38 @@ protected:
     }
 };
 
+// Makes every task memory allocation fail while it is registered.
+class FailingAllocations final : public IMallocSpy {
+public:
+    FailingAllocations() { registered = SUCCEEDED(CoRegisterMallocSpy(this)); }
+    ~FailingAllocations() { CoRevokeMallocSpy(); }
+    bool registered = false;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T) override { return 0; }
+    STDMETHODIMP_(void*) PostAlloc(void* actual) override { return actual; }
+    STDMETHODIMP_(void*) PreFree(void* request, BOOL) override { return request; }
+    STDMETHODIMP_(void) PostFree(BOOL) override {}
+    STDMETHODIMP_(SIZE_T) PreRealloc(void* request, SIZE_T bytes, void** actual, BOOL) override
+    {
+        *actual = request;
+        return bytes;
+    }
+    STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) override { return actual; }
+    STDMETHODIMP_(void*) PreGetSize(void* request, BOOL) override { return request; }
+    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T actual, BOOL) override { return actual; }
+    STDMETHODIMP_(void*) PreDidAlloc(void* request, BOOL) override { return request; }
+    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+    STDMETHODIMP_(void) PreHeapMinimize() override {}
+    STDMETHODIMP_(void) PostHeapMinimize() override {}
+};
+
 const WAVEFORMATEX& waveFormat(const MediaType& type)
 {
     return *reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
@@ -146,6 +178,13 @@ TEST_F(Framework, TheFilterKeepsItsStateNameGraphAndPins)
     ASSERT_EQ(pin->QueryId(&id), S_OK);
     EXPECT_STREQ(id, L"PCM Output");
     CoTaskMemFree(id);
+    {
+        FailingAllocations failing;
+        ASSERT_TRUE(failing.registered);
+        id = reinterpret_cast<LPWSTR>(&id);
+        EXPECT_EQ(pin->QueryId(&id), E_OUTOFMEMORY);
+        EXPECT_EQ(id, nullptr) << "the caller's value was left in place";
+    }
     PIN_INFO pinInfo;
     ASSERT_EQ(pin->QueryPinInfo(&pinInfo), S_OK);
     EXPECT_EQ(pinInfo.pFilter, filter.get());

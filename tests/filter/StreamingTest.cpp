@@ -2,9 +2,12 @@
 // pin sees (recorded by a pin of our own), playback through Wine's graph and
 // DirectSound renderer, and a storm of state changes and seeks from several
 // threads. Every wait is bounded.
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <random>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -210,6 +213,19 @@ TEST_F(Streaming, SeekingAnswersInEveryTimeFormat)
     EXPECT_EQ(value, duration);
     EXPECT_EQ(seeking->GetCurrentPosition(&value), S_OK);
     loader.join();
+    // So does a renderer's query of the pin, which is how Wine's graph finds
+    // the seeking: a gap would make its GetDuration answer E_NOTIMPL.
+    loader = std::thread([&] { source->reload(200ms); });
+    std::this_thread::sleep_for(50ms);
+    COMPtr<IMediaSeeking> passedUpstream;
+    EXPECT_EQ(source->outputPinInterface()->QueryInterface(IID_IMediaSeeking,
+                                                           reinterpret_cast<void**>(passedUpstream.receive())),
+              S_OK);
+    loader.join();
+
+    // The farthest move back is refused, not negated into an overflow.
+    value = std::numeric_limits<LONGLONG>::min();
+    EXPECT_EQ(seeking->SetPositions(&value, AM_SEEKING_RelativePositioning, nullptr, 0), E_INVALIDARG);
 }
 
 TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
@@ -298,6 +314,73 @@ TEST_F(Streaming, NoWorkerStartsWhileASeekOrANewInputHoldsTheStream)
     starter.join();
     EXPECT_TRUE(paused);
     EXPECT_TRUE(source->isRunning());
+}
+
+// Two threads each make one of Stop, Pause, Run, a seek and a new input at
+// once, from every state, while the peer holds the worker in Receive as a
+// paused renderer does. Each pair must end (the bound catches a deadlock),
+// succeed, and leave no worker behind a Stop. A stopped filter's new input
+// sends nothing downstream.
+TEST_F(Streaming, EveryPairOfControlCallsEndsWhileAPausedPeerHoldsTheWorker)
+{
+    enum Call { Stop, Pause, Run, Seek, Load, callCount };
+    static constexpr const char* names[callCount] = {"Stop", "Pause", "Run", "a seek", "a new input"};
+    peer.shutGate();
+    source->load();
+    EXPECT_EQ(peer.count(Delivery::BeginFlush), 0) << "a stopped filter's new input flushed downstream";
+    // A flush that takes a while, so that the two calls' flushes overlap.
+    peer.beginFlushDelay = 5ms;
+    std::mt19937 random(11);
+    auto make = [&](int call) {
+        LONGLONG position = std::uniform_int_distribution<LONGLONG>(0, duration)(random);
+        switch (call) {
+        case Stop:
+            return filter->Stop();
+        case Pause:
+            return filter->Pause();
+        case Run:
+            return filter->Run(0);
+        case Seek:
+            return source->seeking()->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, 0);
+        default:
+            source->load();
+            return S_OK;
+        }
+    };
+    for (int first = 0; first < callCount; ++first)
+        for (int second = first; second < callCount; ++second)
+            for (int round = 0; round < 9; ++round) {
+                SCOPED_TRACE(std::string(names[first]) + " with " + names[second]);
+                ASSERT_EQ(make(round % 3), S_OK) << "the starting state";
+                std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));
+                std::array<std::atomic<HRESULT>, 2> results{E_PENDING, E_PENDING};
+                std::atomic<int> next{0};
+                const bool finished = runConcurrently(
+                    2,
+                    [&] {
+                        const int mine = next++;
+                        if (mine == 1)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(round % 3));
+                        results[mine] = make(mine == 0 ? first : second);
+                    },
+                    10s);
+                ASSERT_TRUE(finished) << "deadlock";
+                EXPECT_EQ(results[0], S_OK);
+                EXPECT_EQ(results[1], S_OK);
+                FILTER_STATE state;
+                ASSERT_EQ(filter->GetState(0, &state), S_OK);
+                EXPECT_EQ(source->isRunning(), state != State_Stopped);
+            }
+    // Still plays to its end.
+    ASSERT_EQ(filter->Stop(), S_OK);
+    peer.beginFlushDelay = 0ms;
+    peer.openGate();
+    peer.clear();
+    LONGLONG start = 0;
+    ASSERT_EQ(source->seeking()->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    ASSERT_EQ(filter->Pause(), S_OK);
+    ASSERT_TRUE(peer.waitFor(Delivery::EndOfStream, 1));
+    expectSegment(lastSegment(), 0);
 }
 
 TEST_F(Streaming, FailuresEndTheStreamAndALaterSeekPlaysOn)
