@@ -148,6 +148,19 @@ int Decompressor::seek(std::uint64_t block)
         return APE_ERROR_BAD_PARAMETER;
     std::lock_guard lock(streamMutex);
     restartAt(block);
+    // The frame is decoded up to the block now rather than by the next
+    // getData(): a player seeks on its control thread and then waits for the
+    // first samples, and until they arrive its renderer is still cueing.
+    try {
+        while (discard > 0)
+            decodeChunk();
+    } catch (const CodecError& e) {
+        restartAt(block);
+        return e.code();
+    } catch (const std::bad_alloc&) {
+        restartAt(block);
+        return APE_ERROR_INSUFFICIENT_MEMORY;
+    }
     return APE_SUCCESS;
 }
 

@@ -31,7 +31,9 @@ public:
     // Up to `blocks` blocks into `out` (blockAlign() bytes each); *delivered
     // receives the count, 0 at the end. Returns 0 or an error code.
     int getData(std::uint8_t* out, std::uint32_t blocks, std::uint32_t* delivered);
-    // 0 <= block <= total; returns 0 or APE_ERROR_BAD_PARAMETER (position unchanged).
+    // 0 <= block <= total, else APE_ERROR_BAD_PARAMETER (position
+    // unchanged). Decodes the block's frame up to it, so it may also return
+    // a decoding error; the position is then the block, as after success.
     int seek(std::uint64_t block);
     std::int32_t info(int field) const;
 

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <random>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -34,7 +34,7 @@ namespace {
 
 constexpr std::int64_t unitsPerSecond = 10'000'000;
 constexpr int seeksPerFile = 20;
-constexpr auto stressDuration = 60s;
+constexpr auto stressDuration = 20s;
 constexpr int stressThreads = 4;
 
 // What a file must decode to.
@@ -163,15 +163,16 @@ TEST_F(EndToEnd, EveryGoodRealFilePlaysLikeFfmpegWholeAndAfterTwentySeeks)
 }
 
 // Hostile call orders from four threads for a fixed time on a playing
-// graph. Every seek target lies inside both files, so no call has a reason
-// to fail and no stream a reason to abort.
+// graph: the graph's own control and seeking, and the pin's seeks, Load,
+// tags and positions on our filter, all racing each other and the graph's
+// threads. Every seek target lies inside both files, so no call has a
+// reason to fail and no stream a reason to abort.
 //
-// Calls on Wine's graph itself (IMediaControl, the graph's IMediaSeeking)
-// are made one at a time, as one player thread would make them: Wine 8's
-// graph deadlocks on its own when they overlap (its SetPositions, holding
-// the graph's lock, pauses and waits for a pending asynchronous Run that
-// needs that lock). The calls on our filter (the pin's seeks, Load, tags,
-// positions) stay free, racing those and the graph's own threads.
+// One pair is kept apart: a seek on Wine's graph never overlaps a state
+// change of it. Its SetPositions, holding the graph's lock, pauses and waits
+// for an asynchronous Run that a concurrent Run may have queued and that
+// needs that lock; with Wine's own File Source and WAVE Parser in our place
+// the graph deadlocks the same way (tools/soak.sh compares the two).
 TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQueries)
 {
     Watchdog watchdog{static_cast<DWORD>(std::chrono::milliseconds(stressDuration + 180s).count())};
@@ -223,14 +224,8 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
         std::array<std::atomic<long>, operationCount> calls{};
         std::array<std::atomic<long>, operationCount> failures{};
         std::array<std::atomic<HRESULT>, operationCount> lastFailure{};
-        // While a Load replaces the file the filter has no input, so the
-        // renderer finds no IMediaSeeking upstream and the graph answers
-        // E_NOTIMPL: excused for graph calls that overlapped a Load.
-        std::array<std::atomic<long>, operationCount> excused{};
-        std::atomic<long> loadsBegun{0};
-        std::atomic<long> loadsInFlight{0};
         std::atomic<long> aborts{0};
-        std::mutex graphCalls;
+        std::shared_mutex graphSeekOrStateChange;
         std::atomic<unsigned> seeds{0};
         // What each thread is doing, to name the call that hangs.
         std::array<std::atomic<int>, stressThreads> current{};
@@ -247,16 +242,16 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                 std::uniform_int_distribution<LONGLONG> positions(0, shortest);
                 while (std::chrono::steady_clock::now() < deadline) {
                     const auto operation = static_cast<Operation>(random() % operationCount);
+                    std::shared_lock stateChange(graphSeekOrStateChange, std::defer_lock);
+                    std::unique_lock seek(graphSeekOrStateChange, std::defer_lock);
+                    if (operation == Pause || operation == Run || operation == Stop)
+                        stateChange.lock();
+                    else if (operation == GraphSeek)
+                        seek.lock();
                     current[thread] = operation;
                     HRESULT hr = S_OK;
                     LONGLONG position = positions(random);
                     LONGLONG stop = 0;
-                    const long loadsBefore = loadsBegun;
-                    const bool loadingBefore = loadsInFlight > 0;
-                    std::unique_lock serialised(graphCalls, std::defer_lock);
-                    if (operation == GraphSeek || operation == Pause || operation == Run || operation == Stop ||
-                        operation == GraphPositionQuery)
-                        serialised.lock();
                     switch (operation) {
                     case GraphSeek:
                         hr = capture.seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
@@ -276,10 +271,7 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                         hr = capture.control->Stop();
                         break;
                     case Load:
-                        ++loadsBegun;
-                        ++loadsInFlight;
                         hr = file->Load(wide(files[random() % 2]).c_str(), nullptr);
-                        --loadsInFlight;
                         break;
                     case TagRead: {
                         BSTR text = nullptr;
@@ -315,10 +307,7 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                     }
                     current[thread] = operationCount;
                     ++calls[operation];
-                    const bool duringLoad = loadingBefore || loadsBegun != loadsBefore;
-                    if (hr == E_NOTIMPL && duringLoad && (operation == GraphSeek || operation == GraphPositionQuery)) {
-                        ++excused[operation];
-                    } else if (FAILED(hr)) {
+                    if (FAILED(hr)) {
                         ++failures[operation];
                         lastFailure[operation] = hr;
                     }
@@ -339,9 +328,8 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
         std::printf("Stress: %d threads for %.1f s\n", stressThreads, seconds);
         for (int i = 0; i < operationCount; ++i) {
             total += calls[i];
-            std::printf("  %-15s %7ld calls, %ld failed (last 0x%08lx), %ld refused during a Load\n", operationNames[i],
-                        calls[i].load(), failures[i].load(), static_cast<unsigned long>(lastFailure[i].load()),
-                        excused[i].load());
+            std::printf("  %-15s %7ld calls, %ld failed (last 0x%08lx)\n", operationNames[i], calls[i].load(),
+                        failures[i].load(), static_cast<unsigned long>(lastFailure[i].load()));
             EXPECT_EQ(failures[i].load(), 0) << operationNames[i];
         }
         std::printf("  %ld calls in all, %ld stream aborts, %zu samples captured\n", total, aborts.load(),

@@ -94,6 +94,11 @@ TEST(Seek, AfterAFrameErrorAnEarlierPositionDecodesAsBefore)
     int rc = 0;
     auto first = decodeRest(*d, 4096, &rc);
     ASSERT_NE(rc, 0);
+    // A seek decodes up to its block, so one just past the last good block
+    // meets the damage itself, and stays there.
+    const std::uint64_t damaged = first.size() / 4 + 1;
+    EXPECT_EQ(d->seek(damaged), rc);
+    EXPECT_EQ(d->currentBlock(), damaged);
     ASSERT_EQ(d->seek(1000), 0);
     auto again = readBlocks(*d, 2000);
     ASSERT_EQ(again.size(), std::size_t(2000) * 4);
