@@ -14,6 +14,8 @@ packages=(
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
     mingw-w64-tools
     wine wine32:i386
+    # Wine's own WAVE Parser, which tools/soak.sh plays beside our source.
+    gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386
     libboost-dev
     googletest
     g++ clang libclang-rt-14-dev clang-format
