@@ -69,10 +69,10 @@ const oryx::FileTypeRegistration allFiles = {nullptr, nullptr, 0, 0, "ApeTestAll
 
 const IID IID_IContextMenuHandler = {0x000214e4, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IExtractIconWHandler = {0x000214fa, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
-const oryx::ShellExtensionRegistration contextMenu = {&IID_IContextMenuHandler, &describedTypes};
-const oryx::ShellExtensionRegistration undescribedContextMenu = {&IID_IContextMenuHandler, &undescribedTypes};
-const oryx::ShellExtensionRegistration iconHandler = {&IID_IExtractIconWHandler, &allFiles};
-const oryx::ShellExtensionRegistration unknownHandler = {&IID_IPersist, &allFiles};
+const oryx::ShellExtensionRegistration contextMenu = {&IID_IContextMenuHandler, &describedTypes, nullptr};
+const oryx::ShellExtensionRegistration undescribedContextMenu = {&IID_IContextMenuHandler, &undescribedTypes, nullptr};
+const oryx::ShellExtensionRegistration iconHandler = {&IID_IExtractIconWHandler, &allFiles, nullptr};
+const oryx::ShellExtensionRegistration unknownHandler = {&IID_IPersist, &allFiles, nullptr};
 
 const char classIdsPath[] = "Software\\Classes\\CLSID";
 const char approvedPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
