@@ -98,9 +98,9 @@ inline DWORD registerModule()
 }
 
 // The module's DllCanUnloadNow, or S_OK when it is not loaded at all.
-inline HRESULT moduleCanUnloadNow()
+inline HRESULT moduleCanUnloadNow(const char* moduleName = "apesrc.dll")
 {
-    const HMODULE module = GetModuleHandleA("apesrc.dll");
+    const HMODULE module = GetModuleHandleA(moduleName);
     if (!module)
         return S_OK;
     const auto canUnload =
