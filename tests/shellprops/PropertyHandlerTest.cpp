@@ -23,7 +23,11 @@
 #include "encoder/ApeTagWriter.h"
 #include "format/ContainerLayout.h"
 #include "support/COMPtr.h"
+#include "support/Diagnostics.h"
 #include "support/RegistryKey.h"
+#include "com/ClassInfo.h"
+#include "support/Library.h"
+#include "tests/common/ConcurrentRun.h"
 #include "tests/common/RegistryProbe.h"
 #include "tests/common/Regsvr32.h"
 #include "tests/common/Watchdog.h"
@@ -312,6 +316,19 @@ TEST_F(PropertyHandler, RegistrationNamesTheClassForApeAndUnregistrationRemovesE
 
     ASSERT_EQ(runRegsvr32(module), 0u);
     EXPECT_EQ(registryprobe::valueOf(handlerKey), classId);
+
+    // The module serves that one class, as a shell extension and no filter.
+    const oryx::Library library(module, true);
+    const auto classInfos =
+        library.entryPoint<void(__cdecl*)(const oryx::ClassInfo**, std::uint32_t*)>("DllGetClassInfos");
+    const oryx::ClassInfo* infos = nullptr;
+    std::uint32_t count = 0;
+    classInfos(&infos, &count);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(oryx::guidName(*infos[0].clsid, false), classId);
+    EXPECT_EQ(infos[0].server_and_threading, 0x20u) << "InprocServer32, Both";
+    EXPECT_EQ(infos[0].filterRegistration, nullptr);
+    EXPECT_NE(infos[0].shellExtension, nullptr);
 }
 
 struct RealFile {
@@ -599,6 +616,41 @@ TEST_F(PropertyHandler, StoreIsReadOnlyInitializedOnceAndChecksItsArguments)
     fromStore.release();
     fromHandler.release();
     EXPECT_EQ(moduleCanUnloadNow(), S_OK);
+}
+
+// Callers on several threads at once, as the indexer's host may make them:
+// one Initialize wins, the others are told it is done, and every reader
+// sees either the empty store or the whole one.
+TEST_F(PropertyHandler, ConcurrentCallersSeeOneInitializeAndAWholeStore)
+{
+    oryx::COMPtr<IInitializeWithStream> handler = createHandler();
+    oryx::COMPtr<IPropertyStore> store;
+    store = handler.get();
+    const std::string path = realSample("musicmetadata-tagged-36items.ape");
+    LONG initialized = 0;
+    LONG refused = 0;
+    LONG torn = 0;
+    const bool finished = runConcurrently(4, [&] {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+            return;
+        const HRESULT hr = handler->Initialize(fileStream(path).get(), STGM_READ);
+        InterlockedAdd(hr == S_OK ? &initialized : &refused,
+                       hr == S_OK || hr == HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+        for (int i = 0; i < 200; ++i) {
+            DWORD count = 0;
+            PROPVARIANT value;
+            PropVariantInit(&value);
+            if (store->GetCount(&count) != S_OK || count != 13 || store->GetValue(PKEY_Music_Artist, &value) != S_OK ||
+                value.vt != (VT_VECTOR | VT_LPWSTR))
+                InterlockedIncrement(&torn);
+            PropVariantClear(&value);
+        }
+        CoUninitialize();
+    });
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(initialized, 1);
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(torn, 0) << "after its own Initialize returned, a thread saw less than the whole store";
 }
 
 // Damaged real files, cuts at each part of good files, byte flips, empty and
