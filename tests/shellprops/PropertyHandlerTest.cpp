@@ -175,7 +175,7 @@ void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 std::vector<std::uint8_t> rawApeTag(const std::vector<RawItem>& items, std::uint32_t claimedSize = 0,
-                                    std::uint32_t claimedCount = 0)
+                                    std::uint32_t claimedCount = 0, std::uint32_t version = 2000)
 {
     std::vector<std::uint8_t> body;
     for (const RawItem& item : items) {
@@ -186,7 +186,7 @@ std::vector<std::uint8_t> rawApeTag(const std::vector<RawItem>& items, std::uint
         body.insert(body.end(), item.value.begin(), item.value.end());
     }
     std::vector<std::uint8_t> footer = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X'};
-    putLe32(footer, 2000);
+    putLe32(footer, version);
     putLe32(footer, claimedSize ? claimedSize : static_cast<std::uint32_t>(body.size() + 32));
     putLe32(footer, claimedCount ? claimedCount : static_cast<std::uint32_t>(items.size()));
     putLe32(footer, 0);
@@ -503,6 +503,12 @@ TEST_F(PropertyHandler, GeneratedFilesGiveEveryKindOfTagTextAndNothingMore)
                                   {"System.Music.AlbumArtist", L"Second key"},
                                   {"System.Music.AlbumTitle", std::wstring(large.begin(), large.end())}},
                                  odd.size()));
+
+    // An APEv1 tag has no item types: every value is text.
+    const std::vector<std::uint8_t> v1 =
+        encodedFile(blocks, rawApeTag({{2, "Title", "typed"}, {0, "Artist", "Old"}}, 0, 0, 1000));
+    ASSERT_EQ(readBytes(v1, values), S_OK);
+    EXPECT_EQ(values, withFormat({{"System.Title", L"typed"}, {"System.Music.Artist", L"Old"}}, v1.size()));
 
     // An ID3v1.1 tag alone: Latin-1 text, the track byte and the genre index.
     std::vector<std::uint8_t> id3(128, 0);
