@@ -35,8 +35,8 @@ public:
     // server's file. Stops at the first failure and returns its HRESULT;
     // what was written before it stays.
     HRESULT registerClasses(HMODULE module) const;
-    // Removes the class keys and filter registrations of the table; file
-    // types and shell extensions stay.
+    // Removes the class keys, filter registrations and property handlers'
+    // keys of the table; file types and other shell extensions stay.
     HRESULT unregisterClasses() const;
 
     const ClassInfo* classTable() const { return classes; }

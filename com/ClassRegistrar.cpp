@@ -6,6 +6,7 @@
 
 #include "com/FileTypeRegistration.h"
 #include "com/FilterRegistration.h"
+#include "com/PropertyHandlerRegistrar.h"
 #include "com/ShellExtensionRegistration.h"
 #include "support/Diagnostics.h"
 #include "support/HResults.h"
@@ -171,7 +172,9 @@ void ClassRegistrar::registerClass(RegistryKey& classIds, const ClassInfo& info,
 
     if (info.filterRegistration)
         registerFilter(info);
-    if (info.shellExtension)
+    if (info.shellExtension && info.shellExtension->propertyHandler)
+        PropertyHandlerRegistrar::registerHandler(*info.clsid, *info.shellExtension->propertyHandler);
+    else if (info.shellExtension)
         registerFileTypes(info, serverPath);
 }
 
@@ -235,6 +238,12 @@ void ClassRegistrar::registerShellExtension(const RegistryKey& key, const ClassI
 
 void ClassRegistrar::unregisterClasses(const ClassInfo* classes, std::uint32_t count)
 {
+    // A property handler's keys name its class, so they go with it.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const ClassInfo& info = classes[i];
+        if (info.shellExtension && info.shellExtension->propertyHandler)
+            PropertyHandlerRegistrar::unregisterHandler(*info.clsid, *info.shellExtension->propertyHandler);
+    }
     RegistryKey classIds;
     if (!classIds.open(HKEY_LOCAL_MACHINE, classIdsKeyPath, KEY_ALL_ACCESS))
         return;

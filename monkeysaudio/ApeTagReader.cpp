@@ -17,23 +17,6 @@ namespace {
 // What the codec's tag functions return for a field the tag does not hold.
 constexpr int fieldMissing = APE_TAG_FIELD_MISSING;
 
-// Nothing when `bytes` is not well-formed UTF-8 (overlong forms, encoded
-// surrogates and stray continuation bytes included), so the caller can fall
-// back to the older byte-for-byte reading.
-std::optional<std::wstring> decodeUtf8(const std::string& bytes)
-{
-    if (bytes.empty())
-        return std::wstring();
-    const int length = static_cast<int>(bytes.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-    if (needed == 0)
-        return std::nullopt;
-    std::wstring text(static_cast<std::size_t>(needed), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), needed) != needed)
-        return std::nullopt;
-    return text;
-}
-
 } // namespace
 
 // A missing entry point or a failing tag lookup leaves the constructor with
@@ -78,7 +61,7 @@ std::wstring ApeTagReader::fieldValue(const std::string& name) const
         throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + oryx::quoted(name));
     const auto end = buffer.begin() + size;
     const std::string bytes(buffer.begin(), std::find(buffer.begin(), end, '\0'));
-    if (std::optional<std::wstring> text = decodeUtf8(bytes))
+    if (std::optional<std::wstring> text = oryx::decodeUtf8(bytes))
         return *std::move(text);
     return oryx::widen(bytes);
 }

@@ -1,8 +1,8 @@
-// The module's class table and its exported entry points. The exports live
-// in the module itself, not in the core library, so that test programs
-// linking the core get their own server and no exports.
+// The module's class table and its registration entry points; the other
+// exports are com/ServerExports.cpp. They live in the module itself, not in
+// the core library, so that test programs linking the core get their own
+// server and no exports.
 #include <array>
-#include <cstdint>
 
 #include <windows.h>
 
@@ -28,25 +28,6 @@ oryx::COMServer server(classTable.data(), classTable.size());
 [[maybe_unused]] oryx::COMServer* const installedServer = oryx::theServer = &server;
 
 } // namespace
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
-{
-    return oryx::theServer->getClassObject(clsid, iid, out);
-}
-
-STDAPI DllCanUnloadNow()
-{
-    return oryx::theServer->canUnloadNow();
-}
-
-// The module's own extension: a tool that knows the ClassInfo layout lists
-// the served classes without creating any. cdecl, unlike the other exports.
-// Both pointers must be valid; nothing is checked.
-extern "C" void __cdecl DllGetClassInfos(const oryx::ClassInfo** infos, std::uint32_t* count)
-{
-    *infos = oryx::theServer->classTable();
-    *count = oryx::theServer->classCount();
-}
 
 STDAPI DllRegisterServer()
 {

@@ -271,4 +271,15 @@ std::vector<SubkeyInfo> RegistryKey::subkeys() const
     }
 }
 
+bool RegistryKey::isEmpty() const
+{
+    DWORD subkeyCount = 0;
+    DWORD valueCount = 0;
+    const LONG result = RegQueryInfoKeyA(hkey, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, &valueCount,
+                                         nullptr, nullptr, nullptr, nullptr);
+    if (result != ERROR_SUCCESS)
+        raiseError(result);
+    return subkeyCount == 0 && valueCount == 0;
+}
+
 } // namespace oryx

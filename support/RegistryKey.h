@@ -70,6 +70,8 @@ public:
     void deleteTree(StringRef<char> name);
     // Direct subkeys in enumeration order.
     std::vector<SubkeyInfo> subkeys() const;
+    // No value (the default one included) and no subkey.
+    bool isEmpty() const;
 
 private:
     // True while hkey is a handle this object opened or created.

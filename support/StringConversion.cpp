@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -10,10 +11,6 @@
 #include "support/WindowsError.h"
 
 namespace oryx {
-
-namespace {
-
-} // namespace
 
 std::wstring widen(StringRef<char> text)
 {
@@ -25,6 +22,22 @@ std::wstring widen(StringRef<char> text)
     Array<wchar_t, std::allocator<wchar_t>> buffer(static_cast<std::int32_t>(needed + 1));
     std::mbstowcs(buffer.data, source.c_str(), needed + 1);
     return std::wstring(buffer.data, needed);
+}
+
+std::optional<std::wstring> decodeUtf8(const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    if (bytes.size() > INT_MAX)
+        return std::nullopt;
+    const int length = static_cast<int>(bytes.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (needed == 0)
+        return std::nullopt;
+    std::wstring text(static_cast<std::size_t>(needed), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), needed) != needed)
+        return std::nullopt;
+    return text;
 }
 
 std::string narrow(StringRef<wchar_t> text, UINT codePage)

@@ -6,11 +6,13 @@
 
 #include <dshow.h>
 #include <gtest/gtest.h>
+#include <propsys.h>
 
 #include "com/COMServer.h"
 #include "com/ClassRegistrar.h"
 #include "com/FileTypeRegistration.h"
 #include "com/FilterRegistration.h"
+#include "com/PropertyHandlerRegistration.h"
 #include "com/ShellExtensionRegistration.h"
 #include "support/COMPtr.h"
 #include "support/Diagnostics.h"
@@ -69,10 +71,17 @@ const oryx::FileTypeRegistration allFiles = {nullptr, nullptr, 0, 0, "ApeTestAll
 
 const IID IID_IContextMenuHandler = {0x000214e4, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IExtractIconWHandler = {0x000214fa, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
-const oryx::ShellExtensionRegistration contextMenu = {&IID_IContextMenuHandler, &describedTypes};
-const oryx::ShellExtensionRegistration undescribedContextMenu = {&IID_IContextMenuHandler, &undescribedTypes};
-const oryx::ShellExtensionRegistration iconHandler = {&IID_IExtractIconWHandler, &allFiles};
-const oryx::ShellExtensionRegistration unknownHandler = {&IID_IPersist, &allFiles};
+const oryx::ShellExtensionRegistration contextMenu = {&IID_IContextMenuHandler, &describedTypes, nullptr};
+const oryx::ShellExtensionRegistration undescribedContextMenu = {&IID_IContextMenuHandler, &undescribedTypes, nullptr};
+const oryx::ShellExtensionRegistration iconHandler = {&IID_IExtractIconWHandler, &allFiles, nullptr};
+const oryx::ShellExtensionRegistration unknownHandler = {&IID_IPersist, &allFiles, nullptr};
+
+const char* const propertyExtensions[] = {".apetestp", ".apetestq"};
+const oryx::PropertyHandlerRegistration testProperties = {propertyExtensions, 2, "prop:System.Title;System.Size",
+                                                          nullptr, "prop:System.Title"};
+const oryx::ShellExtensionRegistration propertyHandler = {&__uuidof(IPropertyStore), nullptr, &testProperties};
+const char propertyHandlersPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers";
+const char associationsPath[] = "Software\\Classes\\SystemFileAssociations";
 
 const char classIdsPath[] = "Software\\Classes\\CLSID";
 const char approvedPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
@@ -115,6 +124,10 @@ protected:
                 deleteTreeIfPresent(classKeyPath(clsid));
             for (const char* name : {".apetesta", ".apetestb", ".apetestc", existingProgId, "ApeTestAllFiles"})
                 deleteTreeIfPresent(classesPath(name));
+            for (const char* extension : propertyExtensions) {
+                deleteTreeIfPresent(std::string(propertyHandlersPath) + "\\" + extension);
+                deleteTreeIfPresent(std::string(associationsPath) + "\\" + extension);
+            }
             deleteTreeIfPresent(classesPath(ClassRegistrar::classKeyName(progIdGuid)));
             RegistryKey approved;
             if (approved.open(HKEY_LOCAL_MACHINE, approvedPath, KEY_ALL_ACCESS)) {
@@ -334,6 +347,46 @@ TEST_F(Registration, UnregisteringRemovesClassKeysButLeavesFileTypesAndShellExte
     EXPECT_EQ(snapshot(progId), fileType);
     EXPECT_EQ(valueOf(approvedPath, platformText(CLSID_ContextMenu).c_str()), "Test Menu");
 
+    EXPECT_EQ(unregisterTable(classes), S_OK) << "nothing left to remove is no failure";
+}
+
+// A property handler is found by extension, not through a ShellEx folder;
+// its keys name its class, so unregistering takes them, but only what is
+// still ours.
+TEST_F(Registration, PropertyHandlersAreRegisteredByExtensionAndRemovedWithTheirClassWhereStillTheirs)
+{
+    const ClassInfo classes[] = {{&CLSID_Both, 0x20, L"Test Properties", nullptr, nullptr, &propertyHandler}};
+    const std::string handlerP = std::string(propertyHandlersPath) + "\\.apetestp";
+    const std::string handlerQ = std::string(propertyHandlersPath) + "\\.apetestq";
+    const std::string listsP = std::string(associationsPath) + "\\.apetestp";
+    const std::string listsQ = std::string(associationsPath) + "\\.apetestq";
+    ASSERT_EQ(registerTable(classes), S_OK);
+    for (const std::string& handler : {handlerP, handlerQ})
+        EXPECT_EQ(valueOf(handler), platformText(CLSID_Both));
+    for (const std::string& lists : {listsP, listsQ}) {
+        EXPECT_EQ(valueOf(lists, "FullDetails"), "prop:System.Title;System.Size");
+        EXPECT_EQ(valueOf(lists, "PreviewDetails"), "<missing>") << "a null list is not written";
+        EXPECT_EQ(valueOf(lists, "InfoTip"), "prop:System.Title");
+    }
+    EXPECT_FALSE(keyExists(classesPath(".apetestp"))) << "the extension's association is left alone";
+    EXPECT_EQ(valueOf(approvedPath, platformText(CLSID_Both).c_str()), "<missing>");
+
+    // Another handler took .apetestq; another program replaced a list of
+    // .apetestp and keeps a key below it.
+    setDefault(handlerQ, "{00000000-1111-2222-3333-444444444444}");
+    RegistryKey lists(HKEY_LOCAL_MACHINE, listsP, KEY_ALL_ACCESS);
+    lists.setString("InfoTip", "prop:System.Size");
+    lists.close();
+    setDefault(listsP + "\\shell", "theirs");
+
+    ASSERT_EQ(unregisterTable(classes), S_OK);
+    EXPECT_FALSE(keyExists(classKeyPath(CLSID_Both)));
+    EXPECT_FALSE(keyExists(handlerP));
+    EXPECT_EQ(valueOf(handlerQ), "{00000000-1111-2222-3333-444444444444}");
+    EXPECT_EQ(valueOf(listsP, "FullDetails"), "<missing>");
+    EXPECT_EQ(valueOf(listsP, "InfoTip"), "prop:System.Size");
+    EXPECT_EQ(valueOf(listsP + "\\shell"), "theirs");
+    EXPECT_FALSE(keyExists(listsQ)) << "a key left empty goes";
     EXPECT_EQ(unregisterTable(classes), S_OK) << "nothing left to remove is no failure";
 }
 

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "format/Md5.h"
+#include "tests/common/Regsvr32.h"
 
 namespace registered {
 
@@ -93,26 +94,13 @@ inline std::vector<RealFile> goodRealFiles()
 // not run or did not end within a minute).
 inline DWORD registerModule()
 {
-    const std::string command = "regsvr32 /s \"" + modulePath("apesrc.dll") + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 1;
-    DWORD exitCode = 1;
-    if (WaitForSingleObject(process.hProcess, 60'000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode;
+    return runRegsvr32(modulePath("apesrc.dll"));
 }
 
 // The module's DllCanUnloadNow, or S_OK when it is not loaded at all.
-inline HRESULT moduleCanUnloadNow()
+inline HRESULT moduleCanUnloadNow(const char* moduleName = "apesrc.dll")
 {
-    const HMODULE module = GetModuleHandleA("apesrc.dll");
+    const HMODULE module = GetModuleHandleA(moduleName);
     if (!module)
         return S_OK;
     const auto canUnload =

@@ -1,0 +1,110 @@
+#include "shellprops/ApePropertyHandler.h"
+
+#include "apecodec.h"
+#include "com/ArgumentChecks.h"
+#include "format/CodecError.h"
+#include "shellprops/StreamByteSource.h"
+#include "support/AutoLock.h"
+#include "support/ComBoundary.h"
+
+namespace {
+
+// Where a stream's mode asks for anything but reading.
+constexpr DWORD writeAccess = STGM_WRITE | STGM_READWRITE;
+
+const HRESULT badFormat = HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
+
+} // namespace
+
+ApePropertyHandler::ApePropertyHandler(IUnknown* outer) : IUnknownImpl(outer)
+{
+}
+
+IUnknown* ApePropertyHandler::interfaceFor(REFIID iid)
+{
+    if (IUnknown* found =
+            oryx::lookUpInterface<IPropertyStore, IInitializeWithStream, IPropertyStoreCapabilities>(this, iid))
+        return found;
+    return IUnknownImpl::interfaceFor(iid);
+}
+
+STDMETHODIMP ApePropertyHandler::Initialize(IStream* stream, DWORD mode)
+{
+    if (!stream)
+        return E_POINTER;
+    return oryx::comBoundary([&] {
+        oryx::AutoLock locked(lock);
+        if (values)
+            return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+        if (mode & writeAccess)
+            return STG_E_ACCESSDENIED;
+        StreamByteSource source(*stream);
+        try {
+            auto read = std::make_unique<const ApeFileProperties>(source);
+            // A stream that failed while the tag was read leaves a store that
+            // lacks what the file holds: its error is the answer.
+            if (const HRESULT failure = source.failure(); FAILED(failure))
+                return failure;
+            values = std::move(read);
+            return S_OK;
+        } catch (const ape::CodecError& e) {
+            const HRESULT failure = source.failure();
+            return e.code() == APE_ERROR_IO_READ && FAILED(failure) ? failure : badFormat;
+        }
+    });
+}
+
+STDMETHODIMP ApePropertyHandler::GetCount(DWORD* count)
+{
+    if (!count)
+        return E_POINTER;
+    return oryx::comBoundary([&] {
+        oryx::AutoLock locked(lock);
+        // A handful of keys: the count is far below a DWORD's range.
+        *count = values ? static_cast<DWORD>(values->count()) : 0;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP ApePropertyHandler::GetAt(DWORD index, PROPERTYKEY* key)
+{
+    if (!key)
+        return E_POINTER;
+    return oryx::comBoundary([&] {
+        oryx::AutoLock locked(lock);
+        if (!values || index >= values->count()) {
+            *key = PROPERTYKEY{GUID_NULL, 0};
+            return E_INVALIDARG;
+        }
+        *key = values->keyAt(index);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP ApePropertyHandler::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
+{
+    if (oryx::isNullReference(key.fmtid) || !value)
+        return E_POINTER;
+    PropVariantInit(value);
+    return oryx::comBoundary([&] {
+        oryx::AutoLock locked(lock);
+        if (const PropertyValue* found = values ? values->find(key) : nullptr)
+            found->copyTo(*value);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP ApePropertyHandler::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
+{
+    return STG_E_ACCESSDENIED;
+}
+
+STDMETHODIMP ApePropertyHandler::Commit()
+{
+    return STG_E_ACCESSDENIED;
+}
+
+STDMETHODIMP ApePropertyHandler::IsPropertyWritable(REFPROPERTYKEY)
+{
+    return S_FALSE;
+}
