@@ -7,6 +7,8 @@
 # build/host/fuzz/TARGET/findings. Prints inputs run, inputs a second,
 # coverage (edges) at the start and the end, and findings; exits non-zero on
 # a finding. The fuzzer's own output goes to build/host/fuzz/TARGET/last-run.log.
+# An interrupt (Ctrl-C, or SIGINT to the fuzzer) ends a campaign early with
+# its figures.
 #   tools/fuzz.sh TARGET MINUTES     (after tools/build.sh host)
 # Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer. It takes one core:
 # on a shared machine run it under nice.
@@ -31,6 +33,9 @@ mkdir -p "$work"
 started=$work/.started
 touch "$started"
 echo "fuzzing $target for $minutes min; log: $log"
+# The fuzzer prints its figures on an interrupt; this script goes on to
+# report them.
+trap : INT
 status=0
 "$root/tests/codec/fuzz/run-fuzzer.sh" "${seeding[@]}" "$fuzzer" $((minutes * 60)) "$work" "$build/corpus" \
     "$root/../shared/real-ape" >"$log" 2>&1 || status=$?
@@ -51,6 +56,12 @@ if [ -n "$findings" ]; then
     grep -m 1 -A 3 -E 'runtime error|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)' "$log" | sed 's/^/  /' || true
 else
     echo "findings:          none"
+fi
+# libFuzzer's status after an interrupt.
+interrupted=72
+if [ "$status" -eq "$interrupted" ] && [ -z "$findings" ] && grep -q 'run interrupted' "$log"; then
+    echo "interrupted before the time was up"
+    status=0
 fi
 if [ "$status" -ne 0 ] || [ -n "$findings" ]; then
     echo "the fuzzer stopped with status $status; the whole output is in $log" >&2
