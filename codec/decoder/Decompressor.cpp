@@ -12,14 +12,16 @@ namespace ape {
 namespace {
 
 // Interleaving and WAV packing per sample width; corrupt values beyond the
-// width keep their low bits (the frame CRC then fails).
+// width keep their low bits (the frame CRC then fails). 8-bit WAV samples are
+// unsigned: the offset is added in unsigned arithmetic, which wraps, since a
+// corrupt value may lie anywhere up to INT32_MAX.
 template <int Channels>
 void pack8(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        *out++ = std::uint8_t(left[i] + 128);
+        *out++ = std::uint8_t(std::uint32_t(left[i]) + 128u);
         if constexpr (Channels == 2)
-            *out++ = std::uint8_t(right[i] + 128);
+            *out++ = std::uint8_t(std::uint32_t(right[i]) + 128u);
     }
 }
 

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# A fuzzing campaign: runs one fuzz target of the host build for MINUTES,
+# seeded with the real files of ../shared/real-ape, the generated corpus of
+# build/host/corpus (written by a test run) and the regression inputs. The
+# corpus it grows persists in build/host/fuzz/TARGET/corpus, so a campaign
+# goes on where the last one stopped; an input that fails is kept in
+# build/host/fuzz/TARGET/findings. Prints inputs run, inputs a second,
+# coverage (edges) at the start and the end, and findings; exits non-zero on
+# a finding. The fuzzer's own output goes to build/host/fuzz/TARGET/last-run.log.
+# An interrupt (Ctrl-C, or SIGINT to the fuzzer) ends a campaign early with
+# its figures.
+#   tools/fuzz.sh TARGET MINUTES     (after tools/build.sh host)
+# Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer. It takes one core:
+# on a shared machine run it under nice.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ $# -ne 2 ] || ! [[ $2 =~ ^[1-9][0-9]*$ ]]; then
+    echo "usage: tools/fuzz.sh TARGET MINUTES" >&2
+    exit 2
+fi
+target=$1 minutes=$2
+build=$root/build/host
+fuzzer=$build/tests/codec/fuzz/$target
+if [ ! -x "$fuzzer" ]; then
+    echo "no fuzz target $fuzzer: run tools/build.sh host first" >&2
+    exit 2
+fi
+seeding=()
+[ "$target" = ape_tag_fuzzer ] && seeding=(--seed-ends)
+work=$build/fuzz/$target
+log=$work/last-run.log
+mkdir -p "$work"
+started=$work/.started
+touch "$started"
+echo "fuzzing $target for $minutes min; log: $log"
+# The fuzzer prints its figures on an interrupt; this script goes on to
+# report them.
+trap : INT
+status=0
+"$root/tests/codec/fuzz/run-fuzzer.sh" "${seeding[@]}" "$fuzzer" $((minutes * 60)) "$work" "$build/corpus" \
+    "$root/../shared/real-ape" >"$log" 2>&1 || status=$?
+
+final() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
+coverage() { grep -o "$1.*cov: [0-9]*" "$log" | sed 's/.*cov: //' | "$2" -n 1; }
+# Inputs slower than libFuzzer's 10 s report are noted, not faults.
+findings=$(find "$work/findings" -type f -newer "$started" ! -name 'slow-unit-*' | sort)
+slow=$(find "$work/findings" -type f -newer "$started" -name 'slow-unit-*' | wc -l)
+echo "inputs run:        $(final number_of_executed_units)"
+echo "inputs per second: $(final average_exec_per_sec)"
+echo "coverage (edges):  $(coverage INITED head) at the start, $(coverage '#' tail) at the end"
+echo "corpus:            $(find "$work/corpus" -type f | wc -l) inputs in $work/corpus"
+[ "$slow" -eq 0 ] || echo "slow inputs:       $slow (over 10 s each) in $work/findings"
+if [ -n "$findings" ]; then
+    echo "findings:"
+    printf '  %s\n' $findings
+    grep -m 1 -A 3 -E 'runtime error|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)' "$log" | sed 's/^/  /' || true
+else
+    echo "findings:          none"
+fi
+# libFuzzer's status after an interrupt.
+interrupted=72
+if [ "$status" -eq "$interrupted" ] && [ -z "$findings" ] && grep -q 'run interrupted' "$log"; then
+    echo "interrupted before the time was up"
+    status=0
+fi
+if [ "$status" -ne 0 ] || [ -n "$findings" ]; then
+    echo "the fuzzer stopped with status $status; the whole output is in $log" >&2
+    exit 1
+fi
