@@ -4,8 +4,10 @@
 # and WAVE Parser) for the same audio, then a table of hangs, failures and
 # calls per run for each. Builds what is missing, runs under Wine in the
 # build's private prefix; it asserts nothing. Not part of the test suite.
-# Usage: tools/soak.sh [--runs N] [--seconds M] [--load] [--first-seed S]
-#   --load  our source's threads also Load the same file now and then
+# Usage: tools/soak.sh [--runs N] [--seconds M] [--load] [--first-seed S] [--build DIR]
+#   --load   our source's threads also Load the same file now and then
+#   --build  a copy of build/windows (its tools/graphstorm and wine folders)
+#            to run from, so that the tree can be rebuilt meanwhile
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 windows="$root/build/windows"
@@ -19,14 +21,17 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --first-seed) seed=$2; shift 2 ;;
     --load) load=(--load); shift ;;
-    *) echo "usage: tools/soak.sh [--runs N] [--seconds M] [--load] [--first-seed S]" >&2; exit 2 ;;
+    --build) windows=$(cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: tools/soak.sh [--runs N] [--seconds M] [--load] [--first-seed S] [--build DIR]" >&2; exit 2 ;;
     esac
 done
 
-if [ ! -f "$windows/CMakeCache.txt" ]; then
+if [ -f "$windows/CMakeCache.txt" ]; then
+    cmake --build "$windows" -j"$(nproc)" --target graphstorm wineprefix >/dev/null
+elif [ "$windows" = "$root/build/windows" ]; then
     "$root/tools/build.sh" windows
+    cmake --build "$windows" -j"$(nproc)" --target graphstorm wineprefix >/dev/null
 fi
-cmake --build "$windows" -j"$(nproc)" --target graphstorm wineprefix >/dev/null
 
 export HOME="$windows/wine/home" WINEPREFIX="$windows/wine/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
