@@ -46,6 +46,7 @@
 
 #include "encoder/ApeEncoder.h"
 #include "PooledSink.h"
+#include "tools/common/BesideTheProgram.h"
 #include "SignalGenerator.h"
 #include "apecodec.h"
 #include "monkeysaudio/SourceIdentifiers.h"
@@ -54,31 +55,14 @@
 
 using oryx::COMPtr;
 
+using tools::now;
+using tools::programDirectory;
+
 namespace {
 
 constexpr std::uint32_t rate = 44100;
 constexpr int blocksPerRead = 2000; // as the filter fills one buffer
 constexpr DWORD eventBoundMs = 120'000;
-
-double now()
-{
-    static const double period = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return 1.0 / static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * period;
-}
-
-std::string programDirectory()
-{
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/"));
-}
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -136,19 +120,13 @@ private:
     std::vector<char> buffer;
 };
 
-// The source made through apesrc.dll's class object, as COM would.
 COMPtr<IBaseFilter> createSource()
 {
-    static const HMODULE module = LoadLibraryA("apesrc.dll");
-    const auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    if (!getClassObject)
-        fail("cannot load apesrc.dll");
-    COMPtr<IClassFactory> factory;
-    oryx::checkResult(getClassObject(sourceClassId, IID_IClassFactory, reinterpret_cast<void**>(factory.receive())));
-    COMPtr<IBaseFilter> source;
-    oryx::checkResult(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(source.receive())));
-    return source;
+    try {
+        return tools::createSourceBesideTheProgram();
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
 }
 
 COMPtr<IPin> firstPin(IBaseFilter& filter, PIN_DIRECTION wanted)

@@ -38,6 +38,7 @@
 #include <qnetwork.h>
 
 #include "SignalGenerator.h"
+#include "tools/common/BesideTheProgram.h"
 #include "encoder/ApeEncoder.h"
 #include "format/WavHeader.h"
 #include "monkeysaudio/SourceIdentifiers.h"
@@ -45,6 +46,8 @@
 #include "tests/common/GraphInterfaces.h"
 
 using oryx::COMPtr;
+using tools::now;
+using tools::programDirectory;
 
 namespace {
 
@@ -66,26 +69,6 @@ void check(HRESULT hr, const char* what)
         std::snprintf(text, sizeof text, "%s failed: 0x%08lx", what, static_cast<unsigned long>(hr));
         fail(text);
     }
-}
-
-double now()
-{
-    static const double period = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return 1.0 / static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * period;
-}
-
-std::string programDirectory()
-{
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/"));
 }
 
 std::wstring wide(const std::string& text)
@@ -126,18 +109,11 @@ struct Files {
 
 COMPtr<IBaseFilter> createSource()
 {
-    static const HMODULE module = LoadLibraryA("apesrc.dll");
-    const auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    if (!getClassObject)
-        fail("cannot load apesrc.dll");
-    COMPtr<IClassFactory> factory;
-    check(getClassObject(sourceClassId, IID_IClassFactory, reinterpret_cast<void**>(factory.receive())),
-          "the class object");
-    COMPtr<IBaseFilter> source;
-    check(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(source.receive())),
-          "the source's creation");
-    return source;
+    try {
+        return tools::createSourceBesideTheProgram();
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
 }
 
 // A graph from the source to the DirectSound Renderer, which is the clock.
@@ -352,25 +328,14 @@ int storm(bool ours, double seconds, unsigned seed, bool withLoad, bool waitOnHa
     return failures || aborts ? 1 : 0;
 }
 
-// Milliseconds until `filter` leaves the intermediate state, polled every
+// Milliseconds until `state` (a filter's or the graph's GetState with a
+// time-out of 0) stops answering VFW_S_STATE_INTERMEDIATE, polled every
 // millisecond; -1 past two seconds.
-double intermediateMs(IMediaFilter& filter)
+template <class GetState>
+double intermediateMs(GetState state)
 {
     const double begin = now();
-    FILTER_STATE state;
-    while (filter.GetState(0, &state) == VFW_S_STATE_INTERMEDIATE) {
-        if (now() - begin > 2)
-            return -1;
-        Sleep(1);
-    }
-    return (now() - begin) * 1000;
-}
-
-double graphIntermediateMs(IMediaControl& control)
-{
-    const double begin = now();
-    OAFilterState state;
-    while (control.GetState(0, &state) == VFW_S_STATE_INTERMEDIATE) {
+    while (state() == VFW_S_STATE_INTERMEDIATE) {
         if (now() - begin > 2)
             return -1;
         Sleep(1);
@@ -394,8 +359,16 @@ int measure(bool ours, int rounds, unsigned seed)
     std::array<std::vector<double>, kinds> call;
     std::array<std::vector<double>, kinds> rendererWindow;
     std::array<std::vector<double>, kinds> graphWindow;
+    auto rendererState = [&] {
+        FILTER_STATE state;
+        return renderer->GetState(0, &state);
+    };
+    auto graphState = [&] {
+        OAFilterState state;
+        return graph.control->GetState(0, &state);
+    };
     auto settle = [&] {
-        graphIntermediateMs(*graph.control);
+        intermediateMs(graphState);
         Sleep(50);
     };
     for (int round = 0; round < rounds; ++round) {
@@ -416,8 +389,8 @@ int measure(bool ours, int rounds, unsigned seed)
         else
             graph.seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
         call[kind].push_back((now() - begin) * 1000);
-        rendererWindow[kind].push_back(intermediateMs(*renderer));
-        graphWindow[kind].push_back(graphIntermediateMs(*graph.control));
+        rendererWindow[kind].push_back(intermediateMs(rendererState));
+        graphWindow[kind].push_back(intermediateMs(graphState));
     }
     auto summary = [](std::vector<double> values) {
         char text[64];
