@@ -5,6 +5,7 @@
 // comes from outside: the encoder's input for the generated corpus, ffmpeg's
 // md5 for the real files.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include "mediafoundation/MediaFoundationIdentifiers.h"
 #include "support/COMPtr.h"
 #include "support/RegistryKey.h"
+#include "tests/common/ConcurrentRun.h"
 #include "tests/common/Watchdog.h"
 #include "tests/monkeysaudio/RegisteredModule.h"
 
@@ -665,6 +667,109 @@ TEST_F(MediaSource, DamagedFilesAreRefusedOrEndWithinABound)
     std::printf("Damaged files: %zu, read twice each: %d refused, %d ended, %d failed\n", damaged.size(), refused,
                 ended, failed);
     EXPECT_GT(refused, 0);
+}
+
+// Start (from here and from seeded positions), Pause, Stop and requests
+// with and without tokens from four threads for a fixed time, while a fifth
+// drains both event queues; then Shutdown races the same calls. Every call
+// answers one of the codes its state allows, nothing hangs, nothing leaks.
+TEST_F(MediaSource, StateChangesAndRequestsFromSeveralThreadsNeitherHangNorLeak)
+{
+    Watchdog watchdog{180'000};
+    COMPtr<IMFByteStream> bytes = memoryByteStream(readFile(realSample("taglib-mac-399-tagged.ape")), nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(bytes.get(), &source), S_OK);
+    COMPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+    UINT64 duration = 0;
+    ASSERT_EQ(presentation->GetUINT64(MF_PD_DURATION, &duration), S_OK);
+    PROPVARIANT current;
+    PropVariantInit(&current);
+    ASSERT_EQ(source->Start(presentation.get(), nullptr, &current), S_OK);
+    Event announced = nextEvent(*source);
+    ASSERT_EQ(announced.type, MENewStream);
+    COMPtr<IMFMediaStream> stream;
+    stream = announced.value.punkVal;
+    PropVariantClear(&announced.value);
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> shutDown{false};
+    std::atomic<int> samples{0}, unexpected{0}, calls{0};
+    auto allowed = [&](HRESULT hr, std::initializer_list<HRESULT> codes) {
+        ++calls;
+        if (hr == S_OK || std::find(codes.begin(), codes.end(), hr) != codes.end() || (shutDown && hr == MF_E_SHUTDOWN))
+            return;
+        ++unexpected;
+        std::printf("unexpected 0x%08lx\n", static_cast<unsigned long>(hr));
+    };
+    std::atomic<int> next{0};
+    auto body = [&] {
+        const int role = next++;
+        std::mt19937 random(static_cast<unsigned>(7 + role));
+        while (!stop) {
+            if (role == 0) {
+                COMPtr<IMFMediaEvent> event;
+                bool any = false;
+                for (IMFMediaEventGenerator* generator : {static_cast<IMFMediaEventGenerator*>(source.get()),
+                                                          static_cast<IMFMediaEventGenerator*>(stream.get())}) {
+                    if (SUCCEEDED(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, event.receive()))) {
+                        MediaEventType type = MEUnknown;
+                        event->GetType(&type);
+                        samples += type == MEMediaSample;
+                        any = true;
+                    }
+                }
+                if (!any)
+                    Sleep(1);
+            } else if (role == 1) {
+                switch (random() % 4) {
+                case 0:
+                    allowed(source->Start(presentation.get(), nullptr, &current), {});
+                    break;
+                case 1: {
+                    PROPVARIANT position = timeAt(static_cast<std::int64_t>(random() % (duration + 1)));
+                    allowed(source->Start(presentation.get(), nullptr, &position), {});
+                    break;
+                }
+                case 2:
+                    allowed(source->Pause(), {MF_E_INVALID_STATE_TRANSITION});
+                    break;
+                default:
+                    allowed(source->Stop(), {});
+                }
+                Sleep(random() % 5);
+            } else {
+                COMPtr<IMFAttributes> token;
+                if (random() % 2)
+                    MFCreateAttributes(token.receive(), 0);
+                allowed(stream->RequestSample(token.get()), {MF_E_MEDIA_SOURCE_WRONGSTATE, MF_E_END_OF_STREAM});
+            }
+        }
+    };
+    std::thread timer([&] {
+        Sleep(3000);
+        stop = true;
+    });
+    EXPECT_TRUE(runConcurrently(4, body)) << "a thread hung";
+    timer.join();
+    std::printf("Storm: %d calls, %d samples delivered\n", calls.load(), samples.load());
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_GT(samples, 0);
+
+    // Shutdown in the middle of the same calls.
+    stop = false;
+    next = 0;
+    std::thread closer([&] {
+        Sleep(300);
+        shutDown = true;
+        EXPECT_EQ(source->Shutdown(), S_OK);
+        Sleep(200);
+        stop = true;
+    });
+    EXPECT_TRUE(runConcurrently(4, body)) << "a thread hung around Shutdown";
+    closer.join();
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_EQ(source->Shutdown(), MF_E_SHUTDOWN);
 }
 
 } // namespace
