@@ -7,7 +7,10 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include "format/CodecError.h"
 #include "mediafoundation/ApeMediaStream.h"
+#include "shellprops/ApeFileProperties.h"
+#include "shellprops/ApePropertyHandler.h"
 #include "mediafoundation/MFByteStreamSource.h"
 #include "support/AutoLock.h"
 #include "support/ComBoundary.h"
@@ -82,7 +85,7 @@ void ApeMediaSource::initialise()
 
 IUnknown* ApeMediaSource::interfaceFor(REFIID iid)
 {
-    if (IUnknown* found = oryx::lookUpInterface<IMFMediaSource, IMFMediaEventGenerator>(this, iid))
+    if (IUnknown* found = oryx::lookUpInterface<IMFMediaSource, IMFMediaEventGenerator, IMFGetService>(this, iid))
         return found;
     return IUnknownImpl::interfaceFor(iid);
 }
@@ -220,6 +223,7 @@ STDMETHODIMP ApeMediaSource::Shutdown()
     oryx::COMPtr<IMFMediaSource> self;
     oryx::COMPtr<IMFMediaStream> ownStream;
     std::unique_ptr<ape::Decompressor> ownDecoder;
+    oryx::COMPtr<IPropertyStore> ownProperties;
     std::deque<oryx::COMPtr<IUnknown>> dropped;
     oryx::AutoLock locked(lock);
     if (isShutdown)
@@ -230,8 +234,31 @@ STDMETHODIMP ApeMediaSource::Shutdown()
     stream = nullptr;
     ownStream = std::move(streamReference);
     ownDecoder = std::move(decoder);
+    ownProperties = std::move(properties);
     dropped.swap(waiting);
     return S_OK;
+}
+
+STDMETHODIMP ApeMediaSource::GetService(REFGUID service, REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE))
+        return MF_E_UNSUPPORTED_SERVICE;
+    return oryx::comBoundary([&] {
+        oryx::AutoLock locked(lock);
+        if (isShutdown)
+            return MF_E_SHUTDOWN;
+        if (!properties) {
+            try {
+                properties = ApePropertyHandler::holding(std::make_unique<const ApeFileProperties>(decoder->source()));
+            } catch (const ape::CodecError&) {
+                return MF_E_UNSUPPORTED_SERVICE;
+            }
+        }
+        return properties->QueryInterface(iid, out);
+    });
 }
 
 HRESULT ApeMediaSource::requestSample(IUnknown* token)

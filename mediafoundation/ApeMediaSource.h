@@ -31,6 +31,7 @@
 #include <windows.h>
 
 #include <mfidl.h>
+#include <propsys.h>
 
 #include "com/DelegatingUnknown.h"
 #include "com/IUnknownImpl.h"
@@ -40,7 +41,9 @@
 
 class ApeMediaStream;
 
-class ApeMediaSource : public oryx::DelegatingUnknown<ApeMediaSource, IMFMediaSource>, public oryx::IUnknownImpl {
+class ApeMediaSource : public oryx::DelegatingUnknown<ApeMediaSource, IMFMediaSource>,
+                       public oryx::DelegatingUnknown<ApeMediaSource, IMFGetService>,
+                       public oryx::IUnknownImpl {
 public:
     // A source over `stream`, with one reference held by the result. Raises
     // CodecError when the stream is not a whole .ape file and COMError when
@@ -66,6 +69,13 @@ public:
     STDMETHOD(Pause)() override;
     STDMETHOD(Shutdown)() override;
 
+    // IMFGetService: MF_PROPERTY_HANDLER_SERVICE gives the file's format
+    // and tag texts as a read-only IPropertyStore, the one the shell's
+    // property handler gives (read on the first call, under `lock`).
+    // MF_E_UNSUPPORTED_SERVICE for any other service and for a file whose
+    // audio is cut short.
+    STDMETHOD(GetService)(REFGUID service, REFIID iid, void** out) override;
+
     // ApeMediaStream::RequestSample: `token` (may be null) goes back on the
     // sample that answers it.
     HRESULT requestSample(IUnknown* token);
@@ -90,6 +100,7 @@ private:
     oryx::CriticalSection lock;
     std::unique_ptr<ape::Decompressor> decoder; // null after Shutdown
     oryx::COMPtr<IMFPresentationDescriptor> presentation;
+    oryx::COMPtr<IPropertyStore> properties;      // made on the first GetService
     oryx::COMPtr<IMFMediaStream> streamReference; // null after Shutdown
     ApeMediaStream* stream = nullptr;             // the same object
     State state = State::stopped;

@@ -21,6 +21,8 @@
 #include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
+#include <propkey.h>
+#include <propsys.h>
 #include <shlwapi.h>
 
 #include "CorpusPlan.h"
@@ -770,6 +772,131 @@ TEST_F(MediaSource, StateChangesAndRequestsFromSeveralThreadsNeitherHangNorLeak)
     closer.join();
     EXPECT_EQ(unexpected, 0);
     EXPECT_EQ(source->Shutdown(), MF_E_SHUTDOWN);
+}
+
+TEST_F(MediaSource, ThePropertyHandlerServiceGivesTheTagTextsAndTheFormat)
+{
+    Watchdog watchdog{120'000};
+    COMPtr<IMFByteStream> bytes = memoryByteStream(readFile(realSample("musicmetadata-tagged-36items.ape")), nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(bytes.get(), &source), S_OK);
+    COMPtr<IMFGetService> services;
+    services = source.get();
+    ASSERT_TRUE(services);
+    COMPtr<IPropertyStore> store;
+    ASSERT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(store.receive())),
+              S_OK);
+    auto text = [&](const PROPERTYKEY& key) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        EXPECT_EQ(store->GetValue(key, &value), S_OK);
+        std::wstring result;
+        if (value.vt == VT_LPWSTR)
+            result = value.pwszVal;
+        else if (value.vt == (VT_VECTOR | VT_LPWSTR) && value.calpwstr.cElems > 0)
+            result = value.calpwstr.pElems[0];
+        else if (value.vt == VT_UI4)
+            result = std::to_wstring(value.ulVal);
+        PropVariantClear(&value);
+        return result;
+    };
+    EXPECT_EQ(text(PKEY_Title), L"Sinner's Prayer");
+    EXPECT_EQ(text(PKEY_Music_Artist), L"Beth Hart & Joe Bonamassa");
+    EXPECT_EQ(text(PKEY_Music_AlbumTitle), L"Don't Explain");
+    EXPECT_EQ(text(PKEY_Media_Year), L"2011");
+    EXPECT_EQ(text(PKEY_Music_TrackNumber), L"1");
+    EXPECT_EQ(text(PKEY_Comment), L"Test 123");
+    EXPECT_EQ(text(PKEY_Audio_SampleRate), L"44100");
+    // Read-only, and the same store on a second call.
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    EXPECT_EQ(store->SetValue(PKEY_Title, value), STG_E_ACCESSDENIED);
+    COMPtr<IPropertyStore> again;
+    EXPECT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(again.receive())),
+              S_OK);
+    EXPECT_EQ(again.get(), store.get());
+    COMPtr<IUnknown> other;
+    EXPECT_EQ(
+        services->GetService(MF_METADATA_PROVIDER_SERVICE, IID_IUnknown, reinterpret_cast<void**>(other.receive())),
+        MF_E_UNSUPPORTED_SERVICE);
+    EXPECT_EQ(source->Shutdown(), S_OK);
+    EXPECT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(again.receive())),
+              MF_E_SHUTDOWN);
+    // The store outlives the source.
+    EXPECT_EQ(text(PKEY_Title), L"Sinner's Prayer");
+}
+
+// A media session plays the source to the streaming audio renderer of the
+// default device (ALSA's null device here) until MESessionEnded, from the
+// start and from a seek, and closes; a stalled session fails the bound.
+TEST_F(MediaSource, AMediaSessionPlaysToTheEndFromTheStartAndAfterASeekAndCloses)
+{
+    Watchdog watchdog{180'000};
+    auto waitFor = [](IMFMediaSession& session, MediaEventType wanted, DWORD milliseconds) {
+        const ULONGLONG until = GetTickCount64() + milliseconds;
+        while (GetTickCount64() < until) {
+            COMPtr<IMFMediaEvent> event;
+            if (FAILED(session.GetEvent(MF_EVENT_FLAG_NO_WAIT, event.receive()))) {
+                Sleep(10);
+                continue;
+            }
+            MediaEventType type = MEUnknown;
+            HRESULT status = S_OK;
+            event->GetType(&type);
+            event->GetStatus(&status);
+            EXPECT_EQ(status, S_OK) << "event " << type;
+            if (type == wanted)
+                return true;
+        }
+        return false;
+    };
+    for (const std::int64_t start : {std::int64_t{0}, std::int64_t{50'000'000}}) {
+        SCOPED_TRACE("from " + std::to_string(start));
+        COMPtr<IMFSourceResolver> resolver;
+        ASSERT_EQ(MFCreateSourceResolver(resolver.receive()), S_OK);
+        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+        COMPtr<IUnknown> object;
+        ASSERT_EQ(resolver->CreateObjectFromURL(wide(realSample("atl-ape.ape")).c_str(), MF_RESOLUTION_MEDIASOURCE,
+                                                nullptr, &type, object.receive()),
+                  S_OK);
+        COMPtr<IMFMediaSource> source;
+        source = object.get();
+        COMPtr<IMFPresentationDescriptor> presentation;
+        ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+        BOOL selected = FALSE;
+        COMPtr<IMFStreamDescriptor> stream;
+        ASSERT_EQ(presentation->GetStreamDescriptorByIndex(0, &selected, stream.receive()), S_OK);
+        COMPtr<IMFTopology> topology;
+        COMPtr<IMFTopologyNode> input, output;
+        COMPtr<IMFActivate> renderer;
+        ASSERT_EQ(MFCreateTopology(topology.receive()), S_OK);
+        ASSERT_EQ(MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, input.receive()), S_OK);
+        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_SOURCE, source.get()), S_OK);
+        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, presentation.get()), S_OK);
+        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.get()), S_OK);
+        ASSERT_EQ(MFCreateAudioRendererActivate(renderer.receive()), S_OK);
+        ASSERT_EQ(MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, output.receive()), S_OK);
+        ASSERT_EQ(output->SetObject(renderer.get()), S_OK);
+        ASSERT_EQ(topology->AddNode(input.get()), S_OK);
+        ASSERT_EQ(topology->AddNode(output.get()), S_OK);
+        ASSERT_EQ(input->ConnectOutput(0, output.get(), 0), S_OK);
+        COMPtr<IMFMediaSession> session;
+        ASSERT_EQ(MFCreateMediaSession(nullptr, session.receive()), S_OK);
+        ASSERT_EQ(session->SetTopology(0, topology.get()), S_OK);
+        PROPVARIANT position = timeAt(start);
+        const ULONGLONG began = GetTickCount64();
+        ASSERT_EQ(session->Start(&GUID_NULL, &position), S_OK);
+        EXPECT_TRUE(waitFor(*session, MESessionEnded, 60'000)) << "the session never ended";
+        std::printf("Media session from %lld: ended after %llu ms (the file lasts 7.6 s)\n",
+                    static_cast<long long>(start), GetTickCount64() - began);
+        ASSERT_EQ(session->Close(), S_OK);
+        EXPECT_TRUE(waitFor(*session, MESessionClosed, 10'000));
+        EXPECT_EQ(source->Shutdown(), S_OK);
+        EXPECT_EQ(session->Shutdown(), S_OK);
+    }
 }
 
 } // namespace
