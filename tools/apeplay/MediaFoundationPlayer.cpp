@@ -4,6 +4,8 @@
 
 #include <mfapi.h>
 #include <mferror.h>
+#include <propkey.h>
+#include <propsys.h>
 
 #include "ConsoleText.h"
 #include "PlayerError.h"
@@ -42,6 +44,30 @@ oryx::COMPtr<IMFMediaEvent> nextEvent(IMFMediaSession& session, DWORD millisecon
             return {};
         Sleep(10);
     }
+}
+
+// The store's keys for the DirectShow engine's labels, in its order.
+struct TagKey {
+    const char* label;
+    const PROPERTYKEY* key;
+};
+const TagKey tagKeys[] = {
+    {"Author", &PKEY_Music_Artist},
+    {"Title", &PKEY_Title},
+    {"Description", &PKEY_Comment},
+    {"Copyright", &PKEY_Copyright},
+};
+
+// A text value, several strings joined by "; "; empty for anything else.
+std::wstring textOf(const PROPVARIANT& value)
+{
+    if (value.vt == VT_LPWSTR)
+        return value.pwszVal;
+    std::wstring text;
+    if (value.vt == (VT_VECTOR | VT_LPWSTR))
+        for (ULONG i = 0; i < value.calpwstr.cElems; ++i)
+            text += (i ? L"; " : L"") + std::wstring(value.calpwstr.pElems[i]);
+    return text;
 }
 
 } // namespace
@@ -84,6 +110,28 @@ MediaFoundationPlayer::MediaFoundationPlayer(const std::wstring& file)
     check(pcm->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate), "the stream's type has no rate");
     check(pcm->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, &bits), "the stream's type has no sample width");
     format = PcmFormat{static_cast<WORD>(channels), rate, static_cast<WORD>(bits)};
+}
+
+std::vector<TagText> MediaFoundationPlayer::tags() const
+{
+    std::vector<TagText> texts;
+    oryx::COMPtr<IMFGetService> services;
+    services = source.get();
+    oryx::COMPtr<IPropertyStore> store;
+    if (!services || FAILED(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                                 reinterpret_cast<void**>(store.receive()))))
+        return texts;
+    for (const TagKey& tag : tagKeys) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        // A tag that can't be read leaves its line out: the sound is still
+        // worth playing.
+        if (SUCCEEDED(store->GetValue(*tag.key, &value)))
+            if (std::wstring text = textOf(value); !text.empty())
+                texts.push_back({tag.label, std::move(text)});
+        PropVariantClear(&value);
+    }
+    return texts;
 }
 
 MediaFoundationPlayer::~MediaFoundationPlayer()

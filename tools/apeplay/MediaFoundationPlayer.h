@@ -9,6 +9,7 @@
 // the one thread that made it.
 
 #include <functional>
+#include <vector>
 
 #include <windows.h>
 
@@ -16,6 +17,7 @@
 #include <mfreadwrite.h>
 
 #include "PcmFormat.h"
+#include "PlaybackGraph.h"
 #include "support/COMPtr.h"
 
 namespace apeplay {
@@ -31,6 +33,10 @@ public:
     // The stream's native type and the presentation's length in 100-ns units.
     PcmFormat offeredFormat() const { return format; }
     REFERENCE_TIME duration() const { return length; }
+    // The tag texts of the source's property store
+    // (MF_PROPERTY_HANDLER_SERVICE) under the labels the DirectShow engine
+    // prints, in its order; none when the source has no store.
+    std::vector<TagText> tags() const;
 
     // Hands every block from `start` on to `sink`, in order, as fast as it is
     // decoded; `tick` runs after each sample (and may raise to stop). Returns

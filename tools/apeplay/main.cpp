@@ -192,13 +192,13 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
 
 // The same as through DirectShow, with the source Media Foundation finds:
 // description, then a conversion through the source reader or playing
-// through a media session. The source offers no tag texts.
+// through a media session.
 void runThroughMediaFoundation(const PlayerOptions& options)
 {
     MediaFoundationPlayer player(options.file);
     const PcmFormat format = player.offeredFormat();
     const REFERENCE_TIME duration = player.duration();
-    printDescription(options, format, duration, {});
+    printDescription(options, format, duration, player.tags());
     if (options.infoOnly)
         return;
     const REFERENCE_TIME start = options.start.value_or(0);
