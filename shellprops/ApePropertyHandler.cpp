@@ -20,6 +20,14 @@ ApePropertyHandler::ApePropertyHandler(IUnknown* outer) : IUnknownImpl(outer)
 {
 }
 
+oryx::COMPtr<IPropertyStore> ApePropertyHandler::holding(std::unique_ptr<const ApeFileProperties> values)
+{
+    auto* handler = new ApePropertyHandler(nullptr);
+    oryx::COMPtr<IPropertyStore> store(static_cast<IPropertyStore*>(handler));
+    handler->values = std::move(values);
+    return store;
+}
+
 IUnknown* ApePropertyHandler::interfaceFor(REFIID iid)
 {
     if (IUnknown* found =

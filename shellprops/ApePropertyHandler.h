@@ -10,6 +10,7 @@
 #include "com/DelegatingUnknown.h"
 #include "com/IUnknownImpl.h"
 #include "shellprops/ApeFileProperties.h"
+#include "support/COMPtr.h"
 #include "support/CriticalSection.h"
 
 // The read-only property store Windows asks about an .ape file: Explorer's
@@ -31,6 +32,11 @@ class ApePropertyHandler : public oryx::DelegatingUnknown<ApePropertyHandler, IP
                            public oryx::CreateInstanceImpl<ApePropertyHandler> {
 public:
     explicit ApePropertyHandler(IUnknown* outer);
+
+    // A store already holding `values`, for a module that read the file
+    // itself (the Media Foundation source's MF_PROPERTY_HANDLER_SERVICE);
+    // its Initialize answers HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED).
+    static oryx::COMPtr<IPropertyStore> holding(std::unique_ptr<const ApeFileProperties> values);
 
     IUnknown* interfaceFor(REFIID iid) override;
 

@@ -2,7 +2,7 @@
 # Fails when a DLL imports anything but Windows system DLLs, as happens when a
 # runtime library (libstdc++, libgcc, winpthread) is linked dynamically.
 set -eu
-allowed='^(kernel32|user32|advapi32|ole32|oleaut32|shell32|shlwapi|msvcrt|ws2_32|winmm|version|gdi32|msacm32|quartz|uuid|strmiids)\.dll$'
+allowed='^(kernel32|user32|advapi32|ole32|oleaut32|shell32|shlwapi|msvcrt|ws2_32|winmm|version|gdi32|msacm32|quartz|uuid|strmiids|mfplat|mfreadwrite|mf)\.dll$'
 status=0
 for dll in "$@"; do
     imports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')

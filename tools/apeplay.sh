@@ -2,9 +2,9 @@
 # Runs apeplay.exe under Wine in the build's private prefix, in the same
 # environment as the tests: private HOME whose ALSA configuration sends sound
 # to a null device, no Mono or Gecko, no Wine debug output. Registers the
-# apesrc.dll beside apeplay.exe in that prefix first unless the prefix already
-# names exactly that file as the source's server.
-#   tools/apeplay.sh [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape
+# apesrc.dll (and apemf.dll) beside apeplay.exe in that prefix first unless
+# the prefix already names exactly that file as the class's server.
+#   tools/apeplay.sh [--engine dshow|mf] [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape
 # Absolute Unix paths among the arguments are handed over as Z: paths;
 # relative ones work as they are.
 # APEPLAY_BUILD names another Windows build tree (default build/windows);
@@ -14,6 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${APEPLAY_BUILD:-$root/build/windows}
 dir=${APEPLAY_DIR:-$build/tools/apeplay}
 class='{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}'
+mf_class='{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}'
 
 if [ ! -f "$dir/apeplay.exe" ] || [ ! -f "$dir/apesrc.dll" ]; then
     echo "apeplay: no apeplay.exe and apesrc.dll in $dir; build first (tools/build.sh windows)" >&2
@@ -36,15 +37,23 @@ windows_path() {
     printf 'Z:%s' "${path//\//\\}"
 }
 
-server=$(windows_path "$(cd "$dir" && pwd)/apesrc.dll")
-registered=$(wine reg query "HKCR\\CLSID\\$class\\InprocServer32" /ve 2>/dev/null |
-    tr -d '\r' | sed -n 's/^.*REG_SZ[[:space:]]*//p' || true)
-if [ "${registered,,}" != "${server,,}" ]; then
-    if ! wine regsvr32 /s "$server" >/dev/null 2>&1; then
-        echo "apeplay: regsvr32 could not register $server in $WINEPREFIX" >&2
-        exit 1
+# Each module beside apeplay.exe, registered unless the prefix already names
+# exactly that file as its class's server: the DirectShow source, and the
+# Media Foundation handler that --engine mf finds by the file's extension.
+register() {
+    local server registered
+    server=$(windows_path "$(cd "$dir" && pwd)/$1")
+    registered=$(wine reg query "HKCR\\CLSID\\$2\\InprocServer32" /ve 2>/dev/null |
+        tr -d '\r' | sed -n 's/^.*REG_SZ[[:space:]]*//p' || true)
+    if [ "${registered,,}" != "${server,,}" ]; then
+        if ! wine regsvr32 /s "$server" >/dev/null 2>&1; then
+            echo "apeplay: regsvr32 could not register $server in $WINEPREFIX" >&2
+            exit 1
+        fi
     fi
-fi
+}
+register apesrc.dll "$class"
+[ ! -f "$dir/apemf.dll" ] || register apemf.dll "$mf_class"
 
 arguments=()
 for argument in "$@"; do

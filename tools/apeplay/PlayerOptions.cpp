@@ -16,8 +16,10 @@ constexpr double longestStartSeconds = 1e9;
 
 } // namespace
 
-const char* const usageText = "usage: apeplay [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape\n"
+const char* const usageText = "usage: apeplay [--engine dshow|mf] [--start SECONDS] [--wav OUT.wav] [--info] [--help] "
+                              "FILE.ape\n"
                               "  plays FILE.ape through DirectShow with its progress shown\n"
+                              "  --engine mf      through Media Foundation instead (apemf.dll registered)\n"
                               "  --start SECONDS  begin this far into the file\n"
                               "  --wav OUT.wav    convert to a PCM WAV file instead of playing, as fast as possible\n"
                               "  --info           print the format, the duration and the tag texts, then exit\n";
@@ -58,6 +60,14 @@ PlayerOptions parsePlayerOptions(const std::vector<std::wstring>& arguments)
             options.wavFile = value();
             if (options.wavFile.empty())
                 throw UsageError("--wav needs a file name");
+        } else if (argument == L"--engine") {
+            const std::wstring& engine = value();
+            if (engine == L"dshow")
+                options.engine = Engine::directShow;
+            else if (engine == L"mf")
+                options.engine = Engine::mediaFoundation;
+            else
+                throw UsageError("--engine is dshow or mf, not \"" + toUtf8(engine) + "\"");
         } else if (argument == L"--info") {
             options.infoOnly = true;
         } else if (argument == L"--") {

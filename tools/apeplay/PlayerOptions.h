@@ -19,8 +19,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Which of the platform's media frameworks plays or converts the file.
+enum class Engine { directShow, mediaFoundation };
+
 struct PlayerOptions {
     std::wstring file;
+    Engine engine = Engine::directShow;
     // Where playback or conversion begins, in 100-ns units from the start.
     std::optional<REFERENCE_TIME> start;
     // Set for --wav: convert to this file instead of playing.

@@ -1,4 +1,5 @@
-// apeplay: plays a Monkey's Audio file through DirectShow with its format,
+// apeplay: plays a Monkey's Audio file through DirectShow (or, with
+// --engine mf, through Media Foundation) with its format,
 // duration, tag texts and a progress line shown, or converts it to a WAV
 // file (--wav) through the Sample Grabber as fast as it decodes. Exit
 // status 0 on success; 1 with a one-line message on failure; 2 for a
@@ -15,6 +16,7 @@
 #include <shellapi.h>
 
 #include "ConsoleText.h"
+#include "MediaFoundationPlayer.h"
 #include "PlaybackGraph.h"
 #include "PlayerError.h"
 #include "PlayerOptions.h"
@@ -116,6 +118,17 @@ void printDescription(const PlayerOptions& options, const PcmFormat& format, REF
     std::fflush(stdout);
 }
 
+// The PCM bytes from `start` to the end, with blocks as the source counts
+// them: the duration was truncated from a whole number of blocks, and a
+// start position is truncated to one.
+std::uint64_t bytesToTheEnd(REFERENCE_TIME start, REFERENCE_TIME duration, const PcmFormat& format)
+{
+    const std::uint64_t totalBlocks =
+        (std::uint64_t(duration) * format.sampleRate + unitsPerSecond - 1) / std::uint64_t(unitsPerSecond);
+    const std::uint64_t startBlock = std::uint64_t(start) * format.sampleRate / std::uint64_t(unitsPerSecond);
+    return (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign();
+}
+
 // Streams the file from `start` and returns once all of it arrived; the
 // progress follows the graph's clock when playing, the bytes received when
 // converting. Raises PlayerError when the stream fails, stalls or ends short.
@@ -131,12 +144,7 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
     if (converting)
         collector->writeTo(std::make_unique<WavFileWriter>(options.wavFile, format));
 
-    // Blocks as the source counts them: the duration was truncated from a
-    // whole number of blocks, and a start position is truncated to one.
-    const std::uint64_t totalBlocks =
-        (std::uint64_t(duration) * format.sampleRate + unitsPerSecond - 1) / std::uint64_t(unitsPerSecond);
-    const std::uint64_t startBlock = std::uint64_t(start) * format.sampleRate / std::uint64_t(unitsPerSecond);
-    const std::uint64_t expectedBytes = (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign();
+    const std::uint64_t expectedBytes = bytesToTheEnd(start, duration, format);
     const auto reached = [&](std::uint64_t bytes) { return start + timeOfBlocks(bytes / format.blockAlign(), format); };
 
     if (start > 0)
@@ -182,6 +190,52 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
                     format.describe().c_str(), static_cast<unsigned long long>(bytes));
 }
 
+// The same as through DirectShow, with the source Media Foundation finds:
+// description, then a conversion through the source reader or playing
+// through a media session.
+void runThroughMediaFoundation(const PlayerOptions& options)
+{
+    MediaFoundationPlayer player(options.file);
+    const PcmFormat format = player.offeredFormat();
+    const REFERENCE_TIME duration = player.duration();
+    printDescription(options, format, duration, player.tags());
+    if (options.infoOnly)
+        return;
+    const REFERENCE_TIME start = options.start.value_or(0);
+    if (start > duration)
+        throw PlayerError("--start " + formatClock(start) + " lies beyond the end (" + formatClock(duration) + ")");
+    const auto reached = [&](std::uint64_t bytes) { return start + timeOfBlocks(bytes / format.blockAlign(), format); };
+    ProgressDisplay progress;
+    progress.show(start, duration);
+    if (options.wavFile.empty()) {
+        player.play(start, refreshMilliseconds, [&](REFERENCE_TIME position) {
+            checkInterrupted();
+            progress.show(position, duration);
+        });
+        progress.finish();
+        return;
+    }
+    WavFileWriter writer(options.wavFile, format);
+    ULONGLONG lastShown = GetTickCount64();
+    const std::uint64_t bytes = player.convert(
+        start, [&](const BYTE* data, DWORD size) { writer.append(data, size); },
+        [&](std::uint64_t sofar) {
+            checkInterrupted();
+            if (GetTickCount64() - lastShown >= refreshMilliseconds) {
+                lastShown = GetTickCount64();
+                progress.show(reached(sofar), duration);
+            }
+        });
+    if (bytes < bytesToTheEnd(start, duration, format))
+        throw PlayerError("the stream ended at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
+                          ": the file is damaged or truncated");
+    writer.commit();
+    progress.show(reached(bytes), duration);
+    progress.finish();
+    std::printf("Wrote        %s (%s, %llu bytes of PCM)\n", toUtf8(options.wavFile).c_str(), format.describe().c_str(),
+                static_cast<unsigned long long>(bytes));
+}
+
 void run(const PlayerOptions& options)
 {
     const DWORD attributes = GetFileAttributesW(options.file.c_str());
@@ -191,6 +245,10 @@ void run(const PlayerOptions& options)
         throw PlayerError("\"" + toUtf8(options.file) + "\" is a folder, not a file");
 
     const ComApartment com;
+    if (options.engine == Engine::mediaFoundation) {
+        runThroughMediaFoundation(options);
+        return;
+    }
     PlaybackGraph graph(options.file);
     const PcmFormat format = graph.offeredFormat();
     const REFERENCE_TIME duration = graph.duration();

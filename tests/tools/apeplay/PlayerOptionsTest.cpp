@@ -25,6 +25,9 @@ TEST(PlayerOptions, TakesEveryOptionInAnyOrderAroundTheFile)
     EXPECT_EQ(*full.start, 15'000'000);
 
     EXPECT_TRUE(parsePlayerOptions({L"--info", L"a.ape"}).infoOnly);
+    EXPECT_EQ(plain.engine, apeplay::Engine::directShow);
+    EXPECT_EQ(parsePlayerOptions({L"a.ape", L"--engine", L"mf"}).engine, apeplay::Engine::mediaFoundation);
+    EXPECT_EQ(parsePlayerOptions({L"--engine", L"dshow", L"a.ape"}).engine, apeplay::Engine::directShow);
     // After "--" a name that looks like an option is a file.
     EXPECT_EQ(parsePlayerOptions({L"--", L"-odd.ape"}).file, L"-odd.ape");
 }
@@ -55,6 +58,8 @@ TEST(PlayerOptions, RefusesMistakesWithAMessageNamingThem)
     EXPECT_EQ(messageFor({L"a.ape", L"--start", L"soon"}), "--start needs a number of seconds, not \"soon\"");
     EXPECT_EQ(messageFor({L"--info", L"--wav", L"o.wav", L"a.ape"}), "--info takes neither --start nor --wav");
     EXPECT_EQ(messageFor({L"--info", L"--start", L"1", L"a.ape"}), "--info takes neither --start nor --wav");
+    EXPECT_EQ(messageFor({L"--engine", L"vlc", L"a.ape"}), "--engine is dshow or mf, not \"vlc\"");
+    EXPECT_EQ(messageFor({L"a.ape", L"--engine"}), "--engine needs a value");
 }
 
 TEST(PlayerOptions, SecondsBecomeHundredNanosecondUnits)

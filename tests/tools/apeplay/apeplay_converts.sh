@@ -4,18 +4,23 @@
 # ffmpeg's decode of the same file (ffmpeg shares no code with us), for the
 # generated corpus and for the good real files; --start must give the tail
 # of the same data; and every bad input must end with a non-zero status, one
-# line on the error output and no file written.
-#   apeplay_converts.sh APEPLAY_SH BUILDDIR CORPUSDIR REALDIR SCRATCHDIR
+# line on the error output and no file written. ENGINE (dshow by default, or
+# mf) is the framework apeplay plays through.
+#   apeplay_converts.sh APEPLAY_SH BUILDDIR CORPUSDIR REALDIR SCRATCHDIR [ENGINE]
 set -uo pipefail
 apeplay=${1:?usage: apeplay_converts.sh APEPLAY_SH BUILDDIR CORPUSDIR REALDIR SCRATCHDIR}
 export APEPLAY_BUILD=${2:?}
 corpus=${3:?}
 real=${4:?}
 scratch=${5:?}
+engine=${6:-dshow}
 [ -s "$corpus/corpus.tsv" ] || { echo "no corpus manifest in $corpus"; exit 1; }
 rm -rf "$scratch"
 mkdir -p "$scratch"
-export apeplay scratch
+export apeplay scratch engine
+play() {
+    "$apeplay" --engine "$engine" "$@"
+}
 failures=0
 fail() {
     echo "FAIL $*"
@@ -33,7 +38,7 @@ compare() {
     name=$(basename "$ape" .ape)
     format=$(pcm_format "$bits") || { echo "FAIL $name: depth $bits"; return 0; }
     wav="$scratch/$name.wav"
-    if ! "$apeplay" --wav "$wav" "$ape" >"$scratch/$name.out" 2>&1; then
+    if ! play --wav "$wav" "$ape" >"$scratch/$name.out" 2>&1; then
         echo "FAIL $name: apeplay: $(tail -n 1 "$scratch/$name.out")"
         return 0
     fi
@@ -48,7 +53,7 @@ compare() {
         echo "ok $name"
     fi
 }
-export -f compare pcm_format
+export -f compare pcm_format play
 
 # Registers the module once before the conversions run side by side.
 "$apeplay" --help >/dev/null || { echo "the wrapper can't run apeplay"; exit 1; }
@@ -68,7 +73,7 @@ echo "$(echo "$results" | grep -c '^ok') files converted bit-exact to ffmpeg's d
 # --start: the data from the block the start time falls in (as the source
 # counts, truncating), to the end.
 start_ape="$real/atl-ape.ape"
-if "$apeplay" --start 2.5 --wav "$scratch/start.wav" "$start_ape" >"$scratch/start.out" 2>&1; then
+if play --start 2.5 --wav "$scratch/start.wav" "$start_ape" >"$scratch/start.out" 2>&1; then
     skip=$(( 44100 * 25 / 10 * 4 ))
     ours=$(ffmpeg -nostdin -v error -i "$scratch/start.wav" -f s16le - | md5sum | cut -d' ' -f1)
     theirs=$(ffmpeg -nostdin -v error -threads 1 -i "$start_ape" -f s16le - | tail -c +$((skip + 1)) | md5sum | cut -d' ' -f1)
@@ -78,7 +83,7 @@ else
 fi
 
 # --info: the format, the duration and the tag texts, and nothing written.
-info=$("$apeplay" --info "$real/taglib-mac-399-tagged.ape" 2>&1)
+info=$(play --info "$real/taglib-mac-399-tagged.ape" 2>&1)
 for expected in 'Format +2 channels, 44100 Hz, 16 bits' 'Duration +0:03\.5' 'Author +' 'Title +'; do
     grep -Eq "^$expected" <<<"$info" || fail "--info shows no line matching \"$expected\": ${info//$'\n'/ | }"
 done
@@ -100,7 +105,7 @@ done
 check_bad() {
     local file=$1 says=$2 out="$scratch/bad.wav" status errors
     rm -f "$out" "$out.partial"
-    "$apeplay" --wav "$out" "$file" >/dev/null 2>"$scratch/bad.err"
+    play --wav "$out" "$file" >/dev/null 2>"$scratch/bad.err"
     status=$?
     errors=$(grep -c . "$scratch/bad.err")
     if [ $status -eq 0 ]; then
@@ -123,10 +128,13 @@ done
 
 # The codec library missing: the module registered from a folder without
 # it. The next run from the build's own folder registers that one again.
-mkdir -p "$scratch/nocodec"
-cp "$APEPLAY_BUILD/tools/apeplay/apeplay.exe" "$APEPLAY_BUILD/tools/apeplay/apesrc.dll" "$scratch/nocodec/"
-APEPLAY_DIR="$scratch/nocodec" check_bad "$start_ape" "MACDllC.dll is missing"
-"$apeplay" --help >/dev/null
+# apemf.dll links the codec core statically and needs no library beside it.
+if [ "$engine" = dshow ]; then
+    mkdir -p "$scratch/nocodec"
+    cp "$APEPLAY_BUILD/tools/apeplay/apeplay.exe" "$APEPLAY_BUILD/tools/apeplay/apesrc.dll" "$scratch/nocodec/"
+    APEPLAY_DIR="$scratch/nocodec" check_bad "$start_ape" "MACDllC.dll is missing"
+    "$apeplay" --help >/dev/null
+fi
 
 if [ $failures -ne 0 ]; then
     echo "$failures failures"

@@ -1,0 +1,951 @@
+// apemf.dll as Media Foundation meets it: registered with regsvr32, found by
+// Wine's source resolver through the byte-stream handler keys (by extension
+// for a URL, by MIME type for a byte stream over memory), read through the
+// source reader, and driven directly through its handler and source. Truth
+// comes from outside: the encoder's input for the generated corpus, ffmpeg's
+// md5 for the real files.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <propkey.h>
+#include <propsys.h>
+#include <shlwapi.h>
+
+#include "CorpusPlan.h"
+#include "format/ContainerLayout.h"
+#include "mediafoundation/ByteStreamHandlerInterface.h"
+#include "mediafoundation/MediaFoundationIdentifiers.h"
+#include "support/COMPtr.h"
+#include "support/RegistryKey.h"
+#include "tests/common/ConcurrentRun.h"
+#include "tests/common/Watchdog.h"
+#include "tests/monkeysaudio/RegisteredModule.h"
+
+// Exported by mfplat, not declared by MinGW-w64's headers.
+extern "C" HRESULT WINAPI MFCreateMFByteStreamOnStream(IStream* stream, IMFByteStream** byteStream);
+
+using oryx::COMPtr;
+using namespace registered;
+
+namespace {
+
+constexpr std::int64_t unitsPerSecond = 10'000'000;
+constexpr int seeksPerFile = 6;
+constexpr std::size_t bytesAfterSeek = 64 * 1024; // compared after each seek
+const char handlersKey[] = "SOFTWARE\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\";
+const char* const handlerKeys[] = {".ape", "audio/ape", "audio/x-ape"};
+const char classIdText[] = "{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}";
+
+struct Truth {
+    std::vector<std::uint8_t> pcm;
+    std::uint32_t rate;       // blocks per second
+    std::uint32_t blockAlign; // bytes per block
+};
+
+std::int64_t timeOf(std::uint64_t block, std::uint32_t rate)
+{
+    return static_cast<std::int64_t>(block) * unitsPerSecond / rate;
+}
+
+// What a source reader gave until the end, an error or `limit` bytes.
+struct Reading {
+    std::vector<std::uint8_t> pcm;
+    HRESULT status = S_OK;  // of the failing ReadSample, else S_OK
+    bool ended = false;     // MF_SOURCE_READERF_ENDOFSTREAM seen
+    bool timesExact = true; // every sample stamped at its first block's time
+    std::int64_t firstTime = -1;
+};
+
+Reading readSamples(IMFSourceReader& reader, std::uint64_t firstBlock, const Truth& format,
+                    std::size_t limit = SIZE_MAX)
+{
+    Reading reading;
+    while (reading.pcm.size() < limit) {
+        DWORD index = 0, flags = 0;
+        LONGLONG time = 0;
+        COMPtr<IMFSample> sample;
+        reading.status =
+            reader.ReadSample(MF_SOURCE_READER_FIRST_AUDIO_STREAM, 0, &index, &flags, &time, sample.receive());
+        if (FAILED(reading.status) || (flags & MF_SOURCE_READERF_ERROR)) {
+            if (SUCCEEDED(reading.status))
+                reading.status = E_FAIL;
+            break;
+        }
+        if (sample) {
+            const std::uint64_t block = firstBlock + reading.pcm.size() / format.blockAlign;
+            if (reading.firstTime < 0)
+                reading.firstTime = time;
+            if (time != timeOf(block, format.rate))
+                reading.timesExact = false;
+            COMPtr<IMFMediaBuffer> buffer;
+            EXPECT_EQ(sample->ConvertToContiguousBuffer(buffer.receive()), S_OK);
+            BYTE* bytes = nullptr;
+            DWORD length = 0;
+            EXPECT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
+            reading.pcm.insert(reading.pcm.end(), bytes, bytes + length);
+            buffer->Unlock();
+        }
+        if (flags & MF_SOURCE_READERF_ENDOFSTREAM) {
+            reading.ended = true;
+            break;
+        }
+    }
+    return reading;
+}
+
+COMPtr<IMFByteStream> memoryByteStream(const std::vector<std::uint8_t>& bytes, const wchar_t* contentType)
+{
+    // SHCreateMemStream returns the stream with its reference.
+    IStream* raw = SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
+    EXPECT_NE(raw, nullptr);
+    COMPtr<IMFByteStream> stream;
+    EXPECT_EQ(MFCreateMFByteStreamOnStream(raw, stream.receive()), S_OK);
+    raw->Release();
+    if (stream && contentType) {
+        COMPtr<IMFAttributes> attributes;
+        attributes = stream.get();
+        EXPECT_EQ(attributes->SetString(MF_BYTESTREAM_CONTENT_TYPE, contentType), S_OK);
+    }
+    return stream;
+}
+
+// The native type and the duration a reader of `truth`'s file must show.
+void expectFormat(IMFSourceReader& reader, const Truth& truth, std::uint64_t blocks)
+{
+    COMPtr<IMFMediaType> type;
+    ASSERT_EQ(reader.GetNativeMediaType(MF_SOURCE_READER_FIRST_AUDIO_STREAM, 0, type.receive()), S_OK);
+    GUID major{}, subtype{};
+    EXPECT_EQ(type->GetGUID(MF_MT_MAJOR_TYPE, &major), S_OK);
+    EXPECT_EQ(type->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
+    EXPECT_TRUE(IsEqualGUID(major, MFMediaType_Audio));
+    EXPECT_TRUE(IsEqualGUID(subtype, MFAudioFormat_PCM));
+    UINT32 rate = 0, align = 0, perSecond = 0, channels = 0, bits = 0;
+    EXPECT_EQ(type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate), S_OK);
+    EXPECT_EQ(type->GetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, &align), S_OK);
+    EXPECT_EQ(type->GetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, &perSecond), S_OK);
+    EXPECT_EQ(type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &channels), S_OK);
+    EXPECT_EQ(type->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, &bits), S_OK);
+    EXPECT_EQ(rate, truth.rate);
+    EXPECT_EQ(align, truth.blockAlign);
+    EXPECT_EQ(perSecond, truth.blockAlign * truth.rate);
+    EXPECT_EQ(channels * bits / 8, truth.blockAlign);
+    PROPVARIANT duration;
+    PropVariantInit(&duration);
+    EXPECT_EQ(reader.GetPresentationAttribute(MF_SOURCE_READER_MEDIASOURCE, MF_PD_DURATION, &duration), S_OK);
+    EXPECT_EQ(duration.vt, VT_UI8);
+    EXPECT_EQ(static_cast<std::int64_t>(duration.uhVal.QuadPart), timeOf(blocks, truth.rate));
+    PropVariantClear(&duration);
+}
+
+// Whole, then from seeded positions: every byte and every time stamp.
+void expectExactSeeks(IMFSourceReader& reader, const Truth& truth, std::mt19937& random)
+{
+    const std::uint64_t blocks = truth.pcm.size() / truth.blockAlign;
+    for (int i = 0; i < seeksPerFile; ++i) {
+        const std::int64_t time = std::uniform_int_distribution<std::int64_t>(0, timeOf(blocks, truth.rate))(random);
+        const std::uint64_t block = std::min<std::uint64_t>(truth.rate * time / unitsPerSecond, blocks);
+        SCOPED_TRACE("seek to " + std::to_string(time) + " (block " + std::to_string(block) + ")");
+        PROPVARIANT position;
+        PropVariantInit(&position);
+        position.vt = VT_I8;
+        position.hVal.QuadPart = time;
+        ASSERT_EQ(reader.SetCurrentPosition(GUID_NULL, position), S_OK);
+        const Reading part = readSamples(reader, block, truth, bytesAfterSeek);
+        EXPECT_EQ(part.status, S_OK);
+        EXPECT_TRUE(part.timesExact);
+        const std::size_t offset = block * truth.blockAlign;
+        const std::size_t expected = std::min(truth.pcm.size() - offset, part.pcm.size());
+        ASSERT_GE(part.pcm.size(), std::min(truth.pcm.size() - offset, bytesAfterSeek));
+        EXPECT_TRUE(std::equal(part.pcm.begin(), part.pcm.begin() + static_cast<std::ptrdiff_t>(expected),
+                               truth.pcm.begin() + static_cast<std::ptrdiff_t>(offset)))
+            << "the reading after the seek differs";
+    }
+}
+
+void expectExactReadingAndSeeks(IMFSourceReader& reader, const Truth& truth, std::mt19937& random)
+{
+    expectFormat(reader, truth, truth.pcm.size() / truth.blockAlign);
+    const Reading whole = readSamples(reader, 0, truth);
+    EXPECT_EQ(whole.status, S_OK);
+    EXPECT_TRUE(whole.ended);
+    EXPECT_TRUE(whole.timesExact);
+    ASSERT_EQ(whole.pcm.size(), truth.pcm.size());
+    EXPECT_TRUE(whole.pcm == truth.pcm) << "the whole reading differs";
+    expectExactSeeks(reader, truth, random);
+}
+
+// An IMFAsyncCallback that records the result it is invoked with.
+class Completion final : public IMFAsyncCallback {
+public:
+    Completion() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    virtual ~Completion() { CloseHandle(done); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMFAsyncCallback)) {
+            *out = static_cast<IMFAsyncCallback*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG left = InterlockedDecrement(&references);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(IMFAsyncResult* invoked) override
+    {
+        result = invoked;
+        SetEvent(done);
+        return S_OK;
+    }
+    // The result, or null when no call came within ten seconds. Handed
+    // over, since the result holds this callback.
+    COMPtr<IMFAsyncResult> wait()
+    {
+        return WaitForSingleObject(done, 10'000) == WAIT_OBJECT_0 ? std::move(result) : COMPtr<IMFAsyncResult>();
+    }
+
+private:
+    LONG references = 1;
+    HANDLE done;
+    COMPtr<IMFAsyncResult> result;
+};
+
+// The handler's answer for `stream`: EndCreateObject's HRESULT, and the
+// source in *source on success.
+HRESULT createSource(IMFByteStream* stream, COMPtr<IMFMediaSource>* source = nullptr,
+                     DWORD flags = MF_RESOLUTION_MEDIASOURCE)
+{
+    COMPtr<IMFByteStreamHandler> handler(byteStreamHandlerClassId);
+    auto* completion = new Completion;
+    COMPtr<IUnknown> cookie;
+    HRESULT hr =
+        handler->BeginCreateObject(stream, L"memory.ape", flags, nullptr, cookie.receive(), completion, nullptr);
+    if (SUCCEEDED(hr)) {
+        COMPtr<IMFAsyncResult> result = completion->wait();
+        EXPECT_TRUE(result) << "the handler never called back";
+        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+        COMPtr<IUnknown> object;
+        hr = result ? handler->EndCreateObject(result.get(), &type, object.receive()) : E_ABORT;
+        EXPECT_EQ(type, SUCCEEDED(hr) ? MF_OBJECT_MEDIASOURCE : MF_OBJECT_INVALID);
+        EXPECT_EQ(!object, FAILED(hr));
+        if (source && object)
+            *source = object.get();
+        else if (object) {
+            COMPtr<IMFMediaSource> made;
+            made = object.get();
+            made->Shutdown();
+        }
+    }
+    completion->Release();
+    return hr;
+}
+
+// The next event of `generator`, which must already be queued: its type,
+// status and value (cleared by the caller).
+struct Event {
+    MediaEventType type = MEUnknown;
+    HRESULT status = E_FAIL;
+    PROPVARIANT value{};
+};
+Event nextEvent(IMFMediaEventGenerator& generator)
+{
+    Event event;
+    COMPtr<IMFMediaEvent> got;
+    const HRESULT hr = generator.GetEvent(MF_EVENT_FLAG_NO_WAIT, got.receive());
+    if (FAILED(hr)) {
+        event.status = hr;
+        return event;
+    }
+    got->GetType(&event.type);
+    got->GetStatus(&event.status);
+    PropVariantInit(&event.value);
+    got->GetValue(&event.value);
+    return event;
+}
+
+MediaEventType nextType(IMFMediaEventGenerator& generator)
+{
+    Event event = nextEvent(generator);
+    PropVariantClear(&event.value);
+    return event.type;
+}
+
+PROPVARIANT timeAt(std::int64_t time)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_I8;
+    value.hVal.QuadPart = time;
+    return value;
+}
+
+// Starts `source` and requests samples until its stream ends: the number
+// of MEError events on the stream before MEEndOfStream, -1 when no end came
+// within a bound of requests.
+int errorsUntilTheEnd(IMFMediaSource& source)
+{
+    COMPtr<IMFPresentationDescriptor> presentation;
+    EXPECT_EQ(source.CreatePresentationDescriptor(presentation.receive()), S_OK);
+    PROPVARIANT current;
+    PropVariantInit(&current);
+    EXPECT_EQ(source.Start(presentation.get(), nullptr, &current), S_OK);
+    Event announced = nextEvent(source);
+    EXPECT_EQ(announced.type, MENewStream);
+    if (announced.value.vt != VT_UNKNOWN)
+        return -1;
+    COMPtr<IMFMediaStream> stream;
+    stream = announced.value.punkVal;
+    PropVariantClear(&announced.value);
+    int errors = 0;
+    for (int request = 0; request < 100'000; ++request) {
+        if (FAILED(stream->RequestSample(nullptr)))
+            return -1;
+        // Each answer is queued before RequestSample returns.
+        for (MediaEventType type; (type = nextType(*stream)) != MEUnknown;) {
+            errors += type == MEError;
+            if (type == MEEndOfStream)
+                return errors;
+        }
+    }
+    return -1;
+}
+
+class MediaSource : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_EQ(runRegsvr32(modulePath("apemf.dll")), 0u);
+        CreateDirectoryA(modulePath("mf").c_str(), nullptr);
+    }
+    static std::string path(const std::string& name) { return modulePath("mf\\" + name); }
+
+    void SetUp() override
+    {
+        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+    }
+    void TearDown() override
+    {
+        // Media Foundation's work-queue threads may still hold a callback's
+        // last references for a moment after the test let go.
+        HRESULT unload = S_FALSE;
+        for (int i = 0; i < 100 && (unload = moduleCanUnloadNow("apemf.dll")) != S_OK; ++i)
+            Sleep(20);
+        EXPECT_EQ(unload, S_OK) << "an object of the module was left alive";
+        MFShutdown();
+        CoUninitialize();
+    }
+
+    static std::vector<ape::CorpusItem> corpus() { return ape::CorpusPlan::build(true); }
+    static Truth writeCorpusFile(std::size_t index, const std::string& name)
+    {
+        const ape::CorpusItem item = corpus().at(index);
+        ape::EncodedItem encoded = ape::CorpusPlan::encode(item, index);
+        writeFile(path(name), encoded.file);
+        return {std::move(encoded.pcm), item.format.sampleRate, item.format.blockAlign()};
+    }
+};
+
+TEST_F(MediaSource, RegistrationNamesTheHandlerForTheExtensionAndBothMimeTypesAndUnregistrationRemovesIt)
+{
+    auto named = [](const char* key) {
+        oryx::RegistryKey handlers;
+        if (!handlers.open(HKEY_LOCAL_MACHINE, std::string(handlersKey) + key, KEY_READ))
+            return std::string("<no key>");
+        return handlers.valueExists(classIdText) ? handlers.string(classIdText) : std::string("<no value>");
+    };
+    for (const char* key : handlerKeys)
+        EXPECT_EQ(named(key), "Monkey's Audio byte stream handler") << key;
+    EXPECT_EQ(runRegsvr32(modulePath("apemf.dll"), true), 0u);
+    for (const char* key : handlerKeys) {
+        EXPECT_EQ(named(key), "<no key>") << key;
+    }
+    EXPECT_FALSE(oryx::RegistryKey::keyExists(HKEY_CLASSES_ROOT, std::string("CLSID\\") + classIdText));
+    // A key another handler shares keeps its other values.
+    {
+        oryx::RegistryKey shared;
+        shared.create(HKEY_LOCAL_MACHINE, std::string(handlersKey) + "audio/ape");
+        shared.setString("{00000000-0000-0000-0000-000000000001}", "another handler");
+    }
+    EXPECT_EQ(runRegsvr32(modulePath("apemf.dll")), 0u);
+    EXPECT_EQ(runRegsvr32(modulePath("apemf.dll"), true), 0u);
+    EXPECT_EQ(named("audio/ape"), "<no value>");
+    {
+        oryx::RegistryKey shared(HKEY_LOCAL_MACHINE, std::string(handlersKey) + "audio/ape", KEY_ALL_ACCESS);
+        EXPECT_TRUE(shared.valueExists("{00000000-0000-0000-0000-000000000001}"));
+        shared.deleteValue("{00000000-0000-0000-0000-000000000001}");
+    }
+    EXPECT_EQ(runRegsvr32(modulePath("apemf.dll")), 0u);
+    for (const char* key : handlerKeys)
+        EXPECT_EQ(named(key), "Monkey's Audio byte stream handler") << key;
+    EXPECT_TRUE(oryx::RegistryKey::keyExists(HKEY_CLASSES_ROOT, std::string("CLSID\\") + classIdText));
+}
+
+TEST_F(MediaSource, EveryCorpusFileReadsBitExactlyThroughTheSourceReaderWholeAndAfterSeeks)
+{
+    Watchdog watchdog{1'200'000};
+    const std::vector<ape::CorpusItem> items = corpus();
+    ASSERT_GE(items.size(), 40u);
+    std::mt19937 random(1414);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(items[i].name);
+        const Truth truth = writeCorpusFile(i, "corpus.ape");
+        COMPtr<IMFSourceReader> reader;
+        ASSERT_EQ(MFCreateSourceReaderFromURL(wide(path("corpus.ape")).c_str(), nullptr, reader.receive()), S_OK);
+        EXPECT_EQ(moduleCanUnloadNow("apemf.dll"), S_FALSE) << "the reader's source is not ours";
+        expectExactReadingAndSeeks(*reader, truth, random);
+    }
+}
+
+TEST_F(MediaSource, EveryGoodRealFileReadsLikeFfmpegThroughTheSourceReaderWholeAndAfterSeeks)
+{
+    Watchdog watchdog{900'000};
+    const std::vector<RealFile> files = goodRealFiles();
+    EXPECT_GE(files.size(), 9u) << "the real samples are missing";
+    std::mt19937 random(2718);
+    for (const RealFile& file : files) {
+        SCOPED_TRACE(file.name);
+        COMPtr<IMFSourceReader> reader;
+        ASSERT_EQ(MFCreateSourceReaderFromURL(wide(realSample(file.name)).c_str(), nullptr, reader.receive()), S_OK);
+        Truth truth{{}, file.rate, file.blockAlign};
+        const Reading whole = readSamples(*reader, 0, truth);
+        EXPECT_TRUE(whole.ended);
+        EXPECT_TRUE(whole.timesExact);
+        // ffmpeg's md5 proves the whole reading, which is then the truth
+        // for the slices after seeks.
+        ASSERT_EQ(md5(whole.pcm), file.md5);
+        truth.pcm = whole.pcm;
+        expectFormat(*reader, truth, truth.pcm.size() / truth.blockAlign);
+        expectExactSeeks(*reader, truth, random);
+    }
+}
+
+TEST_F(MediaSource, AByteStreamOverMemoryReadsTheSameByMimeTypeAndThroughTheHandler)
+{
+    Watchdog watchdog{300'000};
+    std::mt19937 random(4242);
+    const std::vector<ape::CorpusItem> items = corpus();
+    for (const std::size_t index : {std::size_t{0}, items.size() / 2, items.size() - 1}) {
+        SCOPED_TRACE(items[index].name);
+        const Truth truth = writeCorpusFile(index, "memory.ape");
+        const std::vector<std::uint8_t> file = readFile(path("memory.ape"));
+        for (const wchar_t* type : {L"audio/x-ape", L"audio/ape"}) {
+            COMPtr<IMFByteStream> stream = memoryByteStream(file, type);
+            COMPtr<IMFSourceReader> reader;
+            ASSERT_EQ(MFCreateSourceReaderFromByteStream(stream.get(), nullptr, reader.receive()), S_OK);
+            EXPECT_EQ(moduleCanUnloadNow("apemf.dll"), S_FALSE) << "the reader's source is not ours";
+            expectExactReadingAndSeeks(*reader, truth, random);
+        }
+    }
+    // The handler itself, on the real file of most frames, with no name or type.
+    const std::vector<std::uint8_t> real = readFile(realSample("atl-ape.ape"));
+    COMPtr<IMFByteStream> stream = memoryByteStream(real, nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(stream.get(), &source), S_OK);
+    COMPtr<IMFSourceReader> reader;
+    ASSERT_EQ(MFCreateSourceReaderFromMediaSource(source.get(), nullptr, reader.receive()), S_OK);
+    const Reading whole = readSamples(*reader, 0, Truth{{}, 44100, 4});
+    EXPECT_TRUE(whole.ended);
+    EXPECT_EQ(md5(whole.pcm), "b0954b7a4dcffd524f507c8d54a77c73");
+    reader = nullptr;
+    source->Shutdown();
+}
+
+TEST_F(MediaSource, TheHandlerRefusesWhatIsNotMonkeysAudioAndAnswersItsOtherCalls)
+{
+    Watchdog watchdog{120'000};
+    COMPtr<IMFByteStreamHandler> handler(byteStreamHandlerClassId);
+    QWORD bytes = 0;
+    EXPECT_EQ(handler->GetMaxNumberOfBytesRequiredForResolution(&bytes), S_OK);
+    EXPECT_GE(bytes, ape::Descriptor::size + ape::Header::size);
+    EXPECT_EQ(handler->GetMaxNumberOfBytesRequiredForResolution(nullptr), E_POINTER);
+    EXPECT_EQ(handler->CancelObjectCreation(nullptr), S_OK);
+    handler = nullptr;
+
+    std::vector<std::uint8_t> wave = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    std::vector<std::uint8_t> noise(100'000);
+    std::mt19937 random(99);
+    for (std::uint8_t& byte : noise)
+        byte = static_cast<std::uint8_t>(random());
+    const std::vector<std::uint8_t> good = readFile(realSample("picard-test.ape"));
+    for (const std::vector<std::uint8_t>* bytes : {&wave, &noise}) {
+        COMPtr<IMFByteStream> stream = memoryByteStream(*bytes, nullptr);
+        EXPECT_EQ(createSource(stream.get()), MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
+    }
+    COMPtr<IMFByteStream> empty = memoryByteStream({}, nullptr);
+    EXPECT_EQ(createSource(empty.get()), MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
+    COMPtr<IMFByteStream> stream = memoryByteStream(good, nullptr);
+    EXPECT_EQ(createSource(stream.get(), nullptr, MF_RESOLUTION_BYTESTREAM), E_INVALIDARG);
+    EXPECT_EQ(createSource(nullptr), E_POINTER);
+    EXPECT_EQ(createSource(stream.get()), S_OK);
+
+    // Through the resolver by URL: a file that is not one is refused.
+    writeFile(path("not-ape.ape"), noise);
+    COMPtr<IMFSourceReader> reader;
+    EXPECT_TRUE(FAILED(MFCreateSourceReaderFromURL(wide(path("not-ape.ape")).c_str(), nullptr, reader.receive())));
+}
+
+TEST_F(MediaSource, TheSourceSendsItsEventsInOrderAnswersTokensAndRefusesEverythingAfterShutdown)
+{
+    Watchdog watchdog{120'000};
+    const RealFile file{"waxflow-noise-c4000-s24.ape", "", 0, 0};
+    COMPtr<IMFByteStream> bytes = memoryByteStream(readFile(realSample(file.name)), nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(bytes.get(), &source), S_OK);
+    DWORD characteristics = 0;
+    EXPECT_EQ(source->GetCharacteristics(&characteristics), S_OK);
+    EXPECT_EQ(characteristics, DWORD{MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE});
+    COMPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+    UINT64 duration = 0;
+    EXPECT_EQ(presentation->GetUINT64(MF_PD_DURATION, &duration), S_OK);
+    COMPtr<IMFMediaType> type;
+    {
+        BOOL selected = FALSE;
+        COMPtr<IMFStreamDescriptor> descriptor;
+        ASSERT_EQ(presentation->GetStreamDescriptorByIndex(0, &selected, descriptor.receive()), S_OK);
+        EXPECT_TRUE(selected);
+        COMPtr<IMFMediaTypeHandler> types;
+        ASSERT_EQ(descriptor->GetMediaTypeHandler(types.receive()), S_OK);
+        ASSERT_EQ(types->GetCurrentMediaType(type.receive()), S_OK);
+    }
+    UINT32 rate = 0, align = 0;
+    type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate);
+    type->GetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, &align);
+    EXPECT_EQ(duration, static_cast<UINT64>(timeOf(6000, rate)));
+
+    // Stopped: requests and Pause are refused.
+    EXPECT_EQ(source->Pause(), MF_E_INVALID_STATE_TRANSITION);
+    GUID unknownFormat = {1, 2, 3, {4}};
+    PROPVARIANT current;
+    PropVariantInit(&current);
+    EXPECT_EQ(source->Start(presentation.get(), &unknownFormat, &current), MF_E_UNSUPPORTED_TIME_FORMAT);
+
+    // Start: the new stream, its start, the source's start.
+    ASSERT_EQ(source->Start(presentation.get(), nullptr, &current), S_OK);
+    Event announced = nextEvent(*source);
+    EXPECT_EQ(announced.type, MENewStream);
+    ASSERT_EQ(announced.value.vt, VT_UNKNOWN);
+    COMPtr<IMFMediaStream> stream;
+    stream = announced.value.punkVal;
+    PropVariantClear(&announced.value);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(nextType(*source), MESourceStarted);
+    EXPECT_EQ(nextType(*stream), MEStreamStarted);
+    EXPECT_EQ(nextType(*source), MEUnknown) << "more source events than a start sends";
+
+    // A request with a token: one sample at time 0 that carries it.
+    COMPtr<IMFAttributes> token;
+    ASSERT_EQ(MFCreateAttributes(token.receive(), 0), S_OK);
+    ASSERT_EQ(stream->RequestSample(token.get()), S_OK);
+    auto expectSample = [&](std::int64_t time, IUnknown* wantedToken) {
+        Event event = nextEvent(*stream);
+        ASSERT_EQ(event.type, MEMediaSample);
+        ASSERT_EQ(event.value.vt, VT_UNKNOWN);
+        COMPtr<IMFSample> sample;
+        sample = event.value.punkVal;
+        PropVariantClear(&event.value);
+        LONGLONG stamp = -1, length = -1;
+        DWORD total = 0;
+        EXPECT_EQ(sample->GetSampleTime(&stamp), S_OK);
+        EXPECT_EQ(sample->GetSampleDuration(&length), S_OK);
+        EXPECT_EQ(sample->GetTotalLength(&total), S_OK);
+        EXPECT_EQ(stamp, time);
+        EXPECT_EQ(total % align, 0u);
+        // The sample's blocks start where its time falls.
+        const std::uint64_t first = static_cast<std::uint64_t>(time) * rate / unitsPerSecond + (time > 0);
+        EXPECT_EQ(length, timeOf(first + total / align, rate) - time);
+        COMPtr<IUnknown> carried;
+        const HRESULT hr =
+            sample->GetUnknown(MFSampleExtension_Token, IID_IUnknown, reinterpret_cast<void**>(carried.receive()));
+        if (wantedToken) {
+            EXPECT_EQ(hr, S_OK);
+            COMPtr<IUnknown> identity;
+            identity = wantedToken;
+            EXPECT_EQ(carried.get(), identity.get());
+        } else {
+            EXPECT_TRUE(FAILED(hr));
+        }
+    };
+    expectSample(0, token.get());
+
+    // Paused: a request waits for the next start, here a seek.
+    ASSERT_EQ(source->Pause(), S_OK);
+    EXPECT_EQ(nextType(*stream), MEStreamPaused);
+    EXPECT_EQ(nextType(*source), MESourcePaused);
+    ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+    EXPECT_EQ(nextEvent(*stream).status, MF_E_NO_EVENTS_AVAILABLE);
+    // The earliest time inside block 2500: a position names the block it falls in.
+    const std::int64_t seekTime = (2500 * unitsPerSecond + rate - 1) / rate;
+    PROPVARIANT position = timeAt(seekTime);
+    ASSERT_EQ(source->Start(presentation.get(), &GUID_NULL, &position), S_OK);
+    EXPECT_EQ(nextType(*source), MEUpdatedStream);
+    EXPECT_EQ(nextType(*source), MESourceSeeked);
+    EXPECT_EQ(nextType(*stream), MEStreamSeeked);
+    expectSample(timeOf(2500, rate), nullptr);
+
+    // Past the end: the end of the stream and of the presentation, then refusals.
+    position = timeAt(duration * 2);
+    ASSERT_EQ(source->Start(presentation.get(), nullptr, &position), S_OK);
+    EXPECT_EQ(nextType(*source), MEUpdatedStream);
+    EXPECT_EQ(nextType(*source), MESourceSeeked);
+    EXPECT_EQ(nextType(*stream), MEStreamSeeked);
+    ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+    EXPECT_EQ(nextType(*stream), MEEndOfStream);
+    EXPECT_EQ(nextType(*source), MEEndOfPresentation);
+    EXPECT_EQ(stream->RequestSample(nullptr), MF_E_END_OF_STREAM);
+
+    // Stopped again: the position is the start.
+    ASSERT_EQ(source->Stop(), S_OK);
+    EXPECT_EQ(nextType(*stream), MEStreamStopped);
+    EXPECT_EQ(nextType(*source), MESourceStopped);
+    EXPECT_EQ(stream->RequestSample(nullptr), MF_E_MEDIA_SOURCE_WRONGSTATE);
+    ASSERT_EQ(source->Start(presentation.get(), nullptr, &current), S_OK);
+    EXPECT_EQ(nextType(*source), MEUpdatedStream);
+    EXPECT_EQ(nextType(*source), MESourceStarted);
+    EXPECT_EQ(nextType(*stream), MEStreamStarted);
+    ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+    expectSample(0, nullptr);
+
+    // Shut down: every call refused, the stream's too.
+    EXPECT_EQ(source->Shutdown(), S_OK);
+    EXPECT_EQ(source->Shutdown(), MF_E_SHUTDOWN);
+    EXPECT_EQ(source->Start(presentation.get(), nullptr, &current), MF_E_SHUTDOWN);
+    EXPECT_EQ(source->Pause(), MF_E_SHUTDOWN);
+    EXPECT_EQ(source->Stop(), MF_E_SHUTDOWN);
+    EXPECT_EQ(source->GetCharacteristics(&characteristics), MF_E_SHUTDOWN);
+    COMPtr<IMFPresentationDescriptor> after;
+    EXPECT_EQ(source->CreatePresentationDescriptor(after.receive()), MF_E_SHUTDOWN);
+    EXPECT_EQ(nextEvent(*source).status, MF_E_SHUTDOWN);
+    EXPECT_EQ(nextEvent(*stream).status, MF_E_SHUTDOWN);
+    EXPECT_EQ(stream->RequestSample(nullptr), MF_E_SHUTDOWN);
+    COMPtr<IMFMediaSource> owner;
+    EXPECT_EQ(stream->GetMediaSource(owner.receive()), MF_E_SHUTDOWN);
+}
+
+TEST_F(MediaSource, DamagedFilesAreRefusedOrEndWithinABound)
+{
+    Watchdog watchdog{900'000};
+    std::vector<std::vector<std::uint8_t>> goods = {readFile(realSample("taglib-mac-399-tagged.ape")),
+                                                    readFile(realSample("waxflow-noise-c1000-s16.ape"))};
+    std::vector<std::vector<std::uint8_t>> damaged;
+    for (const char* name : {"audioscan-apev1.ape", "exiftool-APE.ape", "mediafile-oldape.ape",
+                             "mutagen-mac-390-hdr.ape", "taglib-zerodiv.ape"})
+        damaged.push_back(readFile(realSample(name)));
+    std::mt19937 random(31337);
+    for (const std::vector<std::uint8_t>& good : goods) {
+        const ape::Descriptor descriptor = ape::Descriptor::read(good.data());
+        const std::size_t seekTable = descriptor.descriptorLength + descriptor.headerLength;
+        const std::size_t frames = seekTable + descriptor.seekTableLength + descriptor.wavHeaderLength;
+        const std::size_t framesEnd = frames + descriptor.audioDataBytes();
+        ASSERT_LE(framesEnd, good.size());
+        for (const std::size_t cut : {std::size_t{20}, seekTable + 2, frames + 100, framesEnd / 2, framesEnd - 10})
+            damaged.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+        for (int variant = 0; variant < 12; ++variant) {
+            std::vector<std::uint8_t> flipped = good;
+            const int flips = 1 + variant % 4;
+            for (int i = 0; i < flips; ++i) {
+                const std::size_t end = variant % 3 == 0 ? frames : good.size();
+                flipped[random() % end] ^= static_cast<std::uint8_t>(1 + random() % 255);
+            }
+            damaged.push_back(std::move(flipped));
+        }
+    }
+    int refused = 0, ended = 0, failed = 0;
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE("damaged file " + std::to_string(i));
+        const std::string name = path("damaged.ape");
+        writeFile(name, damaged[i]);
+        for (const bool memory : {false, true}) {
+            COMPtr<IMFSourceReader> reader;
+            COMPtr<IMFByteStream> stream;
+            HRESULT hr = S_OK;
+            if (memory) {
+                stream = memoryByteStream(damaged[i], L"audio/x-ape");
+                hr = MFCreateSourceReaderFromByteStream(stream.get(), nullptr, reader.receive());
+            } else {
+                hr = MFCreateSourceReaderFromURL(wide(name).c_str(), nullptr, reader.receive());
+            }
+            if (FAILED(hr)) {
+                ++refused;
+                continue;
+            }
+            const Reading reading = readSamples(*reader, 0, Truth{{}, 44100, 1});
+            EXPECT_TRUE(reading.ended || FAILED(reading.status));
+            ended += reading.ended;
+            failed += FAILED(reading.status);
+        }
+    }
+    std::printf("Damaged files: %zu, read twice each: %d refused, %d ended, %d failed\n", damaged.size(), refused,
+                ended, failed);
+    EXPECT_GT(refused, 0);
+
+    // Wine's source reader passes the stream's MEError on to nobody, so the
+    // source itself is driven: a decoding failure is an error event, and
+    // the end of the stream still follows it.
+    int withErrors = 0;
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE("damaged file " + std::to_string(i) + " driven directly");
+        COMPtr<IMFByteStream> stream = memoryByteStream(damaged[i], nullptr);
+        COMPtr<IMFMediaSource> source;
+        if (FAILED(createSource(stream.get(), &source)))
+            continue;
+        const int errors = errorsUntilTheEnd(*source);
+        EXPECT_GE(errors, 0) << "no end of stream";
+        withErrors += errors > 0;
+        source->Shutdown();
+    }
+    std::printf("Damaged files driven directly: %d ended with MEError first\n", withErrors);
+    EXPECT_GT(withErrors, 0);
+}
+
+// Start (from here and from seeded positions), Pause, Stop and requests
+// with and without tokens from four threads for a fixed time, while a fifth
+// drains both event queues; then Shutdown races the same calls. Every call
+// answers one of the codes its state allows, nothing hangs, nothing leaks.
+TEST_F(MediaSource, StateChangesAndRequestsFromSeveralThreadsNeitherHangNorLeak)
+{
+    Watchdog watchdog{180'000};
+    COMPtr<IMFByteStream> bytes = memoryByteStream(readFile(realSample("taglib-mac-399-tagged.ape")), nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(bytes.get(), &source), S_OK);
+    COMPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+    UINT64 duration = 0;
+    ASSERT_EQ(presentation->GetUINT64(MF_PD_DURATION, &duration), S_OK);
+    PROPVARIANT current;
+    PropVariantInit(&current);
+    ASSERT_EQ(source->Start(presentation.get(), nullptr, &current), S_OK);
+    Event announced = nextEvent(*source);
+    ASSERT_EQ(announced.type, MENewStream);
+    COMPtr<IMFMediaStream> stream;
+    stream = announced.value.punkVal;
+    PropVariantClear(&announced.value);
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> shutDown{false};
+    std::atomic<int> samples{0}, unexpected{0}, calls{0};
+    auto allowed = [&](HRESULT hr, std::initializer_list<HRESULT> codes) {
+        ++calls;
+        if (hr == S_OK || std::find(codes.begin(), codes.end(), hr) != codes.end() || (shutDown && hr == MF_E_SHUTDOWN))
+            return;
+        ++unexpected;
+        std::printf("unexpected 0x%08lx\n", static_cast<unsigned long>(hr));
+    };
+    std::atomic<int> next{0};
+    auto body = [&] {
+        const int role = next++;
+        std::mt19937 random(static_cast<unsigned>(7 + role));
+        while (!stop) {
+            if (role == 0) {
+                COMPtr<IMFMediaEvent> event;
+                bool any = false;
+                for (IMFMediaEventGenerator* generator : {static_cast<IMFMediaEventGenerator*>(source.get()),
+                                                          static_cast<IMFMediaEventGenerator*>(stream.get())}) {
+                    if (SUCCEEDED(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, event.receive()))) {
+                        MediaEventType type = MEUnknown;
+                        event->GetType(&type);
+                        samples += type == MEMediaSample;
+                        any = true;
+                    }
+                }
+                if (!any)
+                    Sleep(1);
+            } else if (role == 1) {
+                switch (random() % 4) {
+                case 0:
+                    allowed(source->Start(presentation.get(), nullptr, &current), {});
+                    break;
+                case 1: {
+                    PROPVARIANT position = timeAt(static_cast<std::int64_t>(random() % (duration + 1)));
+                    allowed(source->Start(presentation.get(), nullptr, &position), {});
+                    break;
+                }
+                case 2:
+                    allowed(source->Pause(), {MF_E_INVALID_STATE_TRANSITION});
+                    break;
+                default:
+                    allowed(source->Stop(), {});
+                }
+                Sleep(random() % 5);
+            } else {
+                COMPtr<IMFAttributes> token;
+                if (random() % 2)
+                    MFCreateAttributes(token.receive(), 0);
+                allowed(stream->RequestSample(token.get()), {MF_E_MEDIA_SOURCE_WRONGSTATE, MF_E_END_OF_STREAM});
+            }
+        }
+    };
+    std::thread timer([&] {
+        Sleep(3000);
+        stop = true;
+    });
+    EXPECT_TRUE(runConcurrently(4, body)) << "a thread hung";
+    timer.join();
+    std::printf("Storm: %d calls, %d samples delivered\n", calls.load(), samples.load());
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_GT(samples, 0);
+
+    // Shutdown in the middle of the same calls.
+    stop = false;
+    next = 0;
+    std::thread closer([&] {
+        Sleep(300);
+        shutDown = true;
+        EXPECT_EQ(source->Shutdown(), S_OK);
+        Sleep(200);
+        stop = true;
+    });
+    EXPECT_TRUE(runConcurrently(4, body)) << "a thread hung around Shutdown";
+    closer.join();
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_EQ(source->Shutdown(), MF_E_SHUTDOWN);
+}
+
+TEST_F(MediaSource, ThePropertyHandlerServiceGivesTheTagTextsAndTheFormat)
+{
+    Watchdog watchdog{120'000};
+    COMPtr<IMFByteStream> bytes = memoryByteStream(readFile(realSample("musicmetadata-tagged-36items.ape")), nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(bytes.get(), &source), S_OK);
+    COMPtr<IMFGetService> services;
+    services = source.get();
+    ASSERT_TRUE(services);
+    COMPtr<IPropertyStore> store;
+    ASSERT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(store.receive())),
+              S_OK);
+    auto text = [&](const PROPERTYKEY& key) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        EXPECT_EQ(store->GetValue(key, &value), S_OK);
+        std::wstring result;
+        if (value.vt == VT_LPWSTR)
+            result = value.pwszVal;
+        else if (value.vt == (VT_VECTOR | VT_LPWSTR) && value.calpwstr.cElems > 0)
+            result = value.calpwstr.pElems[0];
+        else if (value.vt == VT_UI4)
+            result = std::to_wstring(value.ulVal);
+        PropVariantClear(&value);
+        return result;
+    };
+    EXPECT_EQ(text(PKEY_Title), L"Sinner's Prayer");
+    EXPECT_EQ(text(PKEY_Music_Artist), L"Beth Hart & Joe Bonamassa");
+    EXPECT_EQ(text(PKEY_Music_AlbumTitle), L"Don't Explain");
+    EXPECT_EQ(text(PKEY_Media_Year), L"2011");
+    EXPECT_EQ(text(PKEY_Music_TrackNumber), L"1");
+    EXPECT_EQ(text(PKEY_Comment), L"Test 123");
+    EXPECT_EQ(text(PKEY_Audio_SampleRate), L"44100");
+    // Read-only, and the same store on a second call.
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    EXPECT_EQ(store->SetValue(PKEY_Title, value), STG_E_ACCESSDENIED);
+    COMPtr<IPropertyStore> again;
+    EXPECT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(again.receive())),
+              S_OK);
+    EXPECT_EQ(again.get(), store.get());
+    COMPtr<IUnknown> other;
+    EXPECT_EQ(
+        services->GetService(MF_METADATA_PROVIDER_SERVICE, IID_IUnknown, reinterpret_cast<void**>(other.receive())),
+        MF_E_UNSUPPORTED_SERVICE);
+    EXPECT_EQ(source->Shutdown(), S_OK);
+    EXPECT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(again.receive())),
+              MF_E_SHUTDOWN);
+    // The store outlives the source.
+    EXPECT_EQ(text(PKEY_Title), L"Sinner's Prayer");
+}
+
+// A media session plays the source to the streaming audio renderer of the
+// default device (ALSA's null device here) until MESessionEnded, from the
+// start and from a seek, and closes; a stalled session fails the bound.
+TEST_F(MediaSource, AMediaSessionPlaysToTheEndFromTheStartAndAfterASeekAndCloses)
+{
+    Watchdog watchdog{180'000};
+    auto waitFor = [](IMFMediaSession& session, MediaEventType wanted, DWORD milliseconds) {
+        const ULONGLONG until = GetTickCount64() + milliseconds;
+        while (GetTickCount64() < until) {
+            COMPtr<IMFMediaEvent> event;
+            if (FAILED(session.GetEvent(MF_EVENT_FLAG_NO_WAIT, event.receive()))) {
+                Sleep(10);
+                continue;
+            }
+            MediaEventType type = MEUnknown;
+            HRESULT status = S_OK;
+            event->GetType(&type);
+            event->GetStatus(&status);
+            EXPECT_EQ(status, S_OK) << "event " << type;
+            if (type == wanted)
+                return true;
+        }
+        return false;
+    };
+    for (const std::int64_t start : {std::int64_t{0}, std::int64_t{50'000'000}}) {
+        SCOPED_TRACE("from " + std::to_string(start));
+        COMPtr<IMFSourceResolver> resolver;
+        ASSERT_EQ(MFCreateSourceResolver(resolver.receive()), S_OK);
+        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
+        COMPtr<IUnknown> object;
+        ASSERT_EQ(resolver->CreateObjectFromURL(wide(realSample("atl-ape.ape")).c_str(), MF_RESOLUTION_MEDIASOURCE,
+                                                nullptr, &type, object.receive()),
+                  S_OK);
+        COMPtr<IMFMediaSource> source;
+        source = object.get();
+        COMPtr<IMFPresentationDescriptor> presentation;
+        ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+        BOOL selected = FALSE;
+        COMPtr<IMFStreamDescriptor> stream;
+        ASSERT_EQ(presentation->GetStreamDescriptorByIndex(0, &selected, stream.receive()), S_OK);
+        COMPtr<IMFTopology> topology;
+        COMPtr<IMFTopologyNode> input, output;
+        COMPtr<IMFActivate> renderer;
+        ASSERT_EQ(MFCreateTopology(topology.receive()), S_OK);
+        ASSERT_EQ(MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, input.receive()), S_OK);
+        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_SOURCE, source.get()), S_OK);
+        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, presentation.get()), S_OK);
+        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.get()), S_OK);
+        ASSERT_EQ(MFCreateAudioRendererActivate(renderer.receive()), S_OK);
+        ASSERT_EQ(MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, output.receive()), S_OK);
+        ASSERT_EQ(output->SetObject(renderer.get()), S_OK);
+        ASSERT_EQ(topology->AddNode(input.get()), S_OK);
+        ASSERT_EQ(topology->AddNode(output.get()), S_OK);
+        ASSERT_EQ(input->ConnectOutput(0, output.get(), 0), S_OK);
+        COMPtr<IMFMediaSession> session;
+        ASSERT_EQ(MFCreateMediaSession(nullptr, session.receive()), S_OK);
+        ASSERT_EQ(session->SetTopology(0, topology.get()), S_OK);
+        PROPVARIANT position = timeAt(start);
+        const ULONGLONG began = GetTickCount64();
+        ASSERT_EQ(session->Start(&GUID_NULL, &position), S_OK);
+        EXPECT_TRUE(waitFor(*session, MESessionEnded, 60'000)) << "the session never ended";
+        std::printf("Media session from %lld: ended after %llu ms (the file lasts 7.6 s)\n",
+                    static_cast<long long>(start), GetTickCount64() - began);
+        ASSERT_EQ(session->Close(), S_OK);
+        EXPECT_TRUE(waitFor(*session, MESessionClosed, 10'000));
+        EXPECT_EQ(source->Shutdown(), S_OK);
+        EXPECT_EQ(session->Shutdown(), S_OK);
+    }
+}
+
+} // namespace
