@@ -9,6 +9,7 @@
 
 #include "monkeysaudio/ApeDecoder.h"
 #include "monkeysaudio/MonkeysAudioError.h"
+#include "support/LossOfRange.h"
 #include "support/Quoted.h"
 #include "support/StringConversion.h"
 
@@ -24,7 +25,7 @@ std::optional<std::wstring> decodeUtf8(const std::string& bytes)
 {
     if (bytes.empty())
         return std::wstring();
-    const int length = static_cast<int>(bytes.size());
+    const int length = oryx::rangeChecked<int>(bytes.size());
     const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
     if (needed == 0)
         return std::nullopt;
