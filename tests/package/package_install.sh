@@ -47,8 +47,19 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineboot -i >/dev/null 2>&1
 wineserver -w
-mkdir -p "$WINEPREFIX/drive_c/apesrc"
-unzip -q "$zip" -d "$WINEPREFIX/drive_c/apesrc"
+# Where the README suggests: a folder whose name holds parentheses, which
+# a batch file's blocks must survive.
+folder='C:\Program Files (x86)\apesrc'
+unpacked="$WINEPREFIX/drive_c/Program Files (x86)/apesrc"
+mkdir -p "$unpacked"
+unzip -q "$zip" -d "$unpacked"
+# cmd /c takes no quoted path with spaces from Wine's command line; a batch
+# file of its own calls the script.
+for script in install uninstall; do
+    printf '@call "%s\\%s.cmd"\r\n' "$folder" "$script" >"$WINEPREFIX/drive_c/run-$script.cmd"
+done
+# The folder as a basic regular expression (parentheses are plain there).
+pattern=${folder//\\/\\\\}
 cp "$source_dir/samples/demo.ape" "$WINEPREFIX/drive_c/demo.ape"
 theirs=$(ffmpeg -nostdin -v error -threads 1 -i "$source_dir/samples/demo.ape" -f s16le - | md5sum | cut -c1-32)
 
@@ -62,12 +73,12 @@ server() {
 # what each view names.
 install() {
     local installed
-    installed=$("$1" cmd /c 'C:\apesrc\install.cmd' 2>/dev/null | tr -d '\r')
+    installed=$("$1" cmd /c 'C:\run-install.cmd' 2>/dev/null | tr -d '\r')
     echo "$installed"
-    grep -q '^Registered "C:\\apesrc\\x64\\apesrc.dll" (x64) with "C:\\windows\\[A-Za-z0-9]*\\regsvr32.exe"' <<<"$installed"
-    grep -q '^Registered "C:\\apesrc\\x86\\apesrc.dll" (x86) with "C:\\windows\\SysWOW64\\regsvr32.exe"' <<<"$installed"
-    [ "$(server 64)" = 'C:\apesrc\x64\apesrc.dll' ] || { echo "64-bit view names '$(server 64)'"; return 1; }
-    [ "$(server 32)" = 'C:\apesrc\x86\apesrc.dll' ] || { echo "32-bit view names '$(server 32)'"; return 1; }
+    grep -q "^Registered \"$pattern\\\\x64\\\\apesrc.dll\" (x64) with \"C:\\\\windows\\\\[A-Za-z0-9]*\\\\regsvr32.exe\"" <<<"$installed"
+    grep -q "^Registered \"$pattern\\\\x86\\\\apesrc.dll\" (x86) with \"C:\\\\windows\\\\SysWOW64\\\\regsvr32.exe\"" <<<"$installed"
+    [ "$(server 64)" = "$folder\\x64\\apesrc.dll" ] || { echo "64-bit view names '$(server 64)'"; return 1; }
+    [ "$(server 32)" = "$folder\\x86\\apesrc.dll" ] || { echo "32-bit view names '$(server 32)'"; return 1; }
 }
 
 # Both widths' apeplay --wav must give ffmpeg's decode.
@@ -75,7 +86,7 @@ plays() {
     local width ours
     for width in x64 x86; do
         rm -f "$WINEPREFIX/drive_c/demo-$width.wav"
-        wine "C:\\apesrc\\$width\\apeplay.exe" --wav "C:\\demo-$width.wav" 'C:\demo.ape' 2>&1 |
+        wine "$folder\\$width\\apeplay.exe" --wav "C:\\demo-$width.wav" 'C:\demo.ape' 2>&1 |
             grep -v seq_hw | tr -d '\r' | tail -n 1
         ours=$(ffmpeg -nostdin -v error -i "$WINEPREFIX/drive_c/demo-$width.wav" -f s16le - | md5sum | cut -c1-32)
         echo "$width apeplay from the package: $ours, ffmpeg: $theirs"
@@ -83,13 +94,25 @@ plays() {
     done
 }
 
+# A folder without its codec library: nothing is registered, and the
+# message names the file.
+mv "$unpacked/x86/MACDllC.dll" "$work/MACDllC.dll"
+if incomplete=$("$wine64" cmd /c 'C:\run-install.cmd' 2>/dev/null | tr -d '\r'); then
+    echo "install.cmd succeeded without x86\MACDllC.dll: $incomplete"
+    exit 1
+fi
+echo "$incomplete"
+[ "$incomplete" = "install: x86\MACDllC.dll is not in \"$folder\\\"; unpack the whole zip and run install.cmd from its folder." ]
+[ -z "$(server 64)" ] && [ -z "$(server 32)" ]
+mv "$work/MACDllC.dll" "$unpacked/x86/MACDllC.dll"
+
 install "$wine64"
 plays
 
 cp "$versioninfo" "$WINEPREFIX/drive_c/versioninfo.exe"
 for width in x64 x86; do
-    versions=$(wine 'C:\versioninfo.exe' "C:\\apesrc\\$width\\apesrc.dll" "C:\\apesrc\\$width\\MACDllC.dll" \
-        "C:\\apesrc\\$width\\apeplay.exe" | tr -d '\r')
+    versions=$(wine 'C:\versioninfo.exe' "$folder\\$width\\apesrc.dll" "$folder\\$width\\MACDllC.dll" \
+        "$folder\\$width\\apeplay.exe" | tr -d '\r')
     echo "$versions"
     [ "$(grep -c " $version $version $version.0 " <<<"$versions")" -eq 3 ]
 done
@@ -109,7 +132,7 @@ for view in 64 32; do
     done
 done
 
-uninstalled=$("$wine64" cmd /c 'C:\apesrc\uninstall.cmd' 2>/dev/null | tr -d '\r')
+uninstalled=$("$wine64" cmd /c 'C:\run-uninstall.cmd' 2>/dev/null | tr -d '\r')
 echo "$uninstalled"
 grep -q "^Removed the filter's class: .* in the 64-bit view" <<<"$uninstalled"
 grep -q "^Removed the filter's class: .* in the 32-bit view" <<<"$uninstalled"
@@ -134,13 +157,13 @@ done
 wine reg query "${player_keys[0]}" /v '{00000000-1111-2222-3333-444444444444}' /reg:64 >/dev/null 2>&1 ||
     { echo "uninstalling removed a value it did not write"; exit 1; }
 for width in x64 x86; do
-    if wine "C:\\apesrc\\$width\\apeplay.exe" --info 'C:\demo.ape' >"$work/after-uninstall-$width.txt" 2>&1; then
+    if wine "$folder\\$width\\apeplay.exe" --info 'C:\demo.ape' >"$work/after-uninstall-$width.txt" 2>&1; then
         echo "the $width apeplay still creates the filter after uninstalling"
         exit 1
     fi
     echo "$width apeplay after uninstalling: $(grep -v seq_hw "$work/after-uninstall-$width.txt" | tr -d '\r' | tail -n 1)"
 done
-again=$(wine cmd /c 'C:\apesrc\uninstall.cmd' 2>/dev/null | tr -d '\r')
+again=$(wine cmd /c 'C:\run-uninstall.cmd' 2>/dev/null | tr -d '\r')
 echo "$again"
 [ "$again" = "Nothing of the Monkey's Audio source filter was registered." ]
 
