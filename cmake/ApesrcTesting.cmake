@@ -15,6 +15,14 @@ foreach(target gtest gtest_main gmock gmock_main)
 endforeach()
 
 if(WIN32)
+    # The prefix has the build's width: a 64-bit prefix (which runs 32-bit
+    # programs too, through its WOW64 side) for the x64 build. The `wine`
+    # loader starts the 64-bit loader by itself for a 64-bit program.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(APESRC_WINEARCH win64)
+    else()
+        set(APESRC_WINEARCH win32)
+    endif()
     set(APESRC_WINE_HOME ${CMAKE_BINARY_DIR}/wine/home)
     set(APESRC_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
     file(MAKE_DIRECTORY ${APESRC_WINE_HOME})
@@ -23,7 +31,7 @@ if(WIN32)
     set(APESRC_WINE_ENV
         HOME=${APESRC_WINE_HOME}
         WINEPREFIX=${APESRC_WINE_PREFIX}
-        WINEARCH=win32
+        WINEARCH=${APESRC_WINEARCH}
         WINEDEBUG=-all
         # No Mono or Gecko: nothing may be downloaded, and nothing here needs them.
         WINEDLLOVERRIDES=mscoree,mshtml=

@@ -4,8 +4,17 @@
 # and keeps the import table free of newer entry points.
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
 
-# SSE2 may be assumed on every i686 machine the module runs on.
+# SSE2 may be assumed on every i686 machine the module runs on (and is part
+# of x86-64).
 add_compile_options(-msse2 -mfpmath=sse)
+
+# The object format of this build's modules, as objdump names it: the export
+# checks prove each module is of the build's width.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(APESRC_PE_FORMAT pei-x86-64)
+else()
+    set(APESRC_PE_FORMAT pei-i386)
+endif()
 
 # Only Windows system DLLs may be imported: the C and C++ runtimes and
 # winpthread are linked into each module.

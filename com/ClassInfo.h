@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include <windows.h>
 
@@ -17,7 +19,9 @@ using CreateFunction = InternalUnknown* (*)(IUnknown* outer);
 
 // One record of a class table: what the class object creates and what
 // registration writes. DllGetClassInfos hands tables out in exactly this
-// layout (six 32-bit fields), so the field order is fixed.
+// layout, so the field order is fixed: six fields of pointer width (32 bits
+// in the 32-bit module; in the x64 module the 32-bit field is padded to 64
+// bits, as the compiler lays it out naturally).
 struct ClassInfo {
     const CLSID* clsid;
     // Bits 0-3: server kind (0 InprocServer32, 1 InprocServer,
@@ -31,7 +35,15 @@ struct ClassInfo {
     const ShellExtensionRegistration* shellExtension; // null: no shell extension
 };
 
-// Pointers are part of the layout that DllGetClassInfos publishes.
-static_assert(sizeof(void*) != 4 || sizeof(ClassInfo) == 24);
+// Pointers are part of the layout that DllGetClassInfos publishes: a tool
+// reading the table finds field n at n pointer widths, in either width.
+static_assert(std::is_standard_layout_v<ClassInfo>);
+static_assert(offsetof(ClassInfo, clsid) == 0 * sizeof(void*));
+static_assert(offsetof(ClassInfo, server_and_threading) == 1 * sizeof(void*));
+static_assert(offsetof(ClassInfo, name) == 2 * sizeof(void*));
+static_assert(offsetof(ClassInfo, create) == 3 * sizeof(void*));
+static_assert(offsetof(ClassInfo, filterRegistration) == 4 * sizeof(void*));
+static_assert(offsetof(ClassInfo, shellExtension) == 5 * sizeof(void*));
+static_assert(sizeof(ClassInfo) == 6 * sizeof(void*));
 
 } // namespace oryx

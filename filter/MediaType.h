@@ -53,6 +53,7 @@ public:
 
 static_assert(sizeof(MediaType) == sizeof(AM_MEDIA_TYPE));
 static_assert(std::is_standard_layout_v<MediaType> && !std::is_polymorphic_v<MediaType>);
+static_assert(offsetof(MediaType, pUnk) == offsetof(AM_MEDIA_TYPE, pUnk));
 static_assert(offsetof(MediaType, pbFormat) == offsetof(AM_MEDIA_TYPE, pbFormat));
 
 // Owns one MediaType value for a scope: zeroed at construction, released at

@@ -10,6 +10,7 @@
 #include "support/AutoLock.h"
 #include "support/COMError.h"
 #include "support/ComBoundary.h"
+#include "support/LossOfRange.h"
 
 Pin::Pin(Filter& filter, const wchar_t* name, PIN_DIRECTION direction)
     : IUnknownImpl(nullptr), direction(direction), filter(filter), name(name ? name : L"")
@@ -226,7 +227,7 @@ STDMETHODIMP Pin::QueryInternalConnections(IPin** pins, ULONG* count)
         }
         if (*count < list.size())
             return S_FALSE;
-        *count = static_cast<ULONG>(list.size());
+        *count = oryx::rangeChecked<ULONG>(list.size());
         return S_OK;
     });
 }

@@ -9,6 +9,7 @@
 
 #include "monkeysaudio/ApeDecoder.h"
 #include "monkeysaudio/MonkeysAudioError.h"
+#include "support/LossOfRange.h"
 #include "support/Quoted.h"
 #include "support/StringConversion.h"
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "monkeysaudio/MonkeysAudioError.h"
+#include "support/LossOfRange.h"
 #include "support/StringConversion.h"
 
 namespace {
@@ -14,7 +15,7 @@ std::wstring fromAnsi(const std::string& narrowName)
 {
     if (narrowName.empty())
         return {};
-    const int length = static_cast<int>(narrowName.size());
+    const int length = oryx::rangeChecked<int>(narrowName.size());
     const int size = MultiByteToWideChar(CP_ACP, 0, narrowName.data(), length, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
     if (size > 0)

@@ -132,7 +132,7 @@ void RegistryKey::setValue(StringRef<char> name, const BYTE* data, DWORD size, D
 void RegistryKey::setString(StringRef<char> name, StringRef<char> value)
 {
     const std::string data = value.str();
-    setValue(name, reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size() + 1), REG_SZ);
+    setValue(name, reinterpret_cast<const BYTE*>(data.c_str()), rangeChecked<DWORD>(data.size() + 1), REG_SZ);
 }
 
 void RegistryKey::setString(StringRef<wchar_t> name, StringRef<wchar_t> value)

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "support/Array.h"
+#include "support/LossOfRange.h"
 #include "support/WindowsError.h"
 
 namespace oryx {
@@ -19,7 +20,7 @@ std::wstring widen(StringRef<char> text)
     const std::size_t needed = std::mbstowcs(nullptr, source.c_str(), 0);
     if (needed == static_cast<std::size_t>(-1))
         throw std::runtime_error("Can't convert char -> wchar_t string");
-    Array<wchar_t, std::allocator<wchar_t>> buffer(static_cast<std::int32_t>(needed + 1));
+    Array<wchar_t, std::allocator<wchar_t>> buffer(rangeChecked<std::int32_t>(needed + 1));
     std::mbstowcs(buffer.data, source.c_str(), needed + 1);
     return std::wstring(buffer.data, needed);
 }
@@ -44,7 +45,7 @@ std::string narrow(StringRef<wchar_t> text, UINT codePage)
 {
     if (!text.text)
         return std::string();
-    const int length = text.length < 0 ? static_cast<int>(std::wcslen(text.text)) : text.length;
+    const int length = text.length < 0 ? rangeChecked<int>(std::wcslen(text.text)) : text.length;
     if (length == 0)
         return std::string();
     const int size = WideCharToMultiByte(codePage, 0, text.text, length, nullptr, 0, nullptr, nullptr);

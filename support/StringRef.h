@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/LossOfRange.h"
+
 namespace oryx {
 
 // A character range handed to the string conversions: a pointer and a
@@ -35,7 +37,8 @@ private:
             if (text.find(Ch()) != std::basic_string<Ch>::npos)
                 return -1;
         }
-        return static_cast<std::int32_t>(text.size());
+        // A length of 2 GiB or more exists only in the x64 module.
+        return rangeChecked<std::int32_t>(text.size());
     }
 };
 

@@ -7,7 +7,8 @@
 #   tools/apeplay.sh [--engine dshow|mf] [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape
 # Absolute Unix paths among the arguments are handed over as Z: paths;
 # relative ones work as they are.
-# APEPLAY_BUILD names another Windows build tree (default build/windows);
+# APEPLAY_BUILD names another Windows build tree (default build/windows;
+# build/windows64 for the x64 player and filter);
 # APEPLAY_DIR another folder holding apeplay.exe, apesrc.dll and MACDllC.dll.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,10 +28,21 @@ fi
 
 export HOME=$build/wine/home
 export WINEPREFIX=$build/wine/prefix
-export WINEARCH=win32
+# The prefix exists already; its own width (32-bit, or 64-bit for
+# build/windows64) decides, so no WINEARCH is given.
+unset WINEARCH
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='mscoree,mshtml='
 export DISPLAY=
+
+# In a 64-bit prefix `wine` starts the 32-bit reg and regsvr32 (it picks
+# its loader by the program, and finds those two in the 32-bit system
+# folder); the 64-bit loader starts the 64-bit ones, which see the 64-bit
+# registry view that the x64 player reads.
+loader=wine
+if grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
+    loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
+fi
 
 windows_path() {
     local path=$1
@@ -43,10 +55,10 @@ windows_path() {
 register() {
     local server registered
     server=$(windows_path "$(cd "$dir" && pwd)/$1")
-    registered=$(wine reg query "HKCR\\CLSID\\$2\\InprocServer32" /ve 2>/dev/null |
+    registered=$("$loader" reg query "HKCR\\CLSID\\$2\\InprocServer32" /ve 2>/dev/null |
         tr -d '\r' | sed -n 's/^.*REG_SZ[[:space:]]*//p' || true)
     if [ "${registered,,}" != "${server,,}" ]; then
-        if ! wine regsvr32 /s "$server" >/dev/null 2>&1; then
+        if ! "$loader" regsvr32 /s "$server" >/dev/null 2>&1; then
             echo "apeplay: regsvr32 could not register $server in $WINEPREFIX" >&2
             exit 1
         fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Decode benchmark: our decoder (host, optimised) and MACDllC.dll (under
 # Wine) against ffmpeg's decoder on the same files, per compression level.
+# The table also times the x64 MACDllC.dll, in the x64 build's prefix.
 # Prints figures; it asserts nothing.
 # Usage: tools/bench.sh [--seconds N] [--runs N]
 #        tools/bench.sh --table [--seconds N] [--runs N] [--only NAME]
@@ -13,6 +14,9 @@ jobs=$(nproc)
 
 "$root/tools/setup.sh"
 "$root/tools/build.sh" windows
+table=false
+for arg in "$@"; do [ "$arg" = --table ] && table=true; done
+$table && "$root/tools/build.sh" windows64
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release >"$root/build/release.configure.log" 2>&1
 cmake --build "$root/build/release" -j"$jobs" --target codecbench codecbench_table
 
@@ -26,12 +30,16 @@ for arg in "$@"; do
         mkdir -p "$root/build/bench"
         extra+=(--dir "$root/build/bench")
         [ -d "$root/../shared/real-ape" ] && extra+=(--real "$(cd "$root/../shared/real-ape" && pwd)")
+        extra+=(--dll64-bench "$root/build/windows64/tools/codecbench/codecbench_dll.exe"
+            --dll64-prefix "$root/build/windows64/wine/prefix")
     else
         args+=("$arg")
     fi
 done
 
 windows="$root/build/windows"
-export HOME="$windows/wine/home" WINEPREFIX="$windows/wine/prefix" WINEARCH=win32 WINEDEBUG=-all
+export HOME="$windows/wine/home" WINEPREFIX="$windows/wine/prefix" WINEDEBUG=-all
+# Each prefix exists already and keeps its own width.
+unset WINEARCH
 exec "$root/build/release/tools/codecbench/$program" \
     --dll-bench "$windows/tools/codecbench/codecbench_dll.exe" "${extra[@]}" "${args[@]}"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the release zip for Windows users: dist/apesrc-VERSION-win32.zip with
-# the filter, its codec library, apeplay and apedec, install.cmd, README.txt
-# and LICENSE.txt. The zip depends only on the commit: binaries carry no time
-# stamps or build paths, and every file in it is dated with the commit's time.
-#   tools/package.sh [--build DIR] [--out DIR]
+# Builds the release zip for Windows users: dist/apesrc-VERSION-windows.zip
+# with a folder for each width, x86\ (32-bit players) and x64\ (64-bit
+# players), each holding the filter, its codec library, apeplay and apedec;
+# then install.cmd, uninstall.cmd, README.txt and LICENSE.txt. The zip
+# depends only on the commit: binaries carry no time stamps or build paths,
+# and every file in it is dated with the commit's time.
+#   tools/package.sh [--build DIR] [--out DIR]   (DIR/x86 and DIR/x64 are the build trees)
 #   tools/package.sh --check-reproducible   builds twice in fresh trees and compares
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,29 +38,47 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-"$root/tools/setup.sh"
-mkdir -p "$build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_SHARED_LINKER_FLAGS=-s -DCMAKE_EXE_LINKER_FLAGS=-s >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" -j"$(nproc)" --target apesrc MACDllC apeplay apedec
+# What each width's folder holds: the build target and the file it makes in
+# the build tree. A module that install.cmd registers is also named in its
+# "modules" list.
+contents=(
+    "apesrc monkeysaudio/apesrc.dll"
+    "MACDllC codec/dll/MACDllC.dll"
+    "apeplay tools/apeplay/apeplay.exe"
+    "apedec tools/apedec/apedec.exe"
+)
+declare -A toolchain=([x86]=mingw-i686 [x64]=mingw-x86_64)
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-stamp=$(git -C "$root" log -1 --format=%ct)
+"$root/tools/setup.sh"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-# Stripped by the linker: strip would stamp the current time into them.
-for file in monkeysaudio/apesrc.dll codec/dll/MACDllC.dll tools/apeplay/apeplay.exe tools/apedec/apedec.exe; do
-    cp "$build/$file" "$stage/"
+for width in x86 x64; do
+    tree=$build/$width
+    mkdir -p "$tree" "$stage/$width"
+    cmake -S "$root" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/${toolchain[$width]}.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_SHARED_LINKER_FLAGS=-s -DCMAKE_EXE_LINKER_FLAGS=-s \
+        >"$tree.configure.log" 2>&1 || { cat "$tree.configure.log"; exit 1; }
+    targets=()
+    for entry in "${contents[@]}"; do targets+=("${entry%% *}"); done
+    cmake --build "$tree" -j"$(nproc)" --target "${targets[@]}"
+    # Stripped by the linker: strip would stamp the current time into them.
+    for entry in "${contents[@]}"; do
+        cp "$tree/${entry#* }" "$stage/$width/"
+    done
 done
-cp "$root/tools/package/install.cmd" "$stage/"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/x86/CMakeCache.txt")
+stamp=$(git -C "$root" log -1 --format=%ct)
+cp "$root/tools/package/install.cmd" "$root/tools/package/uninstall.cmd" "$stage/"
 # Notepad-friendly line ends for the texts.
 sed "s/@VERSION@/$version/; s/\$/\r/" "$root/tools/package/README.txt" >"$stage/README.txt"
 sed 's/$/\r/' "$root/LICENSE" >"$stage/LICENSE.txt"
-touch -d "@$stamp" "$stage"/*
+find "$stage" -mindepth 1 -exec touch -d "@$stamp" {} +
 
 mkdir -p "$out"
-zipfile=$out/apesrc-$version-win32.zip
+zipfile=$out/apesrc-$version-windows.zip
 rm -f "$zipfile"
-# Zip stores local times: UTC keeps them the commit's everywhere.
-(cd "$stage" && TZ=UTC zip -q -X -D "$zipfile" $(ls | LC_ALL=C sort))
+# Zip stores local times: UTC keeps them the commit's everywhere. Files only
+# (the folders follow from their names), in one fixed order.
+(cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | TZ=UTC zip -q -X -D "$zipfile" -@)
 echo "$zipfile"

@@ -12,8 +12,9 @@ fi
 packages=(
     cmake make
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-tools
-    wine wine32:i386
+    wine wine32:i386 wine64
     # Wine's own WAVE Parser, which tools/soak.sh plays beside our source.
     gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386
     libboost-dev

@@ -53,12 +53,15 @@ TEST_F(Module, ExportsExactlyTheFiveEntryPointsUndecorated)
 
 // A cdecl callee leaves its arguments for the caller to remove; a stdcall
 // one would have removed them itself. The stack pointer right after the
-// call tells which.
-TEST_F(Module, DllGetClassInfosLeavesItsArgumentsToTheCaller)
+// call tells which. x64 has one calling convention, so there the call is
+// an ordinary one. Either way the table comes back in its published layout:
+// field n at n pointer widths.
+TEST_F(Module, DllGetClassInfosHandsOutTheTableInItsPublishedLayout)
 {
     void* const function = reinterpret_cast<void*>(module.procAddress("DllGetClassInfos"));
     const oryx::ClassInfo* infos = reinterpret_cast<const oryx::ClassInfo*>(1);
     std::uint32_t count = 99;
+#if defined(__i386__)
     // The function and its arguments, then the stack pointer before and after.
     std::uintptr_t frame[5] = {reinterpret_cast<std::uintptr_t>(function), reinterpret_cast<std::uintptr_t>(&infos),
                                reinterpret_cast<std::uintptr_t>(&count), 0, 0};
@@ -74,11 +77,22 @@ TEST_F(Module, DllGetClassInfosLeavesItsArgumentsToTheCaller)
     const std::uintptr_t before = frame[3];
     const std::uintptr_t after = frame[4];
     EXPECT_EQ(before - after, 8u) << "both arguments must still be on the stack";
+#else
+    reinterpret_cast<void (*)(const oryx::ClassInfo**, std::uint32_t*)>(function)(&infos, &count);
+#endif
     ASSERT_EQ(count, 1u) << "the module serves its source filter and nothing else";
     EXPECT_TRUE(IsEqualGUID(*infos[0].clsid, guidOf("{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}")));
     EXPECT_EQ(infos[0].server_and_threading, 0x20u) << "InprocServer32, Both";
     EXPECT_STREQ(infos[0].name, L"Monkey's Audio File Source (Tonbrook)");
     EXPECT_NE(infos[0].filterRegistration, nullptr);
+
+    // What a tool that knows only the layout reads: six pointer-wide slots.
+    const auto* slots = reinterpret_cast<const std::uintptr_t*>(infos);
+    EXPECT_EQ(slots[0], reinterpret_cast<std::uintptr_t>(infos[0].clsid));
+    EXPECT_EQ(static_cast<std::uint32_t>(slots[1]), 0x20u);
+    EXPECT_EQ(slots[2], reinterpret_cast<std::uintptr_t>(infos[0].name));
+    EXPECT_EQ(slots[4], reinterpret_cast<std::uintptr_t>(infos[0].filterRegistration));
+    EXPECT_EQ(slots[5], 0u) << "no shell extension";
 }
 
 TEST_F(Module, ServesNoClassOutsideItsTable)

@@ -7,6 +7,8 @@
 
 #include <errors.h>
 
+#include "support/LossOfRange.h"
+
 namespace apeplay {
 
 namespace {
@@ -21,9 +23,11 @@ std::string toUtf8(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), oryx::rangeChecked<int>(text.size()), nullptr, 0,
+                                          nullptr, nullptr);
     std::string utf8(std::size_t(std::max(bytes, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), utf8.data(), bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), oryx::rangeChecked<int>(text.size()), utf8.data(), bytes, nullptr,
+                        nullptr);
     return utf8;
 }
 
@@ -31,9 +35,10 @@ std::wstring fromUtf8(const std::string& text)
 {
     if (text.empty())
         return {};
-    const int characters = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    const int characters =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), oryx::rangeChecked<int>(text.size()), nullptr, 0);
     std::wstring wide(std::size_t(std::max(characters, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), characters);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), oryx::rangeChecked<int>(text.size()), wide.data(), characters);
     return wide;
 }
 

@@ -99,7 +99,7 @@ WavFileWriter::WavFileWriter(std::wstring targetName, const PcmFormat& format)
     if (!file.isValid())
         throw oryx::WindowsError("Can't create \"" + toUtf8(partial) + "\"");
     const std::vector<BYTE> bytes = header(format);
-    headerBytes = DWORD(bytes.size());
+    headerBytes = oryx::rangeChecked<DWORD>(bytes.size());
     try {
         writeAll(bytes.data(), bytes.size());
     } catch (...) {

@@ -127,9 +127,10 @@ double ffmpegUserTime(const std::string& file)
     return pclose(pipe) == 0 ? user : 0;
 }
 
-std::map<std::string, double> dllTimes(const std::string& bench, const std::vector<std::string>& files)
+std::map<std::string, double> dllTimes(const std::string& bench, const std::vector<std::string>& files,
+                                       const std::string& prefix)
 {
-    std::string command = "wine '" + bench + "' --runs 1";
+    std::string command = (prefix.empty() ? "" : "WINEPREFIX='" + prefix + "' ") + "wine '" + bench + "' --runs 1";
     for (const auto& file : files)
         command += " 'Z:" + file + "'";
     command += " 2>/dev/null";

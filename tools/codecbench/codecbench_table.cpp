@@ -1,14 +1,16 @@
-// codecbench_table [--real DIR] [--only NAME] [--seconds N] [--runs N] [--dll-bench EXE] [--dir DIR]
+// codecbench_table [--real DIR] [--only NAME] [--seconds N] [--runs N] [--dll-bench EXE]
+//                  [--dll64-bench EXE --dll64-prefix DIR] [--dir DIR]
 //   The speed table: every material of BenchMaterial.h (and the real
 //   recordings in DIR) at every level, N seconds each (default 60), encoded
 //   once into DIR-named files that later runs reuse. Per material and run the
-//   decoders take turns (ours, ffmpeg, per level, then the DLL on all levels);
+//   decoders take turns (ours, ffmpeg, per level, then the 32-bit DLL and the
+//   x64 DLL, each in its own build's Wine prefix, on all levels);
 //   the best of --runs counts. All three are timed by user time, which the
 //   load of a shared machine distorts least: ffmpeg by its own -benchmark
 //   figure less its start-up, ours and the DLL by the decoding thread's
 //   account (GetThreadTimes under Wine: 10 ms steps). Prints the
 //   ratio of speeds (above 1: faster than ffmpeg) per material and level for
-//   the host build and the DLL, the worst of each, and how far the median run
+//   the host build and each DLL, the worst of each, and how far the median run
 //   lay above the best (the noise of the machine).
 #include <algorithm>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -75,7 +78,7 @@ std::vector<std::uint8_t> attenuated(const std::vector<std::uint8_t>& pcm, unsig
 struct TableCell {
     std::string file;    // empty when the material could not be encoded at this level
     int attenuation = 0; // halvings needed before the level accepted it
-    Timings ours, ffmpeg, dll;
+    Timings ours, ffmpeg, dll, dll64;
 };
 
 // The .ape file of `material` at `level`, encoded unless an earlier run left it.
@@ -114,7 +117,7 @@ TableCell encodeCell(const ape::BenchMaterial& material, unsigned level, const s
 struct TableOptions {
     double duration = 60;
     int runs = 5;
-    std::string dir = "/tmp", dllBench, realDir, only;
+    std::string dir = "/tmp", dllBench, dll64Bench, dll64Prefix, realDir, only;
 };
 
 void printRatios(const char* title, const std::vector<std::string>& names,
@@ -193,21 +196,27 @@ int speedTable(const TableOptions& options)
                 cell.ours.add(decodeWithUs(cell.file, OurRun{1e30, 0}).userSeconds);
                 cell.ffmpeg.add(ffmpegUserTime(cell.file));
             }
-            if (options.dllBench.empty())
-                continue;
-            auto times = dllTimes(options.dllBench, files);
-            for (auto& cell : cells[m])
-                if (auto found = times.find(cell.file); found != times.end())
-                    cell.dll.add(found->second);
+            for (auto [bench, prefix, decoder] :
+                 {std::tuple{&options.dllBench, "", &TableCell::dll},
+                  std::tuple{&options.dll64Bench, options.dll64Prefix.c_str(), &TableCell::dll64}}) {
+                if (bench->empty())
+                    continue;
+                auto times = dllTimes(*bench, files, prefix);
+                for (auto& cell : cells[m])
+                    if (auto found = times.find(cell.file); found != times.end())
+                        (cell.*decoder).add(found->second);
+            }
         }
     }
     printRatios("host build", names, cells, startup.best(), &TableCell::ours);
     if (!options.dllBench.empty())
         printRatios("MACDllC.dll under Wine", names, cells, startup.best(), &TableCell::dll);
+    if (!options.dll64Bench.empty())
+        printRatios("x64 MACDllC.dll under Wine", names, cells, startup.best(), &TableCell::dll64);
     std::printf("q: encoded quieter (halved until the level accepted it)\n");
     // Noise: how far, on average, the median run lay above the best one.
     for (auto [label, decoder] : {std::pair{"ours", &TableCell::ours}, std::pair{"ffmpeg", &TableCell::ffmpeg},
-                                  std::pair{"dll", &TableCell::dll}}) {
+                                  std::pair{"dll", &TableCell::dll}, std::pair{"dll64", &TableCell::dll64}}) {
         double sum = 0;
         int n = 0;
         for (auto& row : cells)
@@ -238,6 +247,10 @@ int main(int argc, char** argv)
             options.dir = value;
         else if (option == "--dll-bench")
             options.dllBench = value;
+        else if (option == "--dll64-bench")
+            options.dll64Bench = value;
+        else if (option == "--dll64-prefix")
+            options.dll64Prefix = value;
         else if (option == "--real")
             options.realDir = value;
         else if (option == "--only")

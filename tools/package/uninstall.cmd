@@ -1,0 +1,87 @@
+@echo off
+rem Removes what install.cmd registered, in every registry view it wrote (on
+rem 64-bit Windows the 64-bit one and the 32-bit one, WOW6432Node): the
+rem filter's class key, its entry in the filter mapper's list, the .ape
+rem extension values of DirectShow and of the media player. It says what it
+rem removes and leaves everything else alone: an .ape extension key that
+rem names another source filter stays. The filter's own unregistration
+rem (regsvr32 /u) changes nothing outside a development system, so this
+rem script works on the registry itself. Run it from a command prompt
+rem started with "Run as administrator"; the files may be deleted afterwards.
+setlocal
+set "source={6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}"
+rem The filter mapper files the source under its default category.
+set "filters=HKLM\Software\Classes\CLSID\{083863F1-70DE-11D0-BD40-00A0C911CE86}\Instance"
+set "extension=HKLM\Software\Classes\Media Type\Extensions\.ape"
+set "player=HKLM\Software\Microsoft\MediaPlayer\Player\Extensions"
+rem The name of the media player's values for .ape.
+set "playerValue={3F8E6A52-B1C4-4D09-A7E6-9C2D5B180F4E}"
+
+set "views=native"
+if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "views=64 32"
+if /i "%PROCESSOR_ARCHITEW6432%"=="AMD64" set "views=64 32"
+
+net session >nul 2>&1
+if errorlevel 1 (
+    echo uninstall: administrator rights are needed: open a command prompt with "Run as administrator" and run this script again.
+    exit /b 1
+)
+set "removed="
+set "failed="
+for %%v in (%views%) do call :view %%v
+if defined failed exit /b 1
+if not defined removed echo Nothing of the Monkey's Audio source filter was registered.
+if defined removed echo The Monkey's Audio source filter is no longer registered; this folder may be deleted.
+exit /b 0
+
+rem :view 64|32|native: everything in one registry view.
+:view
+set "option="
+set "name="
+if not "%~1"=="native" (
+    set "option=/reg:%~1"
+    set "name= in the %~1-bit view"
+)
+call :key "HKLM\Software\Classes\CLSID\%source%" "the filter's class"
+call :key "%filters%\%source%" "the filter mapper's entry"
+rem The extension key is ours only while it names this filter. The value is
+rem the last word of the last line reg prints.
+set "owner="
+for /f "tokens=3,*" %%a in ('reg query "%extension%" /v "Source Filter" %option% 2^>nul') do set "owner=%%b"
+if /i "%owner%"=="%source%" (
+    call :key "%extension%" "the .ape extension of DirectShow"
+) else (
+    reg query "%extension%" %option% >nul 2>&1
+    if not errorlevel 1 echo Left "%extension%"%name%: it names another source filter.
+)
+call :value "%player%\Types" "the media player's .ape type"
+call :value "%player%\Descriptions" "the media player's .ape description"
+goto :eof
+
+rem :key KEY WHAT
+:key
+reg query "%~1" %option% >nul 2>&1
+if errorlevel 1 goto :eof
+reg delete "%~1" /f %option% >nul 2>&1
+if errorlevel 1 (
+    echo uninstall: could not remove "%~1"%name%.
+    set "failed=1"
+    goto :eof
+)
+echo Removed %~2: "%~1"%name%.
+set "removed=1"
+goto :eof
+
+rem :value KEY WHAT, the value named playerValue
+:value
+reg query "%~1" /v "%playerValue%" %option% >nul 2>&1
+if errorlevel 1 goto :eof
+reg delete "%~1" /v "%playerValue%" /f %option% >nul 2>&1
+if errorlevel 1 (
+    echo uninstall: could not remove value %playerValue% of "%~1"%name%.
+    set "failed=1"
+    goto :eof
+)
+echo Removed %~2: value %playerValue% of "%~1"%name%.
+set "removed=1"
+goto :eof
