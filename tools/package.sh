@@ -44,6 +44,8 @@ done
 contents=(
     "apesrc monkeysaudio/apesrc.dll"
     "MACDllC codec/dll/MACDllC.dll"
+    "apeprops shellprops/apeprops.dll"
+    "apemf mediafoundation/apemf.dll"
     "apeplay tools/apeplay/apeplay.exe"
     "apedec tools/apedec/apedec.exe"
 )

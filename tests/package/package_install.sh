@@ -31,7 +31,7 @@ echo "reproducible: both builds give $(md5sum <"$zip" | cut -c1-32)"
 listing=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
 expected="LICENSE.txt README.txt install.cmd uninstall.cmd"
 for width in x64 x86; do
-    for file in MACDllC.dll apedec.exe apeplay.exe apesrc.dll; do expected+=" $width/$file"; done
+    for file in MACDllC.dll apedec.exe apemf.dll apeplay.exe apeprops.dll apesrc.dll; do expected+=" $width/$file"; done
 done
 [ "$listing" = "$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ')" ] ||
     { echo "unexpected contents: $listing"; exit 1; }
@@ -119,6 +119,10 @@ done
 
 # Keys install.cmd wrote, in both views.
 keys=("HKLM\\Software\\Classes\\CLSID\\$source"
+    "HKLM\\Software\\Classes\\CLSID\\{8643C350-F7A8-4FEF-9DE7-A97DD3FBBF71}"
+    "HKLM\\Software\\Classes\\CLSID\\{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}"
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.ape"
+    "HKLM\\SOFTWARE\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.ape"
     "HKLM\\Software\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\$source"
     "HKLM\\Software\\Classes\\Media Type\\Extensions\\.ape")
 player_value='{3F8E6A52-B1C4-4D09-A7E6-9C2D5B180F4E}'
@@ -140,6 +144,10 @@ grep -q "^Removed the filter mapper's entry: .* in the 64-bit view" <<<"$uninsta
 grep -q "^Removed the filter mapper's entry: .* in the 32-bit view" <<<"$uninstalled"
 grep -q "^Removed the .ape extension of DirectShow" <<<"$uninstalled"
 grep -q "^Removed the media player's .ape type" <<<"$uninstalled"
+for view in 64 32; do
+    grep -q "^Removed the Explorer property handler: .* in the $view-bit view" <<<"$uninstalled"
+    grep -q "^Removed the Media Foundation handler: .* in the $view-bit view" <<<"$uninstalled"
+done
 for view in 64 32; do
     for key in "${keys[@]}"; do
         if wine reg query "$key" "/reg:$view" >/dev/null 2>&1; then

@@ -1,15 +1,16 @@
 @echo off
-rem Registers the Monkey's Audio source filter of this package. On 64-bit
-rem Windows: the x64 filter, for 64-bit players, with the 64-bit regsvr32, and
-rem the x86 filter, for 32-bit players, with the 32-bit one. On 32-bit
-rem Windows: the x86 filter only. Run it from a command prompt started with
+rem Registers the modules of this package: the Monkey's Audio source filter
+rem (DirectShow), the Explorer property handler and the Media Foundation
+rem byte-stream handler. On 64-bit Windows: the x64 modules, for 64-bit
+rem players and Explorer, with the 64-bit regsvr32, and the x86 modules, for
+rem 32-bit programs, with the 32-bit one. On 32-bit Windows: the x86 ones. Run it from a command prompt started with
 rem "Run as administrator"; uninstall.cmd removes what it registers.
 setlocal
 set "here=%~dp0"
 rem The modules each width registers, from its folder; MACDllC.dll stays
 rem beside them. Paths are quoted wherever they are echoed within a block:
 rem a folder such as "Program Files (x86)" would otherwise end the block.
-set "modules=apesrc.dll"
+set "modules=apesrc.dll apeprops.dll apemf.dll"
 
 rem A 32-bit prompt on 64-bit Windows is shown the 32-bit System32 under that
 rem name; Sysnative is its way to the 64-bit one.
@@ -36,7 +37,7 @@ if errorlevel 1 (
 set "failed="
 for %%w in (%widths%) do call :register %%w
 if defined failed exit /b 1
-echo The Monkey's Audio source filter is ready for DirectShow players ^(%widths%^).
+echo Monkey's Audio files are ready for DirectShow and Media Foundation players and for Explorer ^(%widths%^).
 for %%w in (%widths%) do echo Check the %%w filter with: "%here%%%w\apeplay.exe" --info FILE.ape
 exit /b 0
 

@@ -6,9 +6,20 @@ rem extension values of DirectShow and of the media player. It says what it
 rem removes and leaves everything else alone: an .ape extension key that
 rem names another source filter stays. The filter's own unregistration
 rem (regsvr32 /u) changes nothing outside a development system, so this
-rem script works on the registry itself. Run it from a command prompt
-rem started with "Run as administrator"; the files may be deleted afterwards.
+rem script works on the registry itself. The property handler and the Media
+rem Foundation handler remove their own entries (regsvr32 /u) wherever their
+rem class is registered. Run it from a command prompt started with "Run as
+rem administrator"; the files may be deleted afterwards.
 setlocal
+set "here=%~dp0"
+set "properties={8643C350-F7A8-4FEF-9DE7-A97DD3FBBF71}"
+set "mediaFoundation={5847B50A-C1AF-4075-B2D2-D8D58B15E25D}"
+rem As in install.cmd: Sysnative is a 32-bit prompt's way to the 64-bit
+rem System32.
+set "regsvr_64=%SystemRoot%\System32\regsvr32.exe"
+if defined PROCESSOR_ARCHITEW6432 set "regsvr_64=%SystemRoot%\Sysnative\regsvr32.exe"
+set "regsvr_32=%SystemRoot%\SysWOW64\regsvr32.exe"
+set "regsvr_native=%SystemRoot%\System32\regsvr32.exe"
 set "source={6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}"
 rem The filter mapper files the source under its default category.
 set "filters=HKLM\Software\Classes\CLSID\{083863F1-70DE-11D0-BD40-00A0C911CE86}\Instance"
@@ -42,6 +53,9 @@ if not "%~1"=="native" (
     set "option=/reg:%~1"
     set "name= in the %~1-bit view"
 )
+if "%~1"=="64" (set "folder=x64") else (set "folder=x86")
+call :module apeprops.dll "%properties%" "the Explorer property handler" %~1
+call :module apemf.dll "%mediaFoundation%" "the Media Foundation handler" %~1
 call :key "HKLM\Software\Classes\CLSID\%source%" "the filter's class"
 call :key "%filters%\%source%" "the filter mapper's entry"
 rem The extension key is ours only while it names this filter. The value is
@@ -56,6 +70,22 @@ if /i "%owner%"=="%source%" (
 )
 call :value "%player%\Types" "the media player's .ape type"
 call :value "%player%\Descriptions" "the media player's .ape description"
+goto :eof
+
+rem :module FILE CLASS WHAT VIEW: unregistered by its own regsvr32 /u when
+rem its class is registered in the view.
+:module
+reg query "HKLM\Software\Classes\CLSID\%~2" %option% >nul 2>&1
+if errorlevel 1 goto :eof
+call set "regsvr=%%regsvr_%~4%%"
+"%regsvr%" /u /s "%here%%folder%\%~1"
+if errorlevel 1 (
+    echo uninstall: "%regsvr%" could not unregister "%here%%folder%\%~1"%name%.
+    set "failed=1"
+    goto :eof
+)
+echo Removed %~3: "%here%%folder%\%~1"%name%.
+set "removed=1"
 goto :eof
 
 rem :key KEY WHAT
