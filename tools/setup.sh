@@ -15,8 +15,12 @@ packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-tools
     wine wine32:i386 wine64
-    # Wine's own WAVE Parser, which tools/soak.sh plays beside our source.
+    # GStreamer's plugins, of both widths, for Wine's own media parts: the
+    # converters Media Foundation's topology loader puts before the audio
+    # renderer, and the WAVE Parser that tools/soak.sh plays beside our
+    # source.
     gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libboost-dev
     googletest
     g++ clang libclang-rt-14-dev clang-format
