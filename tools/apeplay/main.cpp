@@ -22,6 +22,7 @@
 #include "PlayerOptions.h"
 #include "SampleCollector.h"
 #include "WavFileWriter.h"
+#include "WorkerThreadsDrain.h"
 #include "support/COMPtr.h"
 
 namespace {
@@ -244,11 +245,13 @@ void run(const PlayerOptions& options)
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         throw PlayerError("\"" + toUtf8(options.file) + "\" is a folder, not a file");
 
-    const ComApartment com;
     if (options.engine == Engine::mediaFoundation) {
+        const WorkerThreadsDrain drain; // ends after COM and Media Foundation have shut down
+        const ComApartment com;
         runThroughMediaFoundation(options);
         return;
     }
+    const ComApartment com;
     PlaybackGraph graph(options.file);
     const PcmFormat format = graph.offeredFormat();
     const REFERENCE_TIME duration = graph.duration();
