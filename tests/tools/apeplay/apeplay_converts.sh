@@ -39,7 +39,9 @@ compare() {
     format=$(pcm_format "$bits") || { echo "FAIL $name: depth $bits"; return 0; }
     wav="$scratch/$name.wav"
     if ! play --wav "$wav" "$ape" >"$scratch/$name.out" 2>&1; then
-        echo "FAIL $name: apeplay: $(tail -n 1 "$scratch/$name.out")"
+        # The last lines: a process killed by a signal has the shell's
+        # report of it last, and the player's own message before that.
+        echo "FAIL $name: apeplay: $(tail -n 3 "$scratch/$name.out" | tr '\n' '|')"
         return 0
     fi
     ours=$(ffmpeg -nostdin -v error -i "$wav" -f "$format" - | md5sum | cut -d' ' -f1)
