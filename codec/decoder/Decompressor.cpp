@@ -63,6 +63,19 @@ void (*packerFor(int bits))(const std::int32_t*, const std::int32_t*, std::uint8
     return bits == 8 ? pack8<Channels> : bits == 16 ? pack16<Channels> : pack24<Channels>;
 }
 
+// How many chunks the decompressor keeps: about four seconds, enough to seek
+// back to where a player's clock stood when it stopped (its renderer and
+// queues hold a second or so beyond it), within 4 MiB; at least two.
+std::size_t recentSlots(std::uint32_t sampleRate, std::uint32_t blockAlign)
+{
+    constexpr std::uint64_t seconds = 4;
+    constexpr std::uint64_t byteLimit = 4 << 20;
+    const std::uint64_t chunkBytes = std::max<std::uint64_t>(1, std::uint64_t(FrameDecoder::chunkBlocks) * blockAlign);
+    const std::uint64_t wanted =
+        (std::uint64_t(sampleRate) * seconds + FrameDecoder::chunkBlocks - 1) / FrameDecoder::chunkBlocks;
+    return std::size_t(std::max<std::uint64_t>(2, std::min(wanted, byteLimit / chunkBytes)));
+}
+
 } // namespace
 
 std::unique_ptr<Decompressor> Decompressor::open(std::unique_ptr<ByteSource> source)
@@ -77,16 +90,17 @@ Decompressor::Decompressor(std::unique_ptr<ByteSource> source, ApeContainer cont
       pack(apeContainer.channels == 2 ? packerFor<2>(apeContainer.bitsPerSample)
                                       : packerFor<1>(apeContainer.bitsPerSample)),
       checkCrc(apeContainer.version >= version::rangeCoder), frames(FrameDecoder::create(apeContainer, *byteSource)),
-      left(FrameDecoder::chunkBlocks), right(FrameDecoder::chunkBlocks), pcm(FrameDecoder::chunkBlocks * blockAlign)
+      left(FrameDecoder::chunkBlocks), right(FrameDecoder::chunkBlocks),
+      recent(recentSlots(apeContainer.sampleRate, blockAlign), FrameDecoder::chunkBlocks * blockAlign)
 {
 }
 
 void Decompressor::restartAt(std::uint64_t block)
 {
     frameIndex = std::uint32_t(block / apeContainer.blocksPerFrame);
-    discard = block - std::uint64_t(frameIndex) * apeContainer.blocksPerFrame;
     frameLeft = 0;
-    pcmBlocks = pcmUsed = 0;
+    decodedEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame;
+    recent.clear();
     current.store(block, std::memory_order_release);
 }
 
@@ -98,19 +112,24 @@ void Decompressor::decodeChunk()
         crc.reset();
     }
     std::size_t count = std::min<std::size_t>(frameLeft, FrameDecoder::chunkBlocks);
+    std::uint8_t* pcm = recent.next();
     frames->decode(left.data(), right.data(), count);
-    pack(left.data(), right.data(), pcm.data(), count);
-    crc.update(pcm.data(), count * blockAlign);
+    pack(left.data(), right.data(), pcm, count);
+    crc.update(pcm, count * blockAlign);
     frameLeft -= std::uint32_t(count);
     if (frameLeft == 0) {
         if (checkCrc && (crc.value() >> 1) != frames->storedCrc())
             throw CodecError(APE_ERROR_INVALID_CHECKSUM, "frame CRC mismatch");
         ++frameIndex;
     }
-    std::size_t dropped = std::size_t(std::min<std::uint64_t>(discard, count));
-    discard -= dropped;
-    pcmUsed = dropped;
-    pcmBlocks = count;
+    recent.commit(decodedEnd, count);
+    decodedEnd += count;
+}
+
+void Decompressor::decodeThrough(std::uint64_t block)
+{
+    while (decodedEnd <= block && block < apeContainer.totalBlocks)
+        decodeChunk();
 }
 
 int Decompressor::getData(std::uint8_t* out, std::uint32_t blocks, std::uint32_t* delivered)
@@ -121,14 +140,17 @@ int Decompressor::getData(std::uint8_t* out, std::uint32_t blocks, std::uint32_t
     try {
         std::uint64_t position = current.load(std::memory_order_relaxed);
         while (done < blocks && position < apeContainer.totalBlocks) {
-            if (pcmUsed == pcmBlocks) {
-                decodeChunk();
+            std::size_t offset = 0, held = 0;
+            const std::uint8_t* pcm = recent.find(position, &offset, &held);
+            if (!pcm) {
+                if (position < decodedEnd) // not held: decoded too long ago
+                    restartAt(position);
+                decodeThrough(position);
                 continue;
             }
-            std::size_t take = std::min<std::size_t>(pcmBlocks - pcmUsed, blocks - done);
+            std::size_t take = std::min<std::size_t>(held - offset, blocks - done);
             take = std::size_t(std::min<std::uint64_t>(take, apeContainer.totalBlocks - position));
-            std::memcpy(out + std::size_t(done) * blockAlign, pcm.data() + pcmUsed * blockAlign, take * blockAlign);
-            pcmUsed += take;
+            std::memcpy(out + std::size_t(done) * blockAlign, pcm + offset * blockAlign, take * blockAlign);
             done += std::uint32_t(take);
             position += take;
             current.store(position, std::memory_order_release);
@@ -149,13 +171,25 @@ int Decompressor::seek(std::uint64_t block)
     if (block > apeContainer.totalBlocks)
         return APE_ERROR_BAD_PARAMETER;
     std::lock_guard lock(streamMutex);
-    restartAt(block);
+    std::size_t offset = 0, held = 0;
+    if (block == decodedEnd || recent.find(block, &offset, &held)) {
+        current.store(block, std::memory_order_release);
+        return APE_SUCCESS;
+    }
+    // Further on in the frame being decoded (or the next one, when the last
+    // ended at decodedEnd), decoding goes on from where it is; anywhere else
+    // it starts again at the block's frame.
+    const std::uint64_t frameEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
+                                   (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
+    if (block > decodedEnd && block < frameEnd)
+        current.store(block, std::memory_order_release);
+    else
+        restartAt(block);
     // The frame is decoded up to the block now rather than by the next
     // getData(): a player seeks on its control thread and then waits for the
     // first samples, and until they arrive its renderer is still cueing.
     try {
-        while (discard > 0)
-            decodeChunk();
+        decodeThrough(block);
     } catch (const CodecError& e) {
         restartAt(block);
         return e.code();

@@ -13,6 +13,7 @@
 
 #include "decoder/ApeContainer.h"
 #include "decoder/FrameDecoder.h"
+#include "decoder/RecentChunks.h"
 #include "format/ByteSource.h"
 #include "format/Crc32.h"
 
@@ -34,6 +35,8 @@ public:
     // 0 <= block <= total, else APE_ERROR_BAD_PARAMETER (position
     // unchanged). Decodes the block's frame up to it, so it may also return
     // a decoding error; the position is then the block, as after success.
+    // A block among the last seconds decoded, or further on in the frame
+    // being decoded, is reached without decoding anything again.
     int seek(std::uint64_t block);
     std::int32_t info(int field) const;
 
@@ -46,7 +49,8 @@ public:
 private:
     Decompressor(std::unique_ptr<ByteSource> source, ApeContainer container);
     void restartAt(std::uint64_t block);
-    void decodeChunk(); // refills pcm; throws CodecError
+    void decodeChunk();                      // the next chunk into `recent`; throws CodecError
+    void decodeThrough(std::uint64_t block); // until `recent` holds the block; throws CodecError
     using Packer = void (*)(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count);
 
     std::unique_ptr<ByteSource> byteSource;
@@ -60,11 +64,10 @@ private:
     std::atomic<std::uint64_t> current{0}; // block the next getData() delivers
     std::uint32_t frameIndex = 0;          // frame decodeChunk() works on
     std::uint32_t frameLeft = 0;           // its blocks not yet decoded; 0: the frame is not started
-    std::uint64_t discard = 0;             // decoded blocks to drop before delivering (after a seek)
+    std::uint64_t decodedEnd = 0;          // block decodeChunk() decodes first
     Crc32 crc;
     std::vector<std::int32_t> left, right;
-    std::vector<std::uint8_t> pcm; // packed blocks of the last chunk
-    std::size_t pcmBlocks = 0, pcmUsed = 0;
+    RecentChunks recent; // packed blocks of the last chunks decoded, up to decodedEnd
 };
 
 } // namespace ape

@@ -104,3 +104,59 @@ TEST(Seek, AfterAFrameErrorAnEarlierPositionDecodesAsBefore)
     ASSERT_EQ(again.size(), std::size_t(2000) * 4);
     EXPECT_TRUE(std::equal(again.begin(), again.end(), first.begin() + 1000 * 4));
 }
+
+namespace {
+
+// Counts the bytes read through it, to tell a seek that decodes from one
+// that does not.
+class CountingSource : public ape::ByteSource {
+public:
+    explicit CountingSource(const std::string& path) : file(path) {}
+    std::uint64_t size() const override { return file.size(); }
+    bool read(std::uint64_t offset, void* out, std::size_t count) override
+    {
+        bytesRead += count;
+        return file.read(offset, out, count);
+    }
+    std::uint64_t bytesRead = 0;
+
+private:
+    ape::FileByteSource file;
+};
+
+} // namespace
+
+// A player stopped at its clock's position seeks back a second or so behind
+// what was decoded: that is served from memory, without reading the file
+// again. Seeks on within the frame under way, past it and far back still
+// give exact data.
+TEST(Seek, BackIntoTheLastSecondsReadsNothingAgainAndEveryOtherSeekStaysExact)
+{
+    Whole w = decodeWhole("atl-ape.ape"); // 44.1 kHz, frames of 73728 blocks
+    auto source = std::make_unique<CountingSource>(realFile("atl-ape.ape"));
+    CountingSource& counted = *source;
+    auto d = ape::Decompressor::open(std::move(source));
+    auto expectSlice = [&](std::uint64_t block, std::uint32_t count) {
+        SCOPED_TRACE(block);
+        auto got = readBlocks(*d, count);
+        ASSERT_EQ(got.size(), std::min<std::uint64_t>(count, w.total - block) * w.align);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), w.pcm.begin() + std::ptrdiff_t(block * w.align)));
+    };
+    ASSERT_EQ(d->seek(80000), 0); // the second frame, decoded from its start
+    expectSlice(80000, 60000);
+    const std::uint64_t readSoFar = counted.bytesRead;
+    for (std::uint64_t back : {139999u, 130000u, 100000u, 73728u, 80000u}) {
+        ASSERT_EQ(d->seek(back), 0);
+        EXPECT_EQ(d->currentBlock(), back);
+        expectSlice(back, 2000);
+    }
+    EXPECT_EQ(counted.bytesRead, readSoFar) << "a seek back into what was decoded read the file again";
+    for (std::uint64_t block : {147000u, 147455u, 147456u, 5u, 73727u, 200000u}) {
+        ASSERT_EQ(d->seek(block), 0);
+        expectSlice(block, 3000);
+    }
+    // The end of the stream, reached by reading on from a held block.
+    ASSERT_EQ(d->seek(w.total - 10), 0);
+    ASSERT_EQ(d->seek(w.total - 4000), 0);
+    expectSlice(w.total - 4000, 5000);
+}
