@@ -100,8 +100,17 @@ void Decompressor::restartAt(std::uint64_t block)
     frameIndex = std::uint32_t(block / apeContainer.blocksPerFrame);
     frameLeft = 0;
     decodedEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame;
-    recent.clear();
     current.store(block, std::memory_order_release);
+}
+
+void Decompressor::aimAt(std::uint64_t block)
+{
+    const std::uint64_t frameEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
+                                   (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
+    if (block >= decodedEnd && block < frameEnd)
+        current.store(block, std::memory_order_release);
+    else
+        restartAt(block);
 }
 
 void Decompressor::decodeChunk()
@@ -126,9 +135,9 @@ void Decompressor::decodeChunk()
     decodedEnd += count;
 }
 
-void Decompressor::decodeThrough(std::uint64_t block)
+void Decompressor::decodeUntil(std::uint64_t end)
 {
-    while (decodedEnd <= block && block < apeContainer.totalBlocks)
+    while (decodedEnd < end && decodedEnd < apeContainer.totalBlocks)
         decodeChunk();
 }
 
@@ -143,9 +152,8 @@ int Decompressor::getData(std::uint8_t* out, std::uint32_t blocks, std::uint32_t
             std::size_t offset = 0, held = 0;
             const std::uint8_t* pcm = recent.find(position, &offset, &held);
             if (!pcm) {
-                if (position < decodedEnd) // not held: decoded too long ago
-                    restartAt(position);
-                decodeThrough(position);
+                aimAt(position);
+                decodeUntil(position + 1);
                 continue;
             }
             std::size_t take = std::min<std::size_t>(held - offset, blocks - done);
@@ -171,25 +179,21 @@ int Decompressor::seek(std::uint64_t block)
     if (block > apeContainer.totalBlocks)
         return APE_ERROR_BAD_PARAMETER;
     std::lock_guard lock(streamMutex);
+    // Nothing to decode for a block held, or where decoding stands, or at a
+    // frame's start; the next getData() moves decoding only if it must, so
+    // a seek to the start and straight back (what a filter does when its
+    // stream starts again) goes on where decoding stood.
     std::size_t offset = 0, held = 0;
-    if (block == decodedEnd || recent.find(block, &offset, &held)) {
+    if (recent.find(block, &offset, &held) || block == decodedEnd || block % apeContainer.blocksPerFrame == 0) {
         current.store(block, std::memory_order_release);
         return APE_SUCCESS;
     }
-    // Further on in the frame being decoded (or the next one, when the last
-    // ended at decodedEnd), decoding goes on from where it is; anywhere else
-    // it starts again at the block's frame.
-    const std::uint64_t frameEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
-                                   (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
-    if (block > decodedEnd && block < frameEnd)
-        current.store(block, std::memory_order_release);
-    else
-        restartAt(block);
+    aimAt(block);
     // The frame is decoded up to the block now rather than by the next
     // getData(): a player seeks on its control thread and then waits for the
     // first samples, and until they arrive its renderer is still cueing.
     try {
-        decodeThrough(block);
+        decodeUntil(block);
     } catch (const CodecError& e) {
         restartAt(block);
         return e.code();

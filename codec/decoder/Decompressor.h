@@ -49,8 +49,13 @@ public:
 private:
     Decompressor(std::unique_ptr<ByteSource> source, ApeContainer container);
     void restartAt(std::uint64_t block);
-    void decodeChunk();                      // the next chunk into `recent`; throws CodecError
-    void decodeThrough(std::uint64_t block); // until `recent` holds the block; throws CodecError
+    // Makes decoding lead to `block` and sets the position there: on from
+    // where decoding is when the block lies ahead in the frame under way (or
+    // in the next, when the last ended at decodedEnd), else from the start
+    // of the block's frame.
+    void aimAt(std::uint64_t block);
+    void decodeChunk();                  // the next chunk into `recent`; throws CodecError
+    void decodeUntil(std::uint64_t end); // until decodedEnd reaches `end` (or the total); throws CodecError
     using Packer = void (*)(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count);
 
     std::unique_ptr<ByteSource> byteSource;

@@ -25,19 +25,12 @@ void RecentChunks::commit(std::uint64_t first, std::size_t blocks)
     held = std::min(held + 1, slots.size());
 }
 
-void RecentChunks::clear()
-{
-    held = 0;
-}
-
 const std::uint8_t* RecentChunks::find(std::uint64_t block, std::size_t* offset, std::size_t* blocks) const
 {
     // Newest first: reading in order finds its chunk at the first look.
     for (std::size_t i = 0; i < held; ++i) {
         const Slot& slot = slots[(newest + slots.size() - i) % slots.size()];
-        if (block >= slot.first) {
-            if (block - slot.first >= slot.blocks)
-                return nullptr;
+        if (block >= slot.first && block - slot.first < slot.blocks) {
             *offset = std::size_t(block - slot.first);
             *blocks = slot.blocks;
             return slot.bytes.data();

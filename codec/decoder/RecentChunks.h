@@ -4,9 +4,10 @@
 // seek back into them, as a player makes after Stop to the position it
 // stopped at, then delivers from memory instead of decoding the frame again.
 //
-// The chunks held are consecutive in the stream: clear() when decoding
-// restarts elsewhere. A slot's memory is allocated when it is first used, so
-// a file that is opened and never decoded costs none.
+// The chunks need not be consecutive: a player that stops seeks to the
+// start, decodes a chunk there, and then seeks back to where it stopped. A
+// slot's memory is allocated when it is first used, so a file that is
+// opened and never decoded costs none.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +24,6 @@ public:
     // dropping the oldest when all slots are held, by commit().
     std::uint8_t* next();
     void commit(std::uint64_t first, std::size_t blocks);
-    void clear();
 
     // The chunk holding `block`, or null: `*offset` receives the block's
     // index in it and `*blocks` the chunk's length.

@@ -127,8 +127,8 @@ private:
 } // namespace
 
 // A player stopped at its clock's position seeks back a second or so behind
-// what was decoded: that is served from memory, without reading the file
-// again. Seeks on within the frame under way, past it and far back still
+// what was decoded, also after its stream started again at the start: that
+// is served from memory, without reading the file again. Seeks on within the frame under way, past it and far back still
 // give exact data.
 TEST(Seek, BackIntoTheLastSecondsReadsNothingAgainAndEveryOtherSeekStaysExact)
 {
@@ -151,6 +151,14 @@ TEST(Seek, BackIntoTheLastSecondsReadsNothingAgainAndEveryOtherSeekStaysExact)
         expectSlice(back, 2000);
     }
     EXPECT_EQ(counted.bytesRead, readSoFar) << "a seek back into what was decoded read the file again";
+    // As a filter does when its stream starts again: to the start, and back
+    // to where the clock stood. Reading on past what is held goes on
+    // decoding where it stood: at most one more fetch (64 KiB), not the
+    // frame's bytes (about 140 KB) again.
+    ASSERT_EQ(d->seek(0), 0);
+    ASSERT_EQ(d->seek(135000), 0);
+    expectSlice(135000, 10000); // to 145000, within the frame
+    EXPECT_LE(counted.bytesRead - readSoFar, 64u * 1024) << "decoding started the frame again";
     for (std::uint64_t block : {147000u, 147455u, 147456u, 5u, 73727u, 200000u}) {
         ASSERT_EQ(d->seek(block), 0);
         expectSlice(block, 3000);
