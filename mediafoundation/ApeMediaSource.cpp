@@ -9,6 +9,7 @@
 
 #include "format/CodecError.h"
 #include "mediafoundation/ApeMediaStream.h"
+#include "mediafoundation/LockedGetter.h"
 #include "shellprops/ApeFileProperties.h"
 #include "shellprops/ApePropertyHandler.h"
 #include "mediafoundation/MFByteStreamSource.h"
@@ -91,24 +92,15 @@ IUnknown* ApeMediaSource::interfaceFor(REFIID iid)
 
 STDMETHODIMP ApeMediaSource::GetCharacteristics(DWORD* characteristics)
 {
-    if (!characteristics)
-        return E_POINTER;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    *characteristics = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
-    return S_OK;
+    return lockedGet(lock, isShutdown, characteristics, [&] {
+        *characteristics = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP ApeMediaSource::CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor)
 {
-    if (!descriptor)
-        return E_POINTER;
-    *descriptor = nullptr;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    return presentation->Clone(descriptor);
+    return lockedGet(lock, isShutdown, descriptor, [&] { return presentation->Clone(descriptor); });
 }
 
 STDMETHODIMP ApeMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,

@@ -4,6 +4,7 @@
 #include <mferror.h>
 
 #include "mediafoundation/ApeMediaSource.h"
+#include "mediafoundation/LockedGetter.h"
 #include "support/AutoLock.h"
 #include "support/ComBoundary.h"
 
@@ -21,28 +22,12 @@ IUnknown* ApeMediaStream::interfaceFor(REFIID iid)
 
 STDMETHODIMP ApeMediaStream::GetMediaSource(IMFMediaSource** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    *out = owner.get();
-    (*out)->AddRef();
-    return S_OK;
+    return lockedGet(lock, isShutdown, out, [&] { return handOut(owner.get(), out); });
 }
 
 STDMETHODIMP ApeMediaStream::GetStreamDescriptor(IMFStreamDescriptor** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    *out = descriptor.get();
-    (*out)->AddRef();
-    return S_OK;
+    return lockedGet(lock, isShutdown, out, [&] { return handOut(descriptor.get(), out); });
 }
 
 STDMETHODIMP ApeMediaStream::RequestSample(IUnknown* token)
