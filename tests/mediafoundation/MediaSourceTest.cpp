@@ -34,6 +34,7 @@
 #include "tests/common/ConcurrentRun.h"
 #include "tests/common/Watchdog.h"
 #include "tests/mediafoundation/MediaFoundationTest.h"
+#include "tests/mediafoundation/TestCallback.h"
 #include "tests/monkeysaudio/RegisteredModule.h"
 
 // Exported by mfplat, not declared by MinGW-w64's headers.
@@ -133,28 +134,11 @@ void expectExactReadingAndSeeks(IMFSourceReader& reader, const Truth& truth, std
 }
 
 // An IMFAsyncCallback that records the result it is invoked with.
-class Completion final : public IMFAsyncCallback {
+class Completion final : public TestCallback<IMFAsyncCallback> {
 public:
     Completion() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    virtual ~Completion() { CloseHandle(done); }
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMFAsyncCallback)) {
-            *out = static_cast<IMFAsyncCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    ~Completion() override { CloseHandle(done); }
+    bool answers(REFIID iid) const override { return IsEqualIID(iid, IID_IMFAsyncCallback); }
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(IMFAsyncResult* invoked) override
     {
@@ -170,7 +154,6 @@ public:
     }
 
 private:
-    LONG references = 1;
     HANDLE done;
     COMPtr<IMFAsyncResult> result;
 };
@@ -181,10 +164,10 @@ HRESULT createSource(IMFByteStream* stream, COMPtr<IMFMediaSource>* source = nul
                      DWORD flags = MF_RESOLUTION_MEDIASOURCE)
 {
     COMPtr<IMFByteStreamHandler> handler(byteStreamHandlerClassId);
-    auto* completion = new Completion;
+    COMPtr<Completion> completion(new Completion);
     COMPtr<IUnknown> cookie;
     HRESULT hr =
-        handler->BeginCreateObject(stream, L"memory.ape", flags, nullptr, cookie.receive(), completion, nullptr);
+        handler->BeginCreateObject(stream, L"memory.ape", flags, nullptr, cookie.receive(), completion.get(), nullptr);
     if (SUCCEEDED(hr)) {
         COMPtr<IMFAsyncResult> result = completion->wait();
         EXPECT_TRUE(result) << "the handler never called back";
@@ -201,7 +184,6 @@ HRESULT createSource(IMFByteStream* stream, COMPtr<IMFMediaSource>* source = nul
             made->Shutdown();
         }
     }
-    completion->Release();
     return hr;
 }
 

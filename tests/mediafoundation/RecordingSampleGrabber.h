@@ -20,6 +20,7 @@
 #include <mfidl.h>
 
 #include "support/Event.h"
+#include "tests/mediafoundation/TestCallback.h"
 
 // IMFSampleGrabberSinkCallback2, which MinGW-w64's headers lack. A sink
 // that finds it calls OnProcessSampleEx instead of OnProcessSample and hands
@@ -39,31 +40,14 @@ struct GrabbedSample {
     std::vector<std::uint8_t> bytes;
 };
 
-class RecordingSampleGrabber final : public SampleGrabberSinkCallback2 {
+class RecordingSampleGrabber final : public TestCallback<SampleGrabberSinkCallback2> {
 public:
-    // Born with no reference, like the module's objects: a COMPtr takes the first.
     explicit RecordingSampleGrabber(std::int64_t signalAt) : signalAt(signalAt) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    bool answers(REFIID iid) const override
     {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMFClockStateSink) ||
-            IsEqualIID(iid, IID_IMFSampleGrabberSinkCallback) || IsEqualIID(iid, iidSampleGrabberSinkCallback2)) {
-            *out = static_cast<SampleGrabberSinkCallback2*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
+        return IsEqualIID(iid, IID_IMFClockStateSink) || IsEqualIID(iid, IID_IMFSampleGrabberSinkCallback) ||
+               IsEqualIID(iid, iidSampleGrabberSinkCallback2);
     }
 
     STDMETHODIMP OnClockStart(MFTIME, LONGLONG) override { return S_OK; }
@@ -102,7 +86,7 @@ public:
     }
 
 private:
-    ~RecordingSampleGrabber() = default;
+    ~RecordingSampleGrabber() override = default;
 
     void record(GrabbedSample sample)
     {
@@ -115,7 +99,6 @@ private:
             reachedTime.set();
     }
 
-    LONG references = 0;
     const std::int64_t signalAt;
     oryx::Event reachedTime{true, false};
     mutable std::mutex mutex; // guards `recorded`
