@@ -9,6 +9,7 @@
 
 #include "format/CodecError.h"
 #include "mediafoundation/ApeMediaStream.h"
+#include "mediafoundation/LockedGetter.h"
 #include "shellprops/ApeFileProperties.h"
 #include "shellprops/ApePropertyHandler.h"
 #include "mediafoundation/MFByteStreamSource.h"
@@ -65,7 +66,6 @@ ApeMediaSource::~ApeMediaSource() = default;
 
 void ApeMediaSource::initialise()
 {
-    oryx::checkResult(MFCreateEventQueue(events.receive()), "Can't make the source's event queue");
     const ape::ApeContainer& format = decoder->container();
     oryx::COMPtr<IMFMediaType> type = pcmType(format);
     IMFMediaType* types[] = {type.get()};
@@ -90,47 +90,17 @@ IUnknown* ApeMediaSource::interfaceFor(REFIID iid)
     return IUnknownImpl::interfaceFor(iid);
 }
 
-STDMETHODIMP ApeMediaSource::GetEvent(DWORD flags, IMFMediaEvent** event)
-{
-    return events->GetEvent(flags, event);
-}
-
-STDMETHODIMP ApeMediaSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state)
-{
-    return events->BeginGetEvent(callback, state);
-}
-
-STDMETHODIMP ApeMediaSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event)
-{
-    return events->EndGetEvent(result, event);
-}
-
-STDMETHODIMP ApeMediaSource::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                        const PROPVARIANT* value)
-{
-    return events->QueueEventParamVar(type, extendedType, status, value);
-}
-
 STDMETHODIMP ApeMediaSource::GetCharacteristics(DWORD* characteristics)
 {
-    if (!characteristics)
-        return E_POINTER;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    *characteristics = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
-    return S_OK;
+    return lockedGet(lock, isShutdown, characteristics, [&] {
+        *characteristics = MFMEDIASOURCE_CAN_SEEK | MFMEDIASOURCE_CAN_PAUSE;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP ApeMediaSource::CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor)
 {
-    if (!descriptor)
-        return E_POINTER;
-    *descriptor = nullptr;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    return presentation->Clone(descriptor);
+    return lockedGet(lock, isShutdown, descriptor, [&] { return presentation->Clone(descriptor); });
 }
 
 STDMETHODIMP ApeMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
@@ -168,11 +138,11 @@ STDMETHODIMP ApeMediaSource::Start(IMFPresentationDescriptor* descriptor, const 
             PropVariantInit(&streamValue);
             streamValue.vt = VT_UNKNOWN;
             streamValue.punkVal = streamReference.get();
-            queueSourceEvent(streamAnnounced ? MEUpdatedStream : MENewStream, S_OK, &streamValue);
+            queueEvent(streamAnnounced ? MEUpdatedStream : MENewStream, S_OK, &streamValue);
             streamAnnounced = true;
-            stream->queue(seek ? MEStreamSeeked : MEStreamStarted, S_OK, &time);
+            stream->queueEvent(seek ? MEStreamSeeked : MEStreamStarted, S_OK, &time);
         }
-        queueSourceEvent(seek ? MESourceSeeked : MESourceStarted, S_OK, &time);
+        queueEvent(seek ? MESourceSeeked : MESourceStarted, S_OK, &time);
         state = State::started;
         // Requests made while paused are answered from the new position.
         while (!waiting.empty() && streamActive) {
@@ -195,8 +165,8 @@ STDMETHODIMP ApeMediaSource::Stop()
         position = 0;
         dropped.swap(waiting);
         if (streamActive)
-            stream->queue(MEStreamStopped, S_OK, nullptr);
-        queueSourceEvent(MESourceStopped, S_OK, nullptr);
+            stream->queueEvent(MEStreamStopped, S_OK, nullptr);
+        queueEvent(MESourceStopped, S_OK, nullptr);
         return S_OK;
     });
 }
@@ -211,8 +181,8 @@ STDMETHODIMP ApeMediaSource::Pause()
             return MF_E_INVALID_STATE_TRANSITION;
         state = State::paused;
         if (streamActive)
-            stream->queue(MEStreamPaused, S_OK, nullptr);
-        queueSourceEvent(MESourcePaused, S_OK, nullptr);
+            stream->queueEvent(MEStreamPaused, S_OK, nullptr);
+        queueEvent(MESourcePaused, S_OK, nullptr);
         return S_OK;
     });
 }
@@ -229,7 +199,7 @@ STDMETHODIMP ApeMediaSource::Shutdown()
     if (isShutdown)
         return MF_E_SHUTDOWN;
     isShutdown = true;
-    events->Shutdown();
+    shutdownEvents();
     self = stream->shutdown();
     stream = nullptr;
     ownStream = std::move(streamReference);
@@ -323,7 +293,7 @@ void ApeMediaSource::answer(IUnknown* token)
         oryx::checkResult(sample->SetUnknown(MFSampleExtension_Token, token));
     position += delivered;
     discontinuity = false;
-    stream->queueSample(*sample);
+    stream->queueEvent(MEMediaSample, *sample);
 }
 
 void ApeMediaSource::endStream(HRESULT status)
@@ -332,20 +302,15 @@ void ApeMediaSource::endStream(HRESULT status)
     // MEError alone leaves a pipeline waiting for samples that never come;
     // the end of the stream after it lets every consumer finish.
     if (FAILED(status)) {
-        stream->queue(MEError, status, nullptr);
-        queueSourceEvent(MEError, status, nullptr);
+        stream->queueEvent(MEError, status, nullptr);
+        queueEvent(MEError, status, nullptr);
     }
-    stream->queue(MEEndOfStream, S_OK, nullptr);
-    queueSourceEvent(MEEndOfPresentation, S_OK, nullptr);
+    stream->queueEvent(MEEndOfStream, S_OK, nullptr);
+    queueEvent(MEEndOfPresentation, S_OK, nullptr);
 }
 
 std::int64_t ApeMediaSource::timeOf(std::uint64_t block) const
 {
     const std::int64_t rate = decoder->container().sampleRate;
     return static_cast<std::int64_t>(block) * unitsPerSecond / rate;
-}
-
-void ApeMediaSource::queueSourceEvent(MediaEventType type, HRESULT status, const PROPVARIANT* value)
-{
-    oryx::checkResult(events->QueueEventParamVar(type, GUID_NULL, status, value), "Can't queue a source event");
 }

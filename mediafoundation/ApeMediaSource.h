@@ -17,7 +17,7 @@
 //      events of one state change are queued together and in order.
 //   2. ApeMediaStream's `lock` guards its back pointer to this object and
 //      its shut-down flag; the stream never holds it while it calls here.
-// The event queues (MFCreateEventQueue) lock themselves and call their
+// The event queues (MediaEventGenerator) lock themselves and call their
 // clients back on a Media Foundation work-queue thread, never inside
 // QueueEvent, so queuing under `lock` cannot re-enter. That thread may call
 // any method here; GetEvent, which can wait, takes no lock of ours. No lock
@@ -36,12 +36,13 @@
 #include "com/DelegatingUnknown.h"
 #include "com/IUnknownImpl.h"
 #include "decoder/Decompressor.h"
+#include "mediafoundation/MediaEventGenerator.h"
 #include "support/COMPtr.h"
 #include "support/CriticalSection.h"
 
 class ApeMediaStream;
 
-class ApeMediaSource : public oryx::DelegatingUnknown<ApeMediaSource, IMFMediaSource>,
+class ApeMediaSource : public oryx::DelegatingUnknown<ApeMediaSource, MediaEventGenerator<IMFMediaSource>>,
                        public oryx::DelegatingUnknown<ApeMediaSource, IMFGetService>,
                        public oryx::IUnknownImpl {
 public:
@@ -51,12 +52,6 @@ public:
     static oryx::COMPtr<IMFMediaSource> create(IMFByteStream& stream);
 
     IUnknown* interfaceFor(REFIID iid) override;
-
-    // IMFMediaEventGenerator
-    STDMETHOD(GetEvent)(DWORD flags, IMFMediaEvent** event) override;
-    STDMETHOD(BeginGetEvent)(IMFAsyncCallback* callback, IUnknown* state) override;
-    STDMETHOD(EndGetEvent)(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    STDMETHOD(QueueEvent)(MediaEventType type, REFGUID extendedType, HRESULT status, const PROPVARIANT* value) override;
 
     // IMFMediaSource. Start takes GUID_NULL (or null) as the time format and
     // VT_EMPTY (the current position) or VT_I8 (100-ns units from the start,
@@ -85,7 +80,7 @@ private:
 
     explicit ApeMediaSource(std::unique_ptr<ape::Decompressor> decoder);
     ~ApeMediaSource() override;
-    void initialise(); // makes the queue, the stream and the descriptor; raises COMError
+    void initialise(); // makes the stream and the descriptor; raises COMError
 
     // All under `lock`.
     // Answers one request: a sample, or the end of the stream and of the
@@ -93,9 +88,6 @@ private:
     void answer(IUnknown* token);
     void endStream(HRESULT status);
     std::int64_t timeOf(std::uint64_t block) const;
-    void queueSourceEvent(MediaEventType type, HRESULT status, const PROPVARIANT* value);
-
-    oryx::COMPtr<IMFMediaEventQueue> events; // set once in initialise(); locks itself
 
     oryx::CriticalSection lock;
     std::unique_ptr<ape::Decompressor> decoder; // null after Shutdown

@@ -4,13 +4,13 @@
 #include <mferror.h>
 
 #include "mediafoundation/ApeMediaSource.h"
+#include "mediafoundation/LockedGetter.h"
 #include "support/AutoLock.h"
 #include "support/ComBoundary.h"
 
 ApeMediaStream::ApeMediaStream(ApeMediaSource& source, IMFStreamDescriptor& descriptor)
     : IUnknownImpl(nullptr), descriptor(&descriptor), owner(&source), source(&source)
 {
-    oryx::checkResult(MFCreateEventQueue(events.receive()), "Can't make the stream's event queue");
 }
 
 IUnknown* ApeMediaStream::interfaceFor(REFIID iid)
@@ -20,51 +20,14 @@ IUnknown* ApeMediaStream::interfaceFor(REFIID iid)
     return IUnknownImpl::interfaceFor(iid);
 }
 
-STDMETHODIMP ApeMediaStream::GetEvent(DWORD flags, IMFMediaEvent** event)
-{
-    return events->GetEvent(flags, event);
-}
-
-STDMETHODIMP ApeMediaStream::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state)
-{
-    return events->BeginGetEvent(callback, state);
-}
-
-STDMETHODIMP ApeMediaStream::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event)
-{
-    return events->EndGetEvent(result, event);
-}
-
-STDMETHODIMP ApeMediaStream::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
-                                        const PROPVARIANT* value)
-{
-    return events->QueueEventParamVar(type, extendedType, status, value);
-}
-
 STDMETHODIMP ApeMediaStream::GetMediaSource(IMFMediaSource** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    *out = owner.get();
-    (*out)->AddRef();
-    return S_OK;
+    return lockedGet(lock, isShutdown, out, [&] { return handOut(owner.get(), out); });
 }
 
 STDMETHODIMP ApeMediaStream::GetStreamDescriptor(IMFStreamDescriptor** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    oryx::AutoLock locked(lock);
-    if (isShutdown)
-        return MF_E_SHUTDOWN;
-    *out = descriptor.get();
-    (*out)->AddRef();
-    return S_OK;
+    return lockedGet(lock, isShutdown, out, [&] { return handOut(descriptor.get(), out); });
 }
 
 STDMETHODIMP ApeMediaStream::RequestSample(IUnknown* token)
@@ -85,21 +48,11 @@ STDMETHODIMP ApeMediaStream::RequestSample(IUnknown* token)
     });
 }
 
-void ApeMediaStream::queue(MediaEventType type, HRESULT status, const PROPVARIANT* value)
-{
-    oryx::checkResult(events->QueueEventParamVar(type, GUID_NULL, status, value), "Can't queue a stream event");
-}
-
-void ApeMediaStream::queueSample(IMFSample& sample)
-{
-    oryx::checkResult(events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, &sample), "Can't queue a sample");
-}
-
 oryx::COMPtr<IMFMediaSource> ApeMediaStream::shutdown()
 {
     oryx::AutoLock locked(lock);
     isShutdown = true;
-    events->Shutdown();
+    shutdownEvents();
     source = nullptr;
     return std::move(owner);
 }

@@ -6,6 +6,7 @@
 
 #include "com/DelegatingUnknown.h"
 #include "com/IUnknownImpl.h"
+#include "mediafoundation/MediaEventGenerator.h"
 #include "support/COMPtr.h"
 #include "support/CriticalSection.h"
 
@@ -20,33 +21,25 @@ class ApeMediaSource;
 // Locks: `lock` guards `owner` and `isShutdown`. It is the innermost lock:
 // the source may take it under its own, and the stream never calls the
 // source while holding it.
-class ApeMediaStream : public oryx::DelegatingUnknown<ApeMediaStream, IMFMediaStream>, public oryx::IUnknownImpl {
+class ApeMediaStream : public oryx::DelegatingUnknown<ApeMediaStream, MediaEventGenerator<IMFMediaStream>>,
+                       public oryx::IUnknownImpl {
 public:
     // Raises COMError when the event queue cannot be made.
     ApeMediaStream(ApeMediaSource& source, IMFStreamDescriptor& descriptor);
 
     IUnknown* interfaceFor(REFIID iid) override;
 
-    // IMFMediaEventGenerator
-    STDMETHOD(GetEvent)(DWORD flags, IMFMediaEvent** event) override;
-    STDMETHOD(BeginGetEvent)(IMFAsyncCallback* callback, IUnknown* state) override;
-    STDMETHOD(EndGetEvent)(IMFAsyncResult* result, IMFMediaEvent** event) override;
-    STDMETHOD(QueueEvent)(MediaEventType type, REFGUID extendedType, HRESULT status, const PROPVARIANT* value) override;
-
     // IMFMediaStream
     STDMETHOD(GetMediaSource)(IMFMediaSource** source) override;
     STDMETHOD(GetStreamDescriptor)(IMFStreamDescriptor** descriptor) override;
     STDMETHOD(RequestSample)(IUnknown* token) override;
 
-    // For the source, under its lock.
-    void queue(MediaEventType type, HRESULT status, const PROPVARIANT* value);
-    void queueSample(IMFSample& sample);
-    // Shuts the queue down and gives up the source, which the caller
-    // releases once it holds no lock.
+    // For the source, under its lock, which also queues the stream's events
+    // (queueEvent): shuts the queue down and gives up the source, which the
+    // caller releases once it holds no lock.
     oryx::COMPtr<IMFMediaSource> shutdown();
 
 private:
-    oryx::COMPtr<IMFMediaEventQueue> events; // set once; locks itself
     const oryx::COMPtr<IMFStreamDescriptor> descriptor;
 
     oryx::CriticalSection lock;

@@ -33,79 +33,24 @@
 #include "support/RegistryKey.h"
 #include "tests/common/ConcurrentRun.h"
 #include "tests/common/Watchdog.h"
+#include "tests/mediafoundation/MediaFoundationTest.h"
+#include "tests/mediafoundation/TestCallback.h"
 #include "tests/monkeysaudio/RegisteredModule.h"
 
 // Exported by mfplat, not declared by MinGW-w64's headers.
 extern "C" HRESULT WINAPI MFCreateMFByteStreamOnStream(IStream* stream, IMFByteStream** byteStream);
 
 using oryx::COMPtr;
+using namespace mftest;
 using namespace registered;
 
 namespace {
 
-constexpr std::int64_t unitsPerSecond = 10'000'000;
 constexpr int seeksPerFile = 6;
 constexpr std::size_t bytesAfterSeek = 64 * 1024; // compared after each seek
 const char handlersKey[] = "SOFTWARE\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\";
 const char* const handlerKeys[] = {".ape", "audio/ape", "audio/x-ape"};
 const char classIdText[] = "{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}";
-
-struct Truth {
-    std::vector<std::uint8_t> pcm;
-    std::uint32_t rate;       // blocks per second
-    std::uint32_t blockAlign; // bytes per block
-};
-
-std::int64_t timeOf(std::uint64_t block, std::uint32_t rate)
-{
-    return static_cast<std::int64_t>(block) * unitsPerSecond / rate;
-}
-
-// What a source reader gave until the end, an error or `limit` bytes.
-struct Reading {
-    std::vector<std::uint8_t> pcm;
-    HRESULT status = S_OK;  // of the failing ReadSample, else S_OK
-    bool ended = false;     // MF_SOURCE_READERF_ENDOFSTREAM seen
-    bool timesExact = true; // every sample stamped at its first block's time
-    std::int64_t firstTime = -1;
-};
-
-Reading readSamples(IMFSourceReader& reader, std::uint64_t firstBlock, const Truth& format,
-                    std::size_t limit = SIZE_MAX)
-{
-    Reading reading;
-    while (reading.pcm.size() < limit) {
-        DWORD index = 0, flags = 0;
-        LONGLONG time = 0;
-        COMPtr<IMFSample> sample;
-        reading.status =
-            reader.ReadSample(MF_SOURCE_READER_FIRST_AUDIO_STREAM, 0, &index, &flags, &time, sample.receive());
-        if (FAILED(reading.status) || (flags & MF_SOURCE_READERF_ERROR)) {
-            if (SUCCEEDED(reading.status))
-                reading.status = E_FAIL;
-            break;
-        }
-        if (sample) {
-            const std::uint64_t block = firstBlock + reading.pcm.size() / format.blockAlign;
-            if (reading.firstTime < 0)
-                reading.firstTime = time;
-            if (time != timeOf(block, format.rate))
-                reading.timesExact = false;
-            COMPtr<IMFMediaBuffer> buffer;
-            EXPECT_EQ(sample->ConvertToContiguousBuffer(buffer.receive()), S_OK);
-            BYTE* bytes = nullptr;
-            DWORD length = 0;
-            EXPECT_EQ(buffer->Lock(&bytes, nullptr, &length), S_OK);
-            reading.pcm.insert(reading.pcm.end(), bytes, bytes + length);
-            buffer->Unlock();
-        }
-        if (flags & MF_SOURCE_READERF_ENDOFSTREAM) {
-            reading.ended = true;
-            break;
-        }
-    }
-    return reading;
-}
 
 COMPtr<IMFByteStream> memoryByteStream(const std::vector<std::uint8_t>& bytes, const wchar_t* contentType)
 {
@@ -189,28 +134,11 @@ void expectExactReadingAndSeeks(IMFSourceReader& reader, const Truth& truth, std
 }
 
 // An IMFAsyncCallback that records the result it is invoked with.
-class Completion final : public IMFAsyncCallback {
+class Completion final : public TestCallback<IMFAsyncCallback> {
 public:
     Completion() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    virtual ~Completion() { CloseHandle(done); }
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMFAsyncCallback)) {
-            *out = static_cast<IMFAsyncCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    ~Completion() override { CloseHandle(done); }
+    bool answers(REFIID iid) const override { return IsEqualIID(iid, IID_IMFAsyncCallback); }
     STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(IMFAsyncResult* invoked) override
     {
@@ -226,7 +154,6 @@ public:
     }
 
 private:
-    LONG references = 1;
     HANDLE done;
     COMPtr<IMFAsyncResult> result;
 };
@@ -237,10 +164,10 @@ HRESULT createSource(IMFByteStream* stream, COMPtr<IMFMediaSource>* source = nul
                      DWORD flags = MF_RESOLUTION_MEDIASOURCE)
 {
     COMPtr<IMFByteStreamHandler> handler(byteStreamHandlerClassId);
-    auto* completion = new Completion;
+    COMPtr<Completion> completion(new Completion);
     COMPtr<IUnknown> cookie;
     HRESULT hr =
-        handler->BeginCreateObject(stream, L"memory.ape", flags, nullptr, cookie.receive(), completion, nullptr);
+        handler->BeginCreateObject(stream, L"memory.ape", flags, nullptr, cookie.receive(), completion.get(), nullptr);
     if (SUCCEEDED(hr)) {
         COMPtr<IMFAsyncResult> result = completion->wait();
         EXPECT_TRUE(result) << "the handler never called back";
@@ -257,7 +184,6 @@ HRESULT createSource(IMFByteStream* stream, COMPtr<IMFMediaSource>* source = nul
             made->Shutdown();
         }
     }
-    completion->Release();
     return hr;
 }
 
@@ -291,15 +217,6 @@ MediaEventType nextType(IMFMediaEventGenerator& generator)
     return event.type;
 }
 
-PROPVARIANT timeAt(std::int64_t time)
-{
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    value.vt = VT_I8;
-    value.hVal.QuadPart = time;
-    return value;
-}
-
 // Starts `source` and requests samples until its stream ends: the number
 // of MEError events on the stream before MEEndOfStream, -1 when no end came
 // within a bound of requests.
@@ -331,41 +248,7 @@ int errorsUntilTheEnd(IMFMediaSource& source)
     return -1;
 }
 
-class MediaSource : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_EQ(runRegsvr32(modulePath("apemf.dll")), 0u);
-        CreateDirectoryA(modulePath("mf").c_str(), nullptr);
-    }
-    static std::string path(const std::string& name) { return modulePath("mf\\" + name); }
-
-    void SetUp() override
-    {
-        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
-    }
-    void TearDown() override
-    {
-        // Media Foundation's work-queue threads may still hold a callback's
-        // last references for a moment after the test let go.
-        HRESULT unload = S_FALSE;
-        for (int i = 0; i < 100 && (unload = moduleCanUnloadNow("apemf.dll")) != S_OK; ++i)
-            Sleep(20);
-        EXPECT_EQ(unload, S_OK) << "an object of the module was left alive";
-        MFShutdown();
-        CoUninitialize();
-    }
-
-    static std::vector<ape::CorpusItem> corpus() { return ape::CorpusPlan::build(true); }
-    static Truth writeCorpusFile(std::size_t index, const std::string& name)
-    {
-        const ape::CorpusItem item = corpus().at(index);
-        ape::EncodedItem encoded = ape::CorpusPlan::encode(item, index);
-        writeFile(path(name), encoded.file);
-        return {std::move(encoded.pcm), item.format.sampleRate, item.format.blockAlign()};
-    }
-};
+class MediaSource : public MediaFoundationTest {};
 
 TEST_F(MediaSource, RegistrationNamesTheHandlerForTheExtensionAndBothMimeTypesAndUnregistrationRemovesIt)
 {
@@ -876,76 +759,6 @@ TEST_F(MediaSource, ThePropertyHandlerServiceGivesTheTagTextsAndTheFormat)
               MF_E_SHUTDOWN);
     // The store outlives the source.
     EXPECT_EQ(text(PKEY_Title), L"Sinner's Prayer");
-}
-
-// A media session plays the source to the streaming audio renderer of the
-// default device (ALSA's null device here) until MESessionEnded, from the
-// start and from a seek, and closes; a stalled session fails the bound.
-TEST_F(MediaSource, AMediaSessionPlaysToTheEndFromTheStartAndAfterASeekAndCloses)
-{
-    Watchdog watchdog{180'000};
-    auto waitFor = [](IMFMediaSession& session, MediaEventType wanted, DWORD milliseconds) {
-        const ULONGLONG until = GetTickCount64() + milliseconds;
-        while (GetTickCount64() < until) {
-            COMPtr<IMFMediaEvent> event;
-            if (FAILED(session.GetEvent(MF_EVENT_FLAG_NO_WAIT, event.receive()))) {
-                Sleep(10);
-                continue;
-            }
-            MediaEventType type = MEUnknown;
-            HRESULT status = S_OK;
-            event->GetType(&type);
-            event->GetStatus(&status);
-            EXPECT_EQ(status, S_OK) << "event " << type;
-            if (type == wanted)
-                return true;
-        }
-        return false;
-    };
-    for (const std::int64_t start : {std::int64_t{0}, std::int64_t{50'000'000}}) {
-        SCOPED_TRACE("from " + std::to_string(start));
-        COMPtr<IMFSourceResolver> resolver;
-        ASSERT_EQ(MFCreateSourceResolver(resolver.receive()), S_OK);
-        MF_OBJECT_TYPE type = MF_OBJECT_INVALID;
-        COMPtr<IUnknown> object;
-        ASSERT_EQ(resolver->CreateObjectFromURL(wide(realSample("atl-ape.ape")).c_str(), MF_RESOLUTION_MEDIASOURCE,
-                                                nullptr, &type, object.receive()),
-                  S_OK);
-        COMPtr<IMFMediaSource> source;
-        source = object.get();
-        COMPtr<IMFPresentationDescriptor> presentation;
-        ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
-        BOOL selected = FALSE;
-        COMPtr<IMFStreamDescriptor> stream;
-        ASSERT_EQ(presentation->GetStreamDescriptorByIndex(0, &selected, stream.receive()), S_OK);
-        COMPtr<IMFTopology> topology;
-        COMPtr<IMFTopologyNode> input, output;
-        COMPtr<IMFActivate> renderer;
-        ASSERT_EQ(MFCreateTopology(topology.receive()), S_OK);
-        ASSERT_EQ(MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, input.receive()), S_OK);
-        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_SOURCE, source.get()), S_OK);
-        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, presentation.get()), S_OK);
-        ASSERT_EQ(input->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.get()), S_OK);
-        ASSERT_EQ(MFCreateAudioRendererActivate(renderer.receive()), S_OK);
-        ASSERT_EQ(MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, output.receive()), S_OK);
-        ASSERT_EQ(output->SetObject(renderer.get()), S_OK);
-        ASSERT_EQ(topology->AddNode(input.get()), S_OK);
-        ASSERT_EQ(topology->AddNode(output.get()), S_OK);
-        ASSERT_EQ(input->ConnectOutput(0, output.get(), 0), S_OK);
-        COMPtr<IMFMediaSession> session;
-        ASSERT_EQ(MFCreateMediaSession(nullptr, session.receive()), S_OK);
-        ASSERT_EQ(session->SetTopology(0, topology.get()), S_OK);
-        PROPVARIANT position = timeAt(start);
-        const ULONGLONG began = GetTickCount64();
-        ASSERT_EQ(session->Start(&GUID_NULL, &position), S_OK);
-        EXPECT_TRUE(waitFor(*session, MESessionEnded, 60'000)) << "the session never ended";
-        std::printf("Media session from %lld: ended after %llu ms (the file lasts 7.6 s)\n",
-                    static_cast<long long>(start), GetTickCount64() - began);
-        ASSERT_EQ(session->Close(), S_OK);
-        EXPECT_TRUE(waitFor(*session, MESessionClosed, 10'000));
-        EXPECT_EQ(source->Shutdown(), S_OK);
-        EXPECT_EQ(session->Shutdown(), S_OK);
-    }
 }
 
 } // namespace
