@@ -176,14 +176,14 @@ void ApeFileSummary::readTagItems(ape::ByteSource& source, const ape::ApeTag& ta
             continue;
         switch (tagField.form) {
         case Form::text:
-            values.push_back({tagField.field, joined(texts)});
+            values.emplace_back(tagField.field, joined(texts));
             break;
         case Form::strings:
-            values.push_back({tagField.field, std::move(texts)});
+            values.emplace_back(tagField.field, std::move(texts));
             break;
         case Form::number:
             if (const std::optional<std::uint32_t> number = leadingNumber(texts.front()))
-                values.push_back({tagField.field, *number});
+                values.emplace_back(tagField.field, *number);
             break;
         }
     }

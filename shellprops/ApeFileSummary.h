@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -51,6 +52,11 @@ public:
     // No text is empty or holds a NUL.
     using Value = std::variant<std::uint32_t, Text, Texts>;
     struct TagValue {
+        // The value made in place: one of Value's types.
+        template <typename Held>
+        TagValue(Field field, Held&& value) : field(field), value(std::forward<Held>(value))
+        {
+        }
         Field field;
         Value value;
     };
