@@ -10,8 +10,8 @@
 # An interrupt (Ctrl-C, or SIGINT to the fuzzer) ends a campaign early with
 # its figures.
 #   tools/fuzz.sh TARGET MINUTES     (after tools/build.sh host)
-# Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer. It takes one core:
-# on a shared machine run it under nice.
+# Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer, ape_props_fuzzer.
+# It takes one core: on a shared machine run it under nice.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[1-9][0-9]*$ ]]; then

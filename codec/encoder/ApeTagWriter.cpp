@@ -2,6 +2,7 @@
 
 #include "encoder/EncodeError.h"
 #include "format/ByteOrder.h"
+#include "format/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -21,45 +22,6 @@ bool equalIgnoringCase(std::string_view a, std::string_view b)
     const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-bool isValidUtf8(std::string_view s)
-{
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size())
-            return false;
-        for (std::size_t j = 1; j <= extra; ++j) {
-            const auto c = static_cast<unsigned char>(s[i + j]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        static constexpr std::uint32_t smallest[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < smallest[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            return false;
-        i += extra + 1;
-    }
-    return true;
 }
 
 void writeHeaderOrFooter(ByteWriter& w, std::uint32_t tagSize, std::uint32_t itemCount, std::uint32_t flags)
