@@ -5,6 +5,7 @@
 #include "format/FormatConstants.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -40,21 +41,42 @@ void pack16(const std::int32_t* left, const std::int32_t* right, std::uint8_t* o
     }
 }
 
+// A block of 24-bit samples: Channels * 3 bytes, the low 24 bits of each.
+template <int Channels>
+void pack24Bytes(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t i)
+{
+    out[0] = std::uint8_t(left[i]);
+    out[1] = std::uint8_t(left[i] >> 8);
+    out[2] = std::uint8_t(left[i] >> 16);
+    if constexpr (Channels == 2) {
+        out[3] = std::uint8_t(right[i]);
+        out[4] = std::uint8_t(right[i] >> 8);
+        out[5] = std::uint8_t(right[i] >> 16);
+    }
+}
+
+// Each block but the last as one little-endian word (8 bytes for 6, 4 for
+// 3) whose spare bytes the next block overwrites: one store instead of three
+// or six. The last block goes byte by byte, so nothing is written past it.
 template <int Channels>
 void pack24(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i) {
-        out[0] = std::uint8_t(left[i]);
-        out[1] = std::uint8_t(left[i] >> 8);
-        out[2] = std::uint8_t(left[i] >> 16);
-        out += 3;
-        if constexpr (Channels == 2) {
-            out[0] = std::uint8_t(right[i]);
-            out[1] = std::uint8_t(right[i] >> 8);
-            out[2] = std::uint8_t(right[i] >> 16);
-            out += 3;
+    constexpr std::size_t blockBytes = 3 * Channels;
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 1 < count; ++i, out += blockBytes) {
+            if constexpr (Channels == 2) {
+                const std::uint64_t word = (std::uint64_t(std::uint32_t(left[i]) & 0xFFFFFFu)) |
+                                           (std::uint64_t(std::uint32_t(right[i]) & 0xFFFFFFu) << 24);
+                std::memcpy(out, &word, sizeof word);
+            } else {
+                const std::uint32_t word = std::uint32_t(left[i]) & 0xFFFFFFu;
+                std::memcpy(out, &word, sizeof word);
+            }
         }
     }
+    for (; i < count; ++i, out += blockBytes)
+        pack24Bytes<Channels>(left, right, out, i);
 }
 
 template <int Channels>

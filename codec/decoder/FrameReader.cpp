@@ -5,7 +5,7 @@
 
 namespace ape {
 
-FrameReader::FrameReader(ByteSource& source) : source(source), buffer(history + blockBytes)
+FrameReader::FrameReader(ByteSource& source) : source(source), buffer(2 * straddledOffset)
 {
 }
 
@@ -37,6 +37,10 @@ std::uint8_t FrameReader::refill()
             std::swap(data[i], data[i + 3]);
             std::swap(data[i + 1], data[i + 2]);
         }
+        std::uint8_t* straddled = data + straddledOffset;
+        const std::uint8_t* previous = data - 1; // the history's last byte first
+        for (std::size_t i = 0; i < count; ++i)
+            straddled[i] = std::uint8_t((previous[i] << 7) | (data[i] >> 1));
         cursor = data;
         end = data + count;
         return *cursor++;
@@ -49,10 +53,10 @@ std::uint8_t FrameReader::refill()
     return 0;
 }
 
-std::uint32_t FrameReader::refillWithPrevious()
+std::uint8_t FrameReader::refillStraddling()
 {
-    std::uint32_t previous = pastEnd ? 0 : cursor[-1];
-    return (previous << 8) | refill();
+    const std::uint32_t previous = pastEnd ? 0 : cursor[-1];
+    return std::uint8_t(((previous << 8) | refill()) >> 1);
 }
 
 } // namespace ape

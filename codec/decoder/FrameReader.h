@@ -27,16 +27,16 @@ public:
             return *cursor++;
         return refill();
     }
-    // next() with the byte before it above: (previous << 8) | next. Past the
-    // frame's end both are the zeros next() supplies, apart from the first.
-    std::uint32_t nextWithPrevious()
+    // The byte that straddles the previous one and next()'s: the previous
+    // byte's lowest bit above the next byte's top seven, ((previous << 8) |
+    // next) >> 1 cut to 8 bits; the range decoder reads the stream one bit
+    // late. Past the frame's end both are the zeros next() supplies, apart
+    // from the first. Kept beside the block, ready made, as refill() fetches it.
+    std::uint8_t nextStraddling()
     {
-        if (cursor < end) {
-            std::uint32_t pair = (std::uint32_t(cursor[-1]) << 8) | cursor[0];
-            ++cursor;
-            return pair;
-        }
-        return refillWithPrevious();
+        if (cursor < end)
+            return (cursor++)[straddledOffset];
+        return refillStraddling();
     }
     // Makes the byte last returned by next() the next one again.
     void stepBack()
@@ -50,12 +50,15 @@ public:
 
 private:
     std::uint8_t refill();
-    std::uint32_t refillWithPrevious();
+    std::uint8_t refillStraddling();
 
     static constexpr std::size_t blockBytes = 64 * 1024; // a multiple of 4
-    static constexpr std::size_t history = 4;            // bytes kept before the block, for stepBack() and the pairs
+    static constexpr std::size_t history = 4; // bytes kept before the block, for stepBack() and the straddling bytes
+    // The straddling bytes lie this far after the bytes they end with, in the
+    // same buffer.
+    static constexpr std::size_t straddledOffset = history + blockBytes;
     ByteSource& source;
-    std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t> buffer; // history, the block, then the block's straddling bytes
     const std::uint8_t* cursor = nullptr;
     const std::uint8_t* end = nullptr;
     std::uint64_t filePos = 0; // next word to fetch

@@ -52,7 +52,7 @@ public:
     [[gnu::always_inline]] void normalise()
     {
         while (range <= rangeBottom) {
-            low = (low << 8) | ((in->nextWithPrevious() >> 1) & 0xFF);
+            low = (low << 8) | in->nextStraddling();
             range <<= 8;
         }
     }
@@ -82,7 +82,7 @@ public:
         std::uint32_t scaled = total.divide(range);
         std::uint64_t wide = low;
         while (scaled <= rangeBottom) {
-            wide = (wide << 8) | ((in->nextWithPrevious() >> 1) & 0xFF);
+            wide = (wide << 8) | in->nextStraddling();
             scaled <<= 8;
         }
         range = scaled >> shift;

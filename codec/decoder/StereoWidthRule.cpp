@@ -1,16 +1,25 @@
 #include "decoder/StereoWidthRule.h"
 
-#include <algorithm>
-
 namespace ape {
 namespace {
 
-constexpr std::int32_t largest24 = 1 << 23; // largest magnitude a 24-bit chunk may reconstruct
+constexpr std::uint32_t largest24 = 1u << 23; // largest magnitude a 24-bit chunk may reconstruct
 
-bool outOfRange(const std::int32_t* left, const std::int32_t* right, std::size_t count)
+// reconstructStereo, answering whether every sample lies within ±largest24.
+// One pass and no early exit, so the loop is vectorised: an unsigned
+// comparison of v + largest24 with 2 * largest24 tests both bounds at once.
+bool reconstructStereoWithin24(std::int32_t* left, std::int32_t* right, std::size_t count)
 {
-    auto beyond = [](std::int32_t v) { return v > largest24 || v < -largest24; };
-    return std::any_of(left, left + count, beyond) || std::any_of(right, right + count, beyond);
+    std::uint32_t beyond = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int32_t y = left[i], x = right[i];
+        std::uint32_t l = std::uint32_t(x) - std::uint32_t(y / 2);
+        std::uint32_t r = l + std::uint32_t(y);
+        left[i] = std::int32_t(l);
+        right[i] = std::int32_t(r);
+        beyond |= std::uint32_t(l + largest24 > 2 * largest24) | std::uint32_t(r + largest24 > 2 * largest24);
+    }
+    return beyond == 0;
 }
 
 } // namespace
@@ -61,8 +70,7 @@ void StereoWidthRule::afterPass(Predictor3950& predictor, const Predictor3950& a
                                 std::int32_t* right, std::size_t count)
 {
     const bool bothWidths = passFits && atStart.fitsIn32Bits();
-    reconstructStereo(left, right, count);
-    if (outOfRange(left, right, count)) {
+    if (!reconstructStereoWithin24(left, right, count)) {
         mode = Mode::wide;
         if (bothWidths)
             return;
@@ -75,8 +83,7 @@ void StereoWidthRule::afterPass(Predictor3950& predictor, const Predictor3950& a
         return;
     Predictor3950 trial = atStart;
     trial.stereo<PredictorWidth::exact64>(slot0, slot1, scratchLeft.data(), scratchRight.data(), count);
-    reconstructStereo(scratchLeft.data(), scratchRight.data(), count);
-    if (outOfRange(scratchLeft.data(), scratchRight.data(), count))
+    if (!reconstructStereoWithin24(scratchLeft.data(), scratchRight.data(), count))
         mode = Mode::narrow;
 }
 
