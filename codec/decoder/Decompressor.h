@@ -69,10 +69,10 @@ private:
     std::atomic<std::uint64_t> current{0}; // block the next getData() delivers
     std::uint32_t frameIndex = 0;          // frame decodeChunk() works on
     std::uint32_t frameLeft = 0;           // its blocks not yet decoded; 0: the frame is not started
-    std::uint64_t decodedEnd = 0;          // block decodeChunk() decodes first
+    std::uint64_t decodedEnd = 0;          // block the next decodeChunk() starts at
     Crc32 crc;
     std::vector<std::int32_t> left, right;
-    RecentChunks recent; // packed blocks of the last chunks decoded, up to decodedEnd
+    RecentChunks recent; // packed blocks of the last chunks decoded, wherever they were
 };
 
 } // namespace ape
