@@ -32,6 +32,7 @@
 #include "support/COMPtr.h"
 #include "support/RegistryKey.h"
 #include "tests/common/ConcurrentRun.h"
+#include "tests/common/DamagedCopies.h"
 #include "tests/common/Watchdog.h"
 #include "tests/mediafoundation/MediaFoundationTest.h"
 #include "tests/mediafoundation/TestCallback.h"
@@ -538,22 +539,9 @@ TEST_F(MediaSource, DamagedFilesAreRefusedOrEndWithinABound)
         damaged.push_back(readFile(realSample(name)));
     std::mt19937 random(31337);
     for (const std::vector<std::uint8_t>& good : goods) {
-        const ape::Descriptor descriptor = ape::Descriptor::read(good.data());
-        const std::size_t seekTable = descriptor.descriptorLength + descriptor.headerLength;
-        const std::size_t frames = seekTable + descriptor.seekTableLength + descriptor.wavHeaderLength;
-        const std::size_t framesEnd = frames + descriptor.audioDataBytes();
-        ASSERT_LE(framesEnd, good.size());
-        for (const std::size_t cut : {std::size_t{20}, seekTable + 2, frames + 100, framesEnd / 2, framesEnd - 10})
-            damaged.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
-        for (int variant = 0; variant < 12; ++variant) {
-            std::vector<std::uint8_t> flipped = good;
-            const int flips = 1 + variant % 4;
-            for (int i = 0; i < flips; ++i) {
-                const std::size_t end = variant % 3 == 0 ? frames : good.size();
-                flipped[random() % end] ^= static_cast<std::uint8_t>(1 + random() % 255);
-            }
-            damaged.push_back(std::move(flipped));
-        }
+        DamagedCopies copies(good, 12, random);
+        damaged.insert(damaged.end(), copies.cut.begin(), copies.cut.end());
+        damaged.insert(damaged.end(), copies.flipped.begin(), copies.flipped.end());
     }
     int refused = 0, ended = 0, failed = 0;
     for (std::size_t i = 0; i < damaged.size(); ++i) {

@@ -21,13 +21,13 @@
 #include "CorpusPlan.h"
 #include "encoder/ApeEncoder.h"
 #include "encoder/ApeTagWriter.h"
-#include "format/ContainerLayout.h"
 #include "support/COMPtr.h"
 #include "support/Diagnostics.h"
 #include "support/RegistryKey.h"
 #include "com/ClassInfo.h"
 #include "support/Library.h"
 #include "tests/common/ConcurrentRun.h"
+#include "tests/common/DamagedCopies.h"
 #include "tests/common/RegistryProbe.h"
 #include "tests/common/Regsvr32.h"
 #include "tests/common/Watchdog.h"
@@ -679,21 +679,12 @@ TEST_F(PropertyHandler, DamagedTruncatedAndForeignStreamsFailInitialize)
     std::mt19937 random(2026);
     for (const std::vector<std::uint8_t>& good : {readFile(realSample("taglib-mac-399-tagged.ape")),
                                                   readFile(realSample("atl-ape.ape")), encodedFile(300000, {})}) {
-        const ape::Descriptor descriptor = ape::Descriptor::read(good.data());
-        const std::size_t seekTable = descriptor.descriptorLength + descriptor.headerLength;
-        const std::size_t frames = seekTable + descriptor.seekTableLength + descriptor.wavHeaderLength;
-        const std::size_t framesEnd = frames + descriptor.audioDataBytes();
-        ASSERT_LE(framesEnd, good.size());
-        for (const std::size_t cut : {std::size_t{20}, seekTable + 2, frames + 100, framesEnd / 2, framesEnd - 10}) {
-            SCOPED_TRACE("cut at " + std::to_string(cut));
-            EXPECT_EQ(readBytes(std::vector<std::uint8_t>(good.begin(), good.begin() + std::ptrdiff_t(cut)), values),
-                      badFormat);
+        const DamagedCopies copies(good, 24, random);
+        for (const std::vector<std::uint8_t>& cut : copies.cut) {
+            SCOPED_TRACE("cut at " + std::to_string(cut.size()));
+            EXPECT_EQ(readBytes(cut, values), badFormat);
         }
-        for (int variant = 0; variant < 24; ++variant) {
-            std::vector<std::uint8_t> flipped = good;
-            const std::size_t end = variant % 2 == 0 ? frames : good.size();
-            for (int i = 0; i <= variant % 4; ++i)
-                flipped[random() % end] ^= static_cast<std::uint8_t>(1 + random() % 255);
+        for (const std::vector<std::uint8_t>& flipped : copies.flipped) {
             const HRESULT hr = readBytes(flipped, values);
             EXPECT_TRUE(hr == S_OK || hr == badFormat) << std::hex << hr;
             refused += hr == badFormat;
