@@ -36,8 +36,9 @@ constexpr std::int64_t unitsPerSecond = 10'000'000;
 constexpr int seeksPerFile = 20;
 constexpr auto stressDuration = 20s;
 constexpr int stressThreads = 4;
-// How long a storm thread waits for the graph to finish a state change (ms).
-constexpr LONG settling = 5000;
+// How long a storm thread waits for the graph to finish a state change
+// before the test calls it hung.
+constexpr auto settleLimit = 30s;
 
 // What a file must decode to.
 struct Truth {
@@ -56,6 +57,33 @@ HRESULT load(IBaseFilter& source, const std::string& path)
     COMPtr<IFileSourceFilter> file;
     file = &source;
     return file->Load(wide(path).c_str(), nullptr);
+}
+
+// A reader-writer lock for the storm's threads. Not std::shared_mutex:
+// MinGW's read-write lock sets itself up on first use, and of threads that
+// first lock it at the same moment all but one get EINVAL, which the
+// standard library ignores; they go on as if they held it.
+class SlimLock {
+public:
+    void lock() { AcquireSRWLockExclusive(&slim); }
+    void unlock() { ReleaseSRWLockExclusive(&slim); }
+    void lock_shared() { AcquireSRWLockShared(&slim); }
+    void unlock_shared() { ReleaseSRWLockShared(&slim); }
+
+private:
+    SRWLOCK slim = SRWLOCK_INIT;
+};
+
+// Waits until no filter of the graph is cueing and no asynchronous Run is
+// pending; false when that does not happen within the limit.
+bool settle(IMediaControl& control)
+{
+    const auto limit = std::chrono::steady_clock::now() + settleLimit;
+    OAFilterState state;
+    while (control.GetState(100, &state) == VFW_S_STATE_INTERMEDIATE)
+        if (std::chrono::steady_clock::now() >= limit)
+            return false;
+    return true;
 }
 
 COMPtr<IPin> outputPin(IBaseFilter& source)
@@ -180,7 +208,7 @@ TEST_F(EndToEnd, EveryGoodRealFilePlaysLikeFfmpegWholeAndAfterTwentySeeks)
 // or seeks the graph waits for the graph to settle before it lets a seek in.
 TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQueries)
 {
-    Watchdog watchdog{static_cast<DWORD>(std::chrono::milliseconds(stressDuration + 180s).count())};
+    Watchdog watchdog{static_cast<DWORD>(std::chrono::milliseconds(stressDuration + 4 * settleLimit + 60s).count())};
     // The two longest 16-bit stereo files at 44100 of the corpus: one format,
     // so a new Load keeps the connection's media type true.
     const std::vector<ape::CorpusItem> items = corpus();
@@ -230,10 +258,13 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
         std::array<std::atomic<long>, operationCount> failures{};
         std::array<std::atomic<HRESULT>, operationCount> lastFailure{};
         std::atomic<long> aborts{0};
-        std::shared_mutex graphSeekOrStateChange;
+        std::atomic<long> unsettled{0};
+        SlimLock graphSeekOrStateChange;
         std::atomic<unsigned> seeds{0};
-        // What each thread is doing, to name the call that hangs.
+        // What each thread is doing and since when, to name the call that
+        // hangs.
         std::array<std::atomic<int>, stressThreads> current;
+        std::array<std::atomic<std::int64_t>, stressThreads> since{};
         for (std::atomic<int>& operation : current)
             operation = operationCount;
         ASSERT_HRESULT_SUCCEEDED(capture.control->Run());
@@ -255,6 +286,7 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                         stateChange.lock();
                     else if (operation == GraphSeek)
                         seek.lock();
+                    since[thread] = std::chrono::steady_clock::now().time_since_epoch().count();
                     current[thread] = operation;
                     HRESULT hr = S_OK;
                     LONGLONG position = positions(random);
@@ -312,10 +344,8 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                     default:
                         break;
                     }
-                    if (stateChange.owns_lock() || seek.owns_lock()) {
-                        OAFilterState state;
-                        capture.control->GetState(settling, &state);
-                    }
+                    if ((stateChange.owns_lock() || seek.owns_lock()) && !settle(*capture.control))
+                        ++unsettled;
                     current[thread] = operationCount;
                     ++calls[operation];
                     if (FAILED(hr)) {
@@ -325,11 +355,18 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                 }
                 CoUninitialize();
             },
-            stressDuration + 60s);
+            stressDuration + 2 * settleLimit + 30s);
         if (!finished) {
-            for (const std::atomic<int>& operation : current)
+            const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+            for (int thread = 0; thread < stressThreads; ++thread) {
+                const int operation = current[thread];
+                const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::duration(
+                                                                          now - since[thread]))
+                                           .count();
                 if (operation < operationCount)
-                    ADD_FAILURE() << "a thread hung in a " << operationNames[operation];
+                    ADD_FAILURE() << "thread " << thread << " hung in a " << operationNames[operation] << " for "
+                                  << seconds << " s";
+            }
             std::fflush(stdout);
             FAIL();
         }
@@ -346,6 +383,7 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
         std::printf("  %ld calls in all, %ld stream aborts, %zu samples captured\n", total, aborts.load(),
                     capture.samples().size());
         EXPECT_EQ(aborts.load(), 0);
+        EXPECT_EQ(unsettled.load(), 0) << "times the graph did not settle after a state change or seek";
 
         // Segments restart media times at 0, and only they do.
         const std::vector<CapturedSample> samples = capture.samples();
