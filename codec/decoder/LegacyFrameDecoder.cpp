@@ -163,7 +163,8 @@ struct FastStep {
 
 LegacyFrameDecoder::LegacyFrameDecoder(const ApeContainer& container, ByteSource& source)
     : version(container.version), level(container.level), channels(container.channels), reader(source), rc(reader),
-      slot0(container.blocksPerFrame), slot1(container.channels == 2 ? container.blocksPerFrame : 0)
+      capacity(container.blocksPerFrame), slot0(std::make_unique_for_overwrite<std::int32_t[]>(capacity)),
+      slot1(channels == 2 ? std::make_unique_for_overwrite<std::int32_t[]>(capacity) : nullptr)
 {
 }
 
@@ -172,7 +173,7 @@ void LegacyFrameDecoder::start(const FrameSpan& span)
     frameSpan = span;
     frameBlocks = span.blocks;
     handedOut = 0;
-    if (frameBlocks > slot0.size())
+    if (frameBlocks > capacity)
         corrupt("frame longer than the file's frames");
 }
 
@@ -194,7 +195,7 @@ void LegacyFrameDecoder::readRangeCoded(std::size_t count, bool stereo)
                     out[i] = KValues<false>::decode(rc, s);
         }
     };
-    read(slot0.data());
+    read(slot0.get());
     if (rc.failed())
         return;
     if (stereo) {
@@ -202,7 +203,7 @@ void LegacyFrameDecoder::readRangeCoded(std::size_t count, bool stereo)
         rc.normalise();
         reader.stepBack();
         rc.start();
-        read(slot1.data());
+        read(slot1.get());
     }
 }
 
@@ -235,9 +236,9 @@ void LegacyFrameDecoder::decodeWholeFrame()
     const bool silent = monoPath ? (flags & frameFlag::stereoSilence) != 0
                                  : (flags & frameFlag::stereoSilence) == frameFlag::stereoSilence;
     if (silent) {
-        std::fill(slot0.begin(), slot0.begin() + std::ptrdiff_t(n), 0);
+        std::fill_n(slot0.get(), n, 0);
         if (stereoFile)
-            std::fill(slot1.begin(), slot1.begin() + std::ptrdiff_t(n), 0);
+            std::fill_n(slot1.get(), n, 0);
         return;
     }
     const bool stereo = !monoPath;
@@ -247,7 +248,7 @@ void LegacyFrameDecoder::decodeWholeFrame()
             corrupt("corrupt frame data");
     } else {
         for (int slot = 0; slot < (stereo ? 2 : 1); ++slot) {
-            std::int32_t* out = slot ? slot1.data() : slot0.data();
+            std::int32_t* out = slot ? slot1.get() : slot0.get();
             if (version >= version::perValueRice)
                 readPerValueRice(bits, version, out, n);
             else
@@ -258,7 +259,7 @@ void LegacyFrameDecoder::decodeWholeFrame()
     }
     predict(n, stereo);
     if (monoPath && stereoFile)
-        std::copy(slot0.begin(), slot0.begin() + std::ptrdiff_t(n), slot1.begin());
+        std::copy_n(slot0.get(), n, slot1.get());
 }
 
 void LegacyFrameDecoder::predict(std::size_t n, bool stereo)
@@ -267,15 +268,15 @@ void LegacyFrameDecoder::predict(std::size_t n, bool stereo)
     const std::size_t start = set.start;
     const int shift = set.shiftB;
     for (int slot = 0; slot < (stereo ? 2 : 1); ++slot) {
-        std::int32_t* r = slot ? slot1.data() : slot0.data();
+        std::int32_t* r = slot ? slot1.get() : slot0.get();
         if (set.order8First)
             extraHighFilter(r, n);
         if (set.order > 0)
             highFilter(r, n, set.order, set.shift);
     }
     // Y takes slot 1 and X slot 0; both are stepped per block.
-    std::int32_t* y = stereo ? slot1.data() : slot0.data();
-    std::int32_t* x = slot0.data();
+    std::int32_t* y = stereo ? slot1.get() : slot0.get();
+    std::int32_t* x = slot0.get();
     if (level == level::fast) {
         FastStep py, px;
         for (std::size_t i = 0; i < n; ++i) {
@@ -308,9 +309,9 @@ void LegacyFrameDecoder::decode(std::int32_t* left, std::int32_t* right, std::si
 {
     if (handedOut == 0)
         decodeWholeFrame();
-    std::copy(slot0.begin() + std::ptrdiff_t(handedOut), slot0.begin() + std::ptrdiff_t(handedOut + count), left);
+    std::copy_n(slot0.get() + handedOut, count, left);
     if (channels == 2)
-        std::copy(slot1.begin() + std::ptrdiff_t(handedOut), slot1.begin() + std::ptrdiff_t(handedOut + count), right);
+        std::copy_n(slot1.get() + handedOut, count, right);
     handedOut += count;
 }
 

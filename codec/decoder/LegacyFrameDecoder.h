@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace ape {
@@ -35,7 +36,10 @@ private:
     std::uint32_t flags = 0;
     std::size_t frameBlocks = 0;
     std::size_t handedOut = 0;
-    std::vector<std::int32_t> slot0, slot1; // the whole frame, then its samples
+    // The whole frame, then its samples. Left uninitialised: a frame writes
+    // every value it reads, so a cut file's frame costs only what it holds.
+    std::size_t capacity;
+    std::unique_ptr<std::int32_t[]> slot0, slot1;
 };
 
 } // namespace ape
