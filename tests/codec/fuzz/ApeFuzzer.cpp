@@ -8,9 +8,10 @@
 // length of its audio: a stream decodes the same way all along, so long runs
 // buy little coverage for their time (ApeDeepFuzzer.cpp does those). At most
 // `maximumSteps` steps of at most `maximumStepBlocks` blocks each. The
-// decompressor always decodes whole chunks of up to 4608 blocks, so it is
-// read only where its frames hold at most `shortFrameBlocks`; the fuzzer
-// makes such files from the seeds by itself. Versions before 3950 decode a
+// decompressor always decodes whole chunks of up to 4608 blocks, and a seek
+// decodes its frame up to the target, so it is read and seeked only where
+// its frames hold at most `shortFrameBlocks` (ApeDeepFuzzer.cpp seeks in
+// long ones); the fuzzer makes such files from the seeds by itself. Versions before 3950 decode a
 // whole frame on its first block, which no harness can avoid; a frame that
 // runs out of data stops there.
 #include "decoder/FrameDecoder.h"
@@ -74,12 +75,24 @@ private:
     std::uint32_t remaining = 0; // blocks of the frame under way not yet decoded
 };
 
+bool frameIsShort(const ape::ApeContainer& c, std::uint64_t block)
+{
+    const bool inFinalFrame = block / c.blocksPerFrame + 1 >= c.totalFrames;
+    return c.blocksPerFrame <= shortFrameBlocks || (inFinalFrame && c.finalFrameBlocks <= shortFrameBlocks);
+}
+
 // Whether the decompressor's next read decodes at most a short frame.
 bool readIsShort(const ape::Decompressor& d)
 {
+    return frameIsShort(d.container(), d.currentBlock());
+}
+
+// Whether a seek decodes at most a short frame: it decodes its frame up to
+// the target, except at a frame's start and where it refuses the target.
+bool seekIsShort(const ape::Decompressor& d, std::uint64_t block)
+{
     const ape::ApeContainer& c = d.container();
-    const bool inFinalFrame = d.currentBlock() / c.blocksPerFrame + 1 >= c.totalFrames;
-    return c.blocksPerFrame <= shortFrameBlocks || (inFinalFrame && c.finalFrameBlocks <= shortFrameBlocks);
+    return block > d.totalBlocks() || block % c.blocksPerFrame == 0 || frameIsShort(c, block);
 }
 
 } // namespace
@@ -108,9 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 1:
             walk.start(argument);
             break;
-        case 2: // anywhere from the start to one past the end, which is refused
-            d->seek((std::uint64_t(argument) * (d->totalBlocks() + 2)) >> 14);
+        case 2: { // anywhere from the start to one past the end, which is refused
+            const std::uint64_t target = (std::uint64_t(argument) * (d->totalBlocks() + 2)) >> 14;
+            if (seekIsShort(*d, target))
+                d->seek(target);
             break;
+        }
         default:
             if (readIsShort(*d)) {
                 std::uint32_t got = 0;
