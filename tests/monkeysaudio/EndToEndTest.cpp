@@ -357,15 +357,13 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
             },
             stressDuration + 2 * settleLimit + 30s);
         if (!finished) {
-            const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
             for (int thread = 0; thread < stressThreads; ++thread) {
                 const int operation = current[thread];
-                const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::duration(
-                                                                          now - since[thread]))
-                                           .count();
+                const std::chrono::duration<double> inside = now - std::chrono::steady_clock::duration(since[thread]);
                 if (operation < operationCount)
                     ADD_FAILURE() << "thread " << thread << " hung in a " << operationNames[operation] << " for "
-                                  << seconds << " s";
+                                  << inside.count() << " s";
             }
             std::fflush(stdout);
             FAIL();
