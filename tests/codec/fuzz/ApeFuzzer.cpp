@@ -11,9 +11,9 @@
 // decompressor always decodes whole chunks of up to 4608 blocks, and a seek
 // decodes its frame up to the target, so it is read and seeked only where
 // its frames hold at most `shortFrameBlocks` (ApeDeepFuzzer.cpp seeks in
-// long ones); the fuzzer makes such files from the seeds by itself. Versions before 3950 decode a
-// whole frame on its first block, which no harness can avoid; a frame that
-// runs out of data stops there.
+// long ones); the fuzzer makes such files from the seeds by itself.
+// Versions before 3950 decode a whole frame on its first block, which no
+// harness can avoid; a frame that runs out of data stops there.
 #include "decoder/FrameDecoder.h"
 #include "FuzzedFile.h"
 
