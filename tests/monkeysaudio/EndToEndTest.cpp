@@ -264,7 +264,7 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
         // What each thread is doing and since when, to name the call that
         // hangs.
         std::array<std::atomic<int>, stressThreads> current;
-        std::array<std::atomic<std::int64_t>, stressThreads> since{};
+        std::array<std::atomic<std::chrono::steady_clock::time_point>, stressThreads> since;
         for (std::atomic<int>& operation : current)
             operation = operationCount;
         ASSERT_HRESULT_SUCCEEDED(capture.control->Run());
@@ -286,7 +286,7 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
                         stateChange.lock();
                     else if (operation == GraphSeek)
                         seek.lock();
-                    since[thread] = std::chrono::steady_clock::now().time_since_epoch().count();
+                    since[thread] = std::chrono::steady_clock::now();
                     current[thread] = operation;
                     HRESULT hr = S_OK;
                     LONGLONG position = positions(random);
@@ -357,10 +357,10 @@ TEST_F(EndToEnd, APlayingGraphSurvivesFourThreadsOfSeeksStateChangesLoadsAndQuer
             },
             stressDuration + 2 * settleLimit + 30s);
         if (!finished) {
-            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            const auto now = std::chrono::steady_clock::now();
             for (int thread = 0; thread < stressThreads; ++thread) {
                 const int operation = current[thread];
-                const std::chrono::duration<double> inside = now - std::chrono::steady_clock::duration(since[thread]);
+                const std::chrono::duration<double> inside = now - since[thread].load();
                 if (operation < operationCount)
                     ADD_FAILURE() << "thread " << thread << " hung in a " << operationNames[operation] << " for "
                                   << inside.count() << " s";
