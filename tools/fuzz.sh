@@ -9,13 +9,20 @@
 # a finding. The fuzzer's own output goes to build/host/fuzz/TARGET/last-run.log.
 # An interrupt (Ctrl-C, or SIGINT to the fuzzer) ends a campaign early with
 # its figures.
-#   tools/fuzz.sh TARGET MINUTES     (after tools/build.sh host)
+#   tools/fuzz.sh [--jobs N] TARGET MINUTES     (after tools/build.sh host)
 # Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer, ape_props_fuzzer.
-# It takes one core: on a shared machine run it under nice.
+# It takes one core, or N with --jobs: one campaign over one corpus, its
+# inputs run by N processes side by side (libFuzzer's fork mode), for a slow
+# target that needs hours of one core. On a shared machine run it under nice.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=1
+if [ "${1:-}" = --jobs ] && [[ ${2:-} =~ ^[1-9][0-9]*$ ]]; then
+    jobs=$2
+    shift 2
+fi
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[1-9][0-9]*$ ]]; then
-    echo "usage: tools/fuzz.sh TARGET MINUTES" >&2
+    echo "usage: tools/fuzz.sh [--jobs N] TARGET MINUTES" >&2
     exit 2
 fi
 target=$1 minutes=$2
@@ -27,27 +34,48 @@ if [ ! -x "$fuzzer" ]; then
 fi
 seeding=()
 [ "$target" = ape_tag_fuzzer ] && seeding=(--seed-ends)
+forking=()
+[ "$jobs" -eq 1 ] || forking=(-fork="$jobs")
 work=$build/fuzz/$target
 log=$work/last-run.log
 mkdir -p "$work"
 started=$work/.started
 touch "$started"
-echo "fuzzing $target for $minutes min; log: $log"
+echo "fuzzing $target for $minutes min in $jobs process(es); log: $log"
 # The fuzzer prints its figures on an interrupt; this script goes on to
 # report them.
 trap : INT
 status=0
 "$root/tests/codec/fuzz/run-fuzzer.sh" "${seeding[@]}" "$fuzzer" $((minutes * 60)) "$work" "$build/corpus" \
-    "$root/../shared/real-ape" >"$log" 2>&1 || status=$?
+    "$root/../shared/real-ape" "${forking[@]}" >"$log" 2>&1 || status=$?
 
 final() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
 coverage() { grep -o "$1.*cov: [0-9]*" "$log" | sed 's/.*cov: //' | "$2" -n 1; }
+if [ "$jobs" -gt 1 ]; then
+    # The forked processes keep their own statistics; the campaign's are in
+    # the parent's progress lines ("#RUNS: cov: ... time: SECONDSs").
+    progress=$(grep -E '^#[0-9]+: cov:' "$log" | tail -n 1)
+    runs=$(sed 's/^#\([0-9]*\):.*/\1/' <<<"$progress")
+    seconds=$(sed -n 's/.* time: \([0-9]*\)s.*/\1/p' <<<"$progress")
+    final() {
+        case $1 in
+        number_of_executed_units) echo "${runs:-0}" ;;
+        average_exec_per_sec) echo $(( ${runs:-0} / (${seconds:-0} > 0 ? seconds : 1) )) ;;
+        esac
+    }
+fi
 # Inputs slower than libFuzzer's 10 s report are noted, not faults.
 findings=$(find "$work/findings" -type f -newer "$started" ! -name 'slow-unit-*' | sort)
 slow=$(find "$work/findings" -type f -newer "$started" -name 'slow-unit-*' | wc -l)
 echo "inputs run:        $(final number_of_executed_units)"
 echo "inputs per second: $(final average_exec_per_sec)"
-echo "coverage (edges):  $(coverage INITED head) at the start, $(coverage '#' tail) at the end"
+if [ "$jobs" -eq 1 ]; then
+    echo "coverage (edges):  $(coverage INITED head) at the start, $(coverage '#' tail) at the end"
+else
+    # Fork mode counts the covered points of the merged corpus, a larger
+    # figure than a single process's edges.
+    echo "coverage (points): $(coverage '#' head) after the first job, $(coverage '#' tail) at the end"
+fi
 echo "corpus:            $(find "$work/corpus" -type f | wc -l) inputs in $work/corpus"
 [ "$slow" -eq 0 ] || echo "slow inputs:       $slow (over 10 s each) in $work/findings"
 if [ -n "$findings" ]; then

@@ -5,7 +5,7 @@
 # WORKDIR/corpus for the next run; an input that fails is written to
 # WORKDIR/findings. Exits with the fuzzer's status: non-zero on a finding,
 # including a regression input that fails again.
-#   run-fuzzer.sh [--seed-ends] FUZZER SECONDS WORKDIR CORPUSDIR REALDIR
+#   run-fuzzer.sh [--seed-ends] FUZZER SECONDS WORKDIR CORPUSDIR REALDIR [FUZZER-FLAG]...
 # --seed-ends seeds with the files' last bytes (for a target that reads what
 # ends a file, its tags) instead of their first.
 set -euo pipefail
@@ -15,6 +15,7 @@ if [ "${1:-}" = --seed-ends ]; then
     shift
 fi
 fuzzer=$1 seconds=$2 work=$3 corpus=$4 real=$5
+shift 5
 regressions=$(cd "$(dirname "$0")" && pwd)/regressions
 seeds=$work/seeds
 rm -rf "$seeds"
@@ -35,4 +36,4 @@ if [ "$cut" = head ] && [ -e "$old" ]; then
     done
 fi
 exec "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=1024 -max_len=65536 \
-    -print_final_stats=1 -artifact_prefix="$work/findings/" "$work/corpus" "$seeds" "$regressions"
+    -print_final_stats=1 -artifact_prefix="$work/findings/" "$@" "$work/corpus" "$seeds" "$regressions"
