@@ -50,10 +50,11 @@ status=0
     "$root/../shared/real-ape" "${forking[@]}" >"$log" 2>&1 || status=$?
 
 final() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
-coverage() { grep -o "$1.*cov: [0-9]*" "$log" | sed 's/.*cov: //' | "$2" -n 1; }
+coverage() { grep -oE "$1.*cov: [0-9]+" "$log" | sed 's/.*cov: //' | "$2" -n 1; }
 if [ "$jobs" -gt 1 ]; then
-    # The forked processes keep their own statistics; the campaign's are in
-    # the parent's progress lines ("#RUNS: cov: ... time: SECONDSs").
+    # The forked processes keep their own statistics (and an interrupted one
+    # prints them into the log); the campaign's are in the parent's progress
+    # lines ("#RUNS: cov: ... time: SECONDSs").
     progress=$(grep -E '^#[0-9]+: cov:' "$log" | tail -n 1)
     runs=$(sed 's/^#\([0-9]*\):.*/\1/' <<<"$progress")
     seconds=$(sed -n 's/.* time: \([0-9]*\)s.*/\1/p' <<<"$progress")
@@ -74,7 +75,7 @@ if [ "$jobs" -eq 1 ]; then
 else
     # Fork mode counts the covered points of the merged corpus, a larger
     # figure than a single process's edges.
-    echo "coverage (points): $(coverage '#' head) after the first job, $(coverage '#' tail) at the end"
+    echo "coverage (points): $(coverage '^#[0-9]+:' head) after the first job, $(coverage '^#[0-9]+:' tail) at the end"
 fi
 echo "corpus:            $(find "$work/corpus" -type f | wc -l) inputs in $work/corpus"
 [ "$slow" -eq 0 ] || echo "slow inputs:       $slow (over 10 s each) in $work/findings"
@@ -85,9 +86,9 @@ if [ -n "$findings" ]; then
 else
     echo "findings:          none"
 fi
-# libFuzzer's status after an interrupt.
-interrupted=72
-if [ "$status" -eq "$interrupted" ] && [ -z "$findings" ] && grep -q 'run interrupted' "$log"; then
+# libFuzzer's status after an interrupt is 72, and fork mode's that of its
+# interrupted process; an input that failed is a finding in either.
+if [ "$status" -ne 0 ] && [ -z "$findings" ] && grep -q 'run interrupted' "$log"; then
     echo "interrupted before the time was up"
     status=0
 fi
