@@ -51,32 +51,27 @@ status=0
 
 final() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
 coverage() { grep -oE "$1.*cov: [0-9]+" "$log" | sed 's/.*cov: //' | "$2" -n 1; }
-if [ "$jobs" -gt 1 ]; then
+if [ "$jobs" -eq 1 ]; then
+    inputs=$(final number_of_executed_units) rate=$(final average_exec_per_sec)
+    covered="coverage (edges):  $(coverage INITED head) at the start, $(coverage '#' tail) at the end"
+else
     # The forked processes keep their own statistics (and an interrupted one
     # prints them into the log); the campaign's are in the parent's progress
-    # lines ("#RUNS: cov: ... time: SECONDSs").
+    # lines ("#RUNS: cov: ... time: SECONDSs"). Fork mode counts the covered
+    # points of the merged corpus, a larger figure than a single process's
+    # edges.
     progress=$(grep -E '^#[0-9]+: cov:' "$log" | tail -n 1)
-    runs=$(sed 's/^#\([0-9]*\):.*/\1/' <<<"$progress")
+    inputs=$(sed -n 's/^#\([0-9]*\):.*/\1/p' <<<"$progress")
     seconds=$(sed -n 's/.* time: \([0-9]*\)s.*/\1/p' <<<"$progress")
-    final() {
-        case $1 in
-        number_of_executed_units) echo "${runs:-0}" ;;
-        average_exec_per_sec) echo $(( ${runs:-0} / (${seconds:-0} > 0 ? seconds : 1) )) ;;
-        esac
-    }
+    rate=$(( ${inputs:-0} / (${seconds:-0} > 0 ? seconds : 1) ))
+    covered="coverage (points): $(coverage '^#[0-9]+:' head) after the first job, $(coverage '^#[0-9]+:' tail) at the end"
 fi
 # Inputs slower than libFuzzer's 10 s report are noted, not faults.
 findings=$(find "$work/findings" -type f -newer "$started" ! -name 'slow-unit-*' | sort)
 slow=$(find "$work/findings" -type f -newer "$started" -name 'slow-unit-*' | wc -l)
-echo "inputs run:        $(final number_of_executed_units)"
-echo "inputs per second: $(final average_exec_per_sec)"
-if [ "$jobs" -eq 1 ]; then
-    echo "coverage (edges):  $(coverage INITED head) at the start, $(coverage '#' tail) at the end"
-else
-    # Fork mode counts the covered points of the merged corpus, a larger
-    # figure than a single process's edges.
-    echo "coverage (points): $(coverage '^#[0-9]+:' head) after the first job, $(coverage '^#[0-9]+:' tail) at the end"
-fi
+echo "inputs run:        ${inputs:-0}"
+echo "inputs per second: $rate"
+echo "$covered"
 echo "corpus:            $(find "$work/corpus" -type f | wc -l) inputs in $work/corpus"
 [ "$slow" -eq 0 ] || echo "slow inputs:       $slow (over 10 s each) in $work/findings"
 if [ -n "$findings" ]; then
@@ -86,8 +81,8 @@ if [ -n "$findings" ]; then
 else
     echo "findings:          none"
 fi
-# libFuzzer's status after an interrupt is 72, and fork mode's that of its
-# interrupted process; an input that failed is a finding in either.
+# After an interrupt libFuzzer exits with 72 in one process and with another
+# non-zero status in fork mode; an input that failed is a finding in either.
 if [ "$status" -ne 0 ] && [ -z "$findings" ] && grep -q 'run interrupted' "$log"; then
     echo "interrupted before the time was up"
     status=0
