@@ -6,13 +6,9 @@
 
 #include "monkeysaudio/SourceIdentifiers.h"
 #include "shellprops/ApeFileSummary.h"
+#include "shellprops/PropertyHandlerIdentifiers.h"
 #include "support/Diagnostics.h"
 #include "support/StringConversion.h"
-
-// Last: the property keys are defined here, not declared.
-#include <initguid.h>
-
-#include <propkey.h>
 
 namespace {
 
@@ -20,8 +16,9 @@ using Field = ApeFileSummary::Field;
 
 // The key of each tag field, in the order of ApeFileSummary::Field.
 const PROPERTYKEY* const fieldKeys[] = {
-    &PKEY_Title,      &PKEY_Music_Artist,      &PKEY_Music_AlbumTitle, &PKEY_Music_AlbumArtist, &PKEY_Music_Genre,
-    &PKEY_Media_Year, &PKEY_Music_TrackNumber, &PKEY_Comment,          &PKEY_Copyright,
+    &propertykey::title,       &propertykey::artist,  &propertykey::albumTitle,
+    &propertykey::albumArtist, &propertykey::genre,   &propertykey::year,
+    &propertykey::trackNumber, &propertykey::comment, &propertykey::copyright,
 };
 static_assert(std::size(fieldKeys) == static_cast<std::size_t>(Field::copyright) + 1);
 
@@ -56,12 +53,13 @@ PropertyValue propertyValue(const ApeFileSummary::Value& value)
 ApeFileProperties::ApeFileProperties(ape::ByteSource& source)
 {
     const ApeFileSummary summary(source);
-    properties.emplace_back(PKEY_Media_Duration, PropertyValue(summary.duration()));
-    properties.emplace_back(PKEY_Audio_SampleRate, PropertyValue(summary.sampleRate()));
-    properties.emplace_back(PKEY_Audio_ChannelCount, PropertyValue(summary.channels()));
-    properties.emplace_back(PKEY_Audio_SampleSize, PropertyValue(summary.bitsPerSample()));
-    properties.emplace_back(PKEY_Audio_EncodingBitrate, PropertyValue(summary.bitrate()));
-    properties.emplace_back(PKEY_Audio_Format, PropertyValue(oryx::widen(oryx::guidName(apeStreamSubtype, false))));
+    properties.emplace_back(propertykey::duration, PropertyValue(summary.duration()));
+    properties.emplace_back(propertykey::sampleRate, PropertyValue(summary.sampleRate()));
+    properties.emplace_back(propertykey::channelCount, PropertyValue(summary.channels()));
+    properties.emplace_back(propertykey::sampleSize, PropertyValue(summary.bitsPerSample()));
+    properties.emplace_back(propertykey::encodingBitrate, PropertyValue(summary.bitrate()));
+    properties.emplace_back(propertykey::audioFormat,
+                            PropertyValue(oryx::widen(oryx::guidName(apeStreamSubtype, false))));
     for (const auto& [field, value] : summary.tagValues())
         properties.emplace_back(*fieldKeys[static_cast<std::size_t>(field)], propertyValue(value));
 }

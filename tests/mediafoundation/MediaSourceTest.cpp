@@ -727,7 +727,15 @@ TEST_F(MediaSource, ThePropertyHandlerServiceGivesTheTagTextsAndTheFormat)
     EXPECT_EQ(text(PKEY_Media_Year), L"2011");
     EXPECT_EQ(text(PKEY_Music_TrackNumber), L"1");
     EXPECT_EQ(text(PKEY_Comment), L"Test 123");
-    EXPECT_EQ(text(PKEY_Audio_SampleRate), L"44100");
+    // The format under the keys the property system documents (propkey.h
+    // has the audio keys' format identifier wrong).
+    PROPERTYKEY audioKey{GUID_NULL, 5};
+    ASSERT_EQ(IIDFromString(L"{64440490-4C8B-11D1-8B70-080036B11A03}", &audioKey.fmtid), S_OK);
+    EXPECT_EQ(text(audioKey), L"44100");
+    audioKey.pid = 7;
+    EXPECT_EQ(text(audioKey), L"2");
+    audioKey.pid = 6;
+    EXPECT_EQ(text(audioKey), L"16");
     // Read-only, and the same store on a second call.
     PROPVARIANT value;
     PropVariantInit(&value);

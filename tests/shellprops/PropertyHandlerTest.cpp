@@ -63,28 +63,42 @@ std::string modulePath(const std::string& name)
     return moduleDirectory() + "\\" + name;
 }
 
+// A key as the property system's reference documents it, never as a header
+// declares it (MinGW-w64's propkey.h has the audio keys' format identifier
+// wrong): what Explorer asks for.
+PROPERTYKEY documentedKey(const wchar_t* formatId, DWORD pid)
+{
+    PROPERTYKEY key{GUID_NULL, pid};
+    EXPECT_EQ(IIDFromString(formatId, &key.fmtid), S_OK);
+    return key;
+}
+const wchar_t audioFormatId[] = L"{64440490-4C8B-11D1-8B70-080036B11A03}";
+const wchar_t summaryFormatId[] = L"{F29F85E0-4FF9-1068-AB91-08002B27B3D9}";
+const wchar_t musicFormatId[] = L"{56A3372E-CE9C-11D2-9F0E-006097C686F6}";
+const wchar_t mediaFormatId[] = L"{64440492-4C8B-11D1-8B70-080036B11A03}";
+
 // Every key the handler may give, by its canonical name, with its type.
 struct KnownKey {
     const char* name;
-    const PROPERTYKEY* key;
+    PROPERTYKEY key;
     VARTYPE type;
 };
 const KnownKey knownKeys[] = {
-    {"System.Media.Duration", &PKEY_Media_Duration, VT_UI8},
-    {"System.Audio.SampleRate", &PKEY_Audio_SampleRate, VT_UI4},
-    {"System.Audio.ChannelCount", &PKEY_Audio_ChannelCount, VT_UI4},
-    {"System.Audio.SampleSize", &PKEY_Audio_SampleSize, VT_UI4},
-    {"System.Audio.EncodingBitrate", &PKEY_Audio_EncodingBitrate, VT_UI4},
-    {"System.Audio.Format", &PKEY_Audio_Format, VT_LPWSTR},
-    {"System.Title", &PKEY_Title, VT_LPWSTR},
-    {"System.Music.Artist", &PKEY_Music_Artist, VT_VECTOR | VT_LPWSTR},
-    {"System.Music.AlbumTitle", &PKEY_Music_AlbumTitle, VT_LPWSTR},
-    {"System.Music.AlbumArtist", &PKEY_Music_AlbumArtist, VT_LPWSTR},
-    {"System.Music.Genre", &PKEY_Music_Genre, VT_VECTOR | VT_LPWSTR},
-    {"System.Media.Year", &PKEY_Media_Year, VT_UI4},
-    {"System.Music.TrackNumber", &PKEY_Music_TrackNumber, VT_UI4},
-    {"System.Comment", &PKEY_Comment, VT_LPWSTR},
-    {"System.Copyright", &PKEY_Copyright, VT_LPWSTR},
+    {"System.Media.Duration", documentedKey(audioFormatId, 3), VT_UI8},
+    {"System.Audio.SampleRate", documentedKey(audioFormatId, 5), VT_UI4},
+    {"System.Audio.ChannelCount", documentedKey(audioFormatId, 7), VT_UI4},
+    {"System.Audio.SampleSize", documentedKey(audioFormatId, 6), VT_UI4},
+    {"System.Audio.EncodingBitrate", documentedKey(audioFormatId, 4), VT_UI4},
+    {"System.Audio.Format", documentedKey(audioFormatId, 2), VT_LPWSTR},
+    {"System.Title", documentedKey(summaryFormatId, 2), VT_LPWSTR},
+    {"System.Music.Artist", documentedKey(musicFormatId, 2), VT_VECTOR | VT_LPWSTR},
+    {"System.Music.AlbumTitle", documentedKey(musicFormatId, 4), VT_LPWSTR},
+    {"System.Music.AlbumArtist", documentedKey(musicFormatId, 13), VT_LPWSTR},
+    {"System.Music.Genre", documentedKey(musicFormatId, 11), VT_VECTOR | VT_LPWSTR},
+    {"System.Media.Year", documentedKey(musicFormatId, 5), VT_UI4},
+    {"System.Music.TrackNumber", documentedKey(musicFormatId, 7), VT_UI4},
+    {"System.Comment", documentedKey(summaryFormatId, 6), VT_LPWSTR},
+    {"System.Copyright", documentedKey(mediaFormatId, 11), VT_LPWSTR},
 };
 
 // The .ape stream subtype, as the handler's stable format identifier.
@@ -132,7 +146,7 @@ Values readStore(IPropertyStore& store)
         EXPECT_EQ(store.GetAt(i, &key), S_OK);
         bool known = false;
         for (std::size_t k = 0; k < std::size(knownKeys); ++k) {
-            if (!IsEqualPropertyKey(key, *knownKeys[k].key))
+            if (!IsEqualPropertyKey(key, knownKeys[k].key))
                 continue;
             EXPECT_FALSE(listed[k]) << knownKeys[k].name << " listed twice";
             listed[k] = known = true;
@@ -142,7 +156,7 @@ Values readStore(IPropertyStore& store)
     for (std::size_t k = 0; k < std::size(knownKeys); ++k) {
         PROPVARIANT value;
         PropVariantInit(&value);
-        EXPECT_EQ(store.GetValue(*knownKeys[k].key, &value), S_OK);
+        EXPECT_EQ(store.GetValue(knownKeys[k].key, &value), S_OK);
         if (listed[k]) {
             EXPECT_EQ(value.vt, knownKeys[k].type) << knownKeys[k].name;
             values[knownKeys[k].name] = render(value);
@@ -606,8 +620,8 @@ TEST_F(PropertyHandler, StoreIsReadOnlyInitializedOnceAndChecksItsArguments)
     EXPECT_STREQ(value.pwszVal, L"Title");
 
     for (const KnownKey& known : knownKeys) {
-        EXPECT_EQ(capabilities->IsPropertyWritable(*known.key), S_FALSE) << known.name;
-        EXPECT_EQ(store->SetValue(*known.key, value), STG_E_ACCESSDENIED) << known.name;
+        EXPECT_EQ(capabilities->IsPropertyWritable(known.key), S_FALSE) << known.name;
+        EXPECT_EQ(store->SetValue(known.key, value), STG_E_ACCESSDENIED) << known.name;
     }
     EXPECT_EQ(capabilities->IsPropertyWritable(PKEY_Music_Composer), S_FALSE);
     EXPECT_EQ(store->Commit(), STG_E_ACCESSDENIED);
