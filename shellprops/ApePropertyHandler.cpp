@@ -25,6 +25,7 @@ oryx::COMPtr<IPropertyStore> ApePropertyHandler::holding(std::unique_ptr<const A
     auto* handler = new ApePropertyHandler(nullptr);
     oryx::COMPtr<IPropertyStore> store(static_cast<IPropertyStore*>(handler));
     handler->values = std::move(values);
+    handler->initialized = true;
     return store;
 }
 
@@ -42,8 +43,9 @@ STDMETHODIMP ApePropertyHandler::Initialize(IStream* stream, DWORD mode)
         return E_POINTER;
     return oryx::comBoundary([&] {
         oryx::AutoLock locked(lock);
-        if (values)
+        if (initialized)
             return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+        initialized = true;
         if (mode & writeAccess)
             return STG_E_ACCESSDENIED;
         StreamByteSource source(*stream);

@@ -18,13 +18,15 @@
 // stream (IInitializeWithStream) and asks for values (IPropertyStore). The
 // stream is read once, in Initialize, and released before it returns.
 //
-// Before a successful Initialize the store is empty; a failed one leaves it
-// so and may be repeated. Nothing is ever writable: SetValue and Commit
-// answer STG_E_ACCESSDENIED and IsPropertyWritable S_FALSE.
+// Before a successful Initialize the store is empty, and a failed one
+// leaves it so. IInitializeWithStream allows one Initialize per object: the
+// host makes a new handler for another try, so any later call is refused
+// whether the first succeeded or failed. Nothing is ever writable: SetValue
+// and Commit answer STG_E_ACCESSDENIED and IsPropertyWritable S_FALSE.
 //
-// Locks: `lock` guards `values` and is held through Initialize, so a caller
-// asking meanwhile waits for the whole answer; the values themselves never
-// change once set.
+// Locks: `lock` guards `values` and `initialized` and is held through
+// Initialize, so a caller asking meanwhile waits for the whole answer; the
+// values themselves never change once set.
 class ApePropertyHandler : public oryx::DelegatingUnknown<ApePropertyHandler, IPropertyStore>,
                            public oryx::DelegatingUnknown<ApePropertyHandler, IInitializeWithStream>,
                            public oryx::DelegatingUnknown<ApePropertyHandler, IPropertyStoreCapabilities>,
@@ -43,8 +45,9 @@ public:
     // IInitializeWithStream. Write access in `mode` is refused with
     // STG_E_ACCESSDENIED; a stream that is not a whole .ape file with
     // HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), or with the stream's own error
-    // when one of its calls failed; a second call with
-    // HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED).
+    // when one of its calls failed; any call after one that had a stream,
+    // whatever it answered, with HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED).
+    // A null stream is E_POINTER and does not count as that call.
     STDMETHOD(Initialize)(IStream* stream, DWORD mode) override;
 
     // IPropertyStore. GetValue of a key the file has no value for gives
@@ -61,4 +64,5 @@ public:
 private:
     oryx::CriticalSection lock;
     std::unique_ptr<const ApeFileProperties> values;
+    bool initialized = false; // Initialize was called with a stream
 };

@@ -600,10 +600,20 @@ TEST_F(PropertyHandler, StoreIsReadOnlyInitializedOnceAndChecksItsArguments)
 
     const std::string path = realSample("atl-ape.ape");
     const std::string fileBefore = registered::md5(readFile(path));
-    EXPECT_EQ(handler->Initialize(nullptr, STGM_READ), E_POINTER);
-    EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READWRITE), STG_E_ACCESSDENIED);
+    const HRESULT alreadyInitialized = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+    EXPECT_EQ(handler->Initialize(nullptr, STGM_READ), E_POINTER) << "no stream, no call";
     EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ), S_OK);
-    EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+    EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ), alreadyInitialized);
+    EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READWRITE), alreadyInitialized);
+    {
+        // One call per object, refused or not: a refused one is not retried.
+        oryx::COMPtr<IInitializeWithStream> refused = createHandler();
+        EXPECT_EQ(refused->Initialize(fileStream(path).get(), STGM_READWRITE), STG_E_ACCESSDENIED);
+        EXPECT_EQ(refused->Initialize(fileStream(path).get(), STGM_READ), alreadyInitialized);
+        oryx::COMPtr<IPropertyStore> empty;
+        empty = refused.get();
+        EXPECT_TRUE(readStore(*empty).empty());
+    }
 
     EXPECT_EQ(store->GetCount(&count), S_OK);
     EXPECT_EQ(count, 14u);
@@ -745,7 +755,7 @@ TEST_F(PropertyHandler, TagsClaimingMoreThanTheFileHoldsAreRefused)
 }
 
 // A stream whose calls fail: Initialize answers the stream's own error, and
-// the object is left empty and releasable.
+// the object is left empty, refuses a second Initialize and is releasable.
 TEST_F(PropertyHandler, StreamErrorsAreReturnedAsTheStreamsOwn)
 {
     const std::string path = realSample("musicmetadata-tagged-36items.ape");
@@ -762,8 +772,10 @@ TEST_F(PropertyHandler, StreamErrorsAreReturnedAsTheStreamsOwn)
         oryx::COMPtr<IPropertyStore> store;
         store = handler.get();
         EXPECT_TRUE(readStore(*store).empty());
-        // A later good stream is still welcome.
-        EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ), S_OK);
+        // The one Initialize is spent: a good stream now changes nothing.
+        EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ),
+                  HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+        EXPECT_TRUE(readStore(*store).empty());
     }
 }
 
