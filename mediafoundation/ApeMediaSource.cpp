@@ -106,16 +106,16 @@ STDMETHODIMP ApeMediaSource::CreatePresentationDescriptor(IMFPresentationDescrip
 STDMETHODIMP ApeMediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
                                    const PROPVARIANT* startPosition)
 {
-    if (!descriptor || !startPosition)
-        return E_INVALIDARG;
-    if (timeFormat && *timeFormat != GUID_NULL)
-        return MF_E_UNSUPPORTED_TIME_FORMAT;
-    if (startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8)
-        return MF_E_UNSUPPORTED_TIME_FORMAT;
     return oryx::comBoundaryCatchAll([&] {
         oryx::AutoLock locked(lock);
         if (isShutdown)
             return MF_E_SHUTDOWN;
+        if (!descriptor || !startPosition)
+            return E_INVALIDARG;
+        if (timeFormat && *timeFormat != GUID_NULL)
+            return MF_E_UNSUPPORTED_TIME_FORMAT;
+        if (startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8)
+            return MF_E_UNSUPPORTED_TIME_FORMAT;
         BOOL selected = FALSE;
         oryx::COMPtr<IMFStreamDescriptor> streamDescriptor;
         oryx::checkResult(descriptor->GetStreamDescriptorByIndex(0, &selected, streamDescriptor.receive()));
@@ -211,15 +211,16 @@ STDMETHODIMP ApeMediaSource::Shutdown()
 
 STDMETHODIMP ApeMediaSource::GetService(REFGUID service, REFIID iid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE))
-        return MF_E_UNSUPPORTED_SERVICE;
+    if (out)
+        *out = nullptr;
     return oryx::comBoundary([&] {
         oryx::AutoLock locked(lock);
         if (isShutdown)
             return MF_E_SHUTDOWN;
+        if (!out)
+            return E_POINTER;
+        if (!IsEqualGUID(service, MF_PROPERTY_HANDLER_SERVICE))
+            return MF_E_UNSUPPORTED_SERVICE;
         if (!properties) {
             try {
                 properties = ApePropertyHandler::holding(std::make_unique<const ApeFileProperties>(decoder->source()));

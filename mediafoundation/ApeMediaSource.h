@@ -8,8 +8,9 @@
 // answered at once with the next sample, or with the end of the stream),
 // paused (requests wait, with their tokens, for the next Start). Start with
 // a position while started or paused is a seek. Shutdown is final: every
-// later call answers MF_E_SHUTDOWN, and it breaks the reference cycle with
-// the stream, which the caller must therefore always make.
+// later call answers MF_E_SHUTDOWN before its arguments are looked at (the
+// stream's and the event queues' too), and it breaks the reference cycle
+// with the stream, which the caller must therefore always make.
 //
 // Locks, in the order they may be nested:
 //   1. `lock` (this object) guards the state, the position, the waiting
@@ -68,7 +69,7 @@ public:
     // and tag texts as a read-only IPropertyStore, the one the shell's
     // property handler gives (read on the first call, under `lock`).
     // MF_E_UNSUPPORTED_SERVICE for any other service and for a file whose
-    // audio is cut short.
+    // audio is cut short; MF_E_SHUTDOWN for every service after Shutdown.
     STDMETHOD(GetService)(REFGUID service, REFIID iid, void** out) override;
 
     // ApeMediaStream::RequestSample: `token` (may be null) goes back on the

@@ -528,6 +528,92 @@ TEST_F(MediaSource, TheSourceSendsItsEventsInOrderAnswersTokensAndRefusesEveryth
     EXPECT_EQ(stream->GetMediaSource(owner.receive()), MF_E_SHUTDOWN);
 }
 
+// After Shutdown every method of the source, of its stream and of their
+// event queues answers MF_E_SHUTDOWN, whatever its arguments: a pipeline
+// tearing down learns the one thing that matters, not a complaint about an
+// argument or a service.
+TEST_F(MediaSource, AfterShutdownEveryMethodOfTheSourceAndItsStreamAnswersShutdown)
+{
+    Watchdog watchdog{120'000};
+    COMPtr<IMFByteStream> bytes = memoryByteStream(readFile(realSample("picard-test.ape")), nullptr);
+    COMPtr<IMFMediaSource> source;
+    ASSERT_EQ(createSource(bytes.get(), &source), S_OK);
+    COMPtr<IMFPresentationDescriptor> presentation;
+    ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+    PROPVARIANT current;
+    PropVariantInit(&current);
+    ASSERT_EQ(source->Start(presentation.get(), nullptr, &current), S_OK);
+    Event announced = nextEvent(*source);
+    ASSERT_EQ(announced.value.vt, VT_UNKNOWN);
+    COMPtr<IMFMediaStream> stream;
+    stream = announced.value.punkVal;
+    PropVariantClear(&announced.value);
+    ASSERT_TRUE(stream);
+    COMPtr<IMFGetService> services;
+    services = source.get();
+    ASSERT_TRUE(services);
+    COMPtr<Completion> completion(new Completion);
+    COMPtr<IMFAsyncResult> pending;
+    ASSERT_EQ(MFCreateAsyncResult(nullptr, completion.get(), nullptr, pending.receive()), S_OK);
+
+    ASSERT_EQ(source->Shutdown(), S_OK);
+    const HRESULT shutDown = MF_E_SHUTDOWN;
+    EXPECT_EQ(source->Shutdown(), shutDown);
+
+    // IMFMediaSource, with good arguments and with ones refused before Shutdown.
+    DWORD characteristics = 0;
+    EXPECT_EQ(source->GetCharacteristics(&characteristics), shutDown);
+    EXPECT_EQ(source->GetCharacteristics(nullptr), shutDown);
+    COMPtr<IMFPresentationDescriptor> after;
+    EXPECT_EQ(source->CreatePresentationDescriptor(after.receive()), shutDown);
+    EXPECT_FALSE(after);
+    EXPECT_EQ(source->CreatePresentationDescriptor(nullptr), shutDown);
+    EXPECT_EQ(source->Start(presentation.get(), nullptr, &current), shutDown);
+    EXPECT_EQ(source->Start(nullptr, nullptr, nullptr), shutDown);
+    GUID unknownFormat = {1, 2, 3, {4}};
+    EXPECT_EQ(source->Start(presentation.get(), &unknownFormat, &current), shutDown);
+    PROPVARIANT unknownPosition;
+    PropVariantInit(&unknownPosition);
+    unknownPosition.vt = VT_R8;
+    EXPECT_EQ(source->Start(presentation.get(), nullptr, &unknownPosition), shutDown);
+    EXPECT_EQ(source->Pause(), shutDown);
+    EXPECT_EQ(source->Stop(), shutDown);
+
+    // IMFGetService: the service it gives, one it never gives, no out pointer.
+    COMPtr<IUnknown> service;
+    EXPECT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore,
+                                   reinterpret_cast<void**>(service.receive())),
+              shutDown);
+    EXPECT_EQ(
+        services->GetService(MF_METADATA_PROVIDER_SERVICE, IID_IUnknown, reinterpret_cast<void**>(service.receive())),
+        shutDown);
+    EXPECT_EQ(services->GetService(MF_PROPERTY_HANDLER_SERVICE, IID_IPropertyStore, nullptr), shutDown);
+    EXPECT_FALSE(service);
+
+    // IMFMediaStream.
+    EXPECT_EQ(stream->RequestSample(nullptr), shutDown);
+    COMPtr<IMFMediaSource> owner;
+    EXPECT_EQ(stream->GetMediaSource(owner.receive()), shutDown);
+    EXPECT_EQ(stream->GetMediaSource(nullptr), shutDown);
+    COMPtr<IMFStreamDescriptor> descriptor;
+    EXPECT_EQ(stream->GetStreamDescriptor(descriptor.receive()), shutDown);
+    EXPECT_EQ(stream->GetStreamDescriptor(nullptr), shutDown);
+    EXPECT_FALSE(owner);
+    EXPECT_FALSE(descriptor);
+
+    // IMFMediaEventGenerator of both; a waiting GetEvent returns at once.
+    for (IMFMediaEventGenerator* generator :
+         {static_cast<IMFMediaEventGenerator*>(source.get()), static_cast<IMFMediaEventGenerator*>(stream.get())}) {
+        COMPtr<IMFMediaEvent> event;
+        EXPECT_EQ(generator->GetEvent(MF_EVENT_FLAG_NO_WAIT, event.receive()), shutDown);
+        EXPECT_EQ(generator->GetEvent(0, event.receive()), shutDown);
+        EXPECT_EQ(generator->BeginGetEvent(completion.get(), nullptr), shutDown);
+        EXPECT_EQ(generator->EndGetEvent(pending.get(), event.receive()), shutDown);
+        EXPECT_EQ(generator->QueueEvent(MEUnknown, GUID_NULL, S_OK, nullptr), shutDown);
+        EXPECT_FALSE(event);
+    }
+}
+
 TEST_F(MediaSource, DamagedFilesAreRefusedOrEndWithinABound)
 {
     Watchdog watchdog{900'000};
