@@ -196,7 +196,9 @@ bool Filter::doRun(REFERENCE_TIME /*start*/)
 
 FILTER_STATE Filter::currentState(DWORD /*timeout*/)
 {
-    oryx::AutoLock lock(stateLock);
+    // Without stateLock: a state change may hold it for as long as its
+    // activation takes, and GetState answers at once whatever the time-out.
+    // The state changes only when a change is complete.
     return state;
 }
 

@@ -26,7 +26,8 @@ class Pin;
 // currentState (to change how a state change is carried out), and
 // vendorInfo(). It extends interfaceFor() in front of this one's.
 //
-// Locks: stateLock serialises Stop, Pause, Run and reading the state;
+// Locks: stateLock serialises Stop, Pause and Run (the state is read
+// without it);
 // filterLock guards the clock, the graph, the name, pin lookup and
 // enumeration and every connection operation of the pins. stateLock is taken
 // before filterLock, never the other way round; both are re-entrant. A state

@@ -71,8 +71,10 @@ void SingleStreamDemultiplexerFilter::activate()
         // Held first: the thread answers only once its start (which may
         // rewind the source) is done, and the stored seek must follow that.
         signal(Hold);
-        carryOutStoredSeek();
-        signal(Stream);
+        if (carryOutStoredSeek())
+            signal(Stream);
+        else
+            workerHeld = true;
     } catch (...) {
         // The filter stays Stopped, so no thread may outlive the failure.
         stopWorker();
@@ -91,12 +93,23 @@ void SingleStreamDemultiplexerFilter::deactivate()
     // otherwise let the worker stream again after our flush, into a paused
     // renderer's Receive, while we wait for it to take Exit.
     oryx::AutoLock noHolder(pauseLock);
-    beginFlush();
+    try {
+        beginFlush();
+    } catch (...) {
+        // The filter stays active: a worker left held by a seek cut short
+        // for this Stop streams on, and carries that seek out itself.
+        if (std::exchange(workerHeld, false)) {
+            allowStreaming();
+            signalIfRunning(Stream);
+        }
+        throw;
+    }
     // Only now: should the flush fail, the filter stays active and its
     // worker must stream on. Raised still wakes a worker that waits for the
     // allocator which downstream decommitted when it stopped first.
     requestStop();
     signalIfRunning(Exit);
+    workerHeld = false;
     // The worker's last EndOfStream must be delivered before EndFlush, not
     // alongside it: downstream, a filter holding its lock across EndFlush and
     // a renderer asking upstream from inside EndOfStream take the same two
@@ -104,6 +117,26 @@ void SingleStreamDemultiplexerFilter::deactivate()
     join();
     endFlush();
     Filter::deactivate();
+}
+
+bool SingleStreamDemultiplexerFilter::doStop()
+{
+    // Before stateLock and the pause lock, which a seek may hold while it
+    // decodes (SetPositions, or a Pause from Stopped): it gives up at its
+    // next step instead of making this Stop wait for the whole decode.
+    ++stopsWaiting;
+    struct Lower {
+        std::atomic<int>& count;
+        ~Lower() { --count; }
+    } lower{stopsWaiting};
+    return Filter::doStop();
+}
+
+bool SingleStreamDemultiplexerFilter::seekCancelled() const
+{
+    // A controller's own seek runs with stopRequested raised (it holds the
+    // worker); only a Stop may cut it short.
+    return workerSeeking ? stopRequested.load() : stopsWaiting > 0;
 }
 
 void SingleStreamDemultiplexerFilter::lock()
@@ -123,7 +156,15 @@ void SingleStreamDemultiplexerFilter::holdStream(IdleFlush idleFlush)
             endFlush();
         }
     } catch (...) {
-        unlock();
+        if (workerHeld) {
+            unlock();
+        } else {
+            // A refused flush left the worker where it was, perhaps in a
+            // paused renderer's Receive: signalling it would wait for it,
+            // with the pause lock that Stop needs to free it.
+            allowStreaming();
+            pauseLock.unlock();
+        }
         throw;
     }
 }
@@ -131,9 +172,13 @@ void SingleStreamDemultiplexerFilter::holdStream(IdleFlush idleFlush)
 void SingleStreamDemultiplexerFilter::unlock()
 {
     try {
-        // Only a worker known to wait leaves the source to us.
-        if (std::exchange(workerHeld, false))
-            carryOutStoredSeek();
+        // Only a worker known to wait leaves the source to us. One cut short
+        // for a Stop stays held: that Stop ends it.
+        if (workerHeld && !carryOutStoredSeek()) {
+            pauseLock.unlock();
+            return;
+        }
+        workerHeld = false;
         allowStreaming();
         signalIfRunning(Stream);
     } catch (...) {
@@ -143,18 +188,59 @@ void SingleStreamDemultiplexerFilter::unlock()
     pauseLock.unlock();
 }
 
-void SingleStreamDemultiplexerFilter::carryOutStoredSeek()
+SingleStreamDemultiplexerFilter::SeekOutcome SingleStreamDemultiplexerFilter::performStoredSeek()
 {
-    oryx::AutoLock lock(positionLock);
-    if (seekCommand == NoSeek)
-        return;
-    try {
-        seekTo(seekCommand, seekTarget);
-    } catch (const std::exception&) {
-        // Left stored: the worker tries it once more and reports it.
-        return;
+    // Nobody else stores a command meanwhile: SetPositions and a new input
+    // hold the worker first, and a controller's seek holds the pause lock.
+    SeekCommand command = NoSeek;
+    std::int64_t target = 0;
+    {
+        oryx::AutoLock lock(positionLock);
+        command = seekCommand;
+        target = seekTarget;
     }
+    if (command == NoSeek)
+        return NothingStored;
+    try {
+        seekTo(command, target);
+    } catch (...) {
+        oryx::AutoLock lock(positionLock);
+        seekCommand = NoSeek;
+        throw;
+    }
+    if (seekCancelled())
+        return SeekCutShort;
+    oryx::AutoLock lock(positionLock);
     seekCommand = NoSeek;
+    return SeekDone;
+}
+
+bool SingleStreamDemultiplexerFilter::carryOutStoredSeek()
+{
+    try {
+        return performStoredSeek() != SeekCutShort;
+    } catch (...) {
+        oryx::AutoLock lock(positionLock);
+        seekFailure = std::current_exception();
+        return true;
+    }
+}
+
+SingleStreamDemultiplexerFilter::SeekOutcome SingleStreamDemultiplexerFilter::seekOnWorker()
+{
+    std::exception_ptr failure;
+    {
+        oryx::AutoLock lock(positionLock);
+        failure = std::exchange(seekFailure, nullptr);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    workerSeeking = true;
+    struct Clear {
+        std::atomic<bool>& flag;
+        ~Clear() { flag = false; }
+    } clear{workerSeeking};
+    return performStoredSeek();
 }
 
 void SingleStreamDemultiplexerFilter::seekTo(SeekCommand command, std::int64_t target)
@@ -226,6 +312,7 @@ void SingleStreamDemultiplexerFilter::resetPosition()
     oryx::AutoLock lock(positionLock);
     timeFormat = MediaTimeFormat;
     seekCommand = NoSeek;
+    seekFailure = nullptr;
     segmentStartSample = 0;
     segmentStartTime = 0;
     outputPin.mediaTypesChanged();
@@ -269,19 +356,14 @@ void SingleStreamDemultiplexerFilter::streamSamples()
     for (;;) {
         if (isSignalPending() || stopRequested)
             return;
-        bool newSegment = discontinuityPending;
+        const SeekOutcome seek = seekOnWorker();
+        if (seek == SeekCutShort)
+            return;
+        const bool newSegment = discontinuityPending || seek == SeekDone;
         REFERENCE_TIME segmentStart = 0;
         REFERENCE_TIME segmentStop = 0;
         {
-            // Waits here while SetPositions stores a command.
             oryx::AutoLock lock(positionLock);
-            const SeekCommand command = seekCommand;
-            const std::int64_t target = seekTarget;
-            // Cleared first: a seek that fails is reported, not retried by
-            // every later restart.
-            seekCommand = NoSeek;
-            seekTo(command, target);
-            newSegment = newSegment || command != NoSeek;
             if (newSegment) {
                 segmentStartTime = currentMediaTime();
                 segmentStartSample = currentSample();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 
 #include <dshow.h>
 
@@ -23,7 +24,11 @@
 // requireAcceptableType) and acceptsInputType(). It may override
 // supportsByteSeeking() (false), onThreadStart() (nothing; runs on the worker
 // each time it starts), bufferSize() (4096 bytes) and beginFlush()/endFlush().
-// After opening a new input it calls resetPosition(). A source whose
+// After opening a new input it calls resetPosition(). The seeks run with no
+// lock of ours held and may decode at length: they take positionLock only
+// for short steps, answer the target as the current position meanwhile,
+// and stop between steps once seekCancelled() says so (the seek then stays
+// stored and is carried out again later). A source whose
 // fillSample() uses members of its own calls stopWorker() first in its
 // destructor, before those members go.
 //
@@ -48,20 +53,36 @@
 // decommitted (downstream decommits its own allocator when it stops first)
 // waits for a controller or, briefly, for downstream to recommit it.
 //
+// Seeks: a stored seek is carried out by the thread that holds the worker
+// (SetPositions' unlock(), or activate()), before it lets the worker go, so
+// the first sample follows the release at once. A renderer cues (reports an
+// intermediate state) until that sample arrives, and a graph that finds it
+// cueing runs asynchronously; Wine's graph deadlocks when a seek meets such
+// a pending run, so the window is kept as short as the file allows. The
+// decoding runs under the pause lock alone, so queries, GetState and the
+// pin answer meanwhile; a Stop raises stopsWaiting before it takes any lock,
+// the seek gives up at its next step and leaves the worker held for that
+// Stop to end. A failed seek is reported once, by the worker
+// (EC_ERRORABORT), and not retried. Only after a refused Stop does the
+// worker carry out a stored seek itself, giving up when a controller asks
+// it to stop.
+//
 // Locks, in the order they may be nested (an outer one first):
 //   1. stateLock (Filter): Stop, Pause, Run; so activate and deactivate,
-//      with the worker's start, acknowledgement and join.
-//   2. pauseLock: a whole SetPositions, or the replacement of the input:
-//      the worker is held from lock() to unlock(). Also taken by activate()
-//      and deactivate() around the worker's start and end, so no worker
-//      starts unheld in between and none is released after Stop's flush.
-//      Never taken by the worker.
+//      with the worker's start, acknowledgement and join. GetState does not
+//      take it.
+//   2. pauseLock: a whole SetPositions with its seek's decoding, or the
+//      replacement of the input: the worker is held from lock() to
+//      unlock(). Also taken by activate() and deactivate() around the
+//      worker's start and end, so no worker starts unheld in between and
+//      none is released after Stop's flush. Never taken by the worker.
 //   3. filterLock (Filter): connection and allocator work, the source's
 //      input, its media types and tag.
-//   4. positionLock: the seek command and target, the segment start, the
-//      source's read position and its seeks; a new input is opened under
-//      it, so position queries ask hasInput() under it too. Nothing is
-//      called downstream and no other lock is taken while it is held.
+//   4. positionLock: the seek command, target and failure, the segment
+//      start, the source's read position; a new input is opened under it,
+//      so position queries ask hasInput() under it too. Held only for short
+//      steps, never across a seek's decoding; nothing is called downstream
+//      and no other lock is taken while it is held.
 //   5. signal lock (SignalableThread): one signal until it is acknowledged.
 // The worker takes positionLock and filterLock only for short steps, never
 // both, and never while it waits.
@@ -93,6 +114,7 @@ public:
     Pin* pin(unsigned) override { return &outputPin; }
     void activate() override;
     void deactivate() override;
+    bool doStop() override;
 
     // IMediaSeeking
     STDMETHOD(GetCapabilities)(DWORD* capabilities) override;
@@ -158,6 +180,9 @@ protected:
     oryx::Lockable& newInputLock() { return newInputHold; }
     // Ends streaming and joins the worker if one runs; for destructors.
     void stopWorker() noexcept;
+    // For the seeks, between their steps: a Stop waits for a seek on a
+    // controller's thread, or a controller for one on the worker.
+    bool seekCancelled() const;
 
     DWORD run() override;
 
@@ -181,18 +206,20 @@ private:
         SingleStreamDemultiplexerFilter& owner;
     };
 
+    enum SeekOutcome { NothingStored, SeekDone, SeekCutShort };
+
     void holdStream(IdleFlush idleFlush);
-    // While the worker is held (or before it first streams): the stored
-    // seek is carried out on the caller's thread, so that the first sample
-    // follows the worker's release at once. A renderer cues (reports an
-    // intermediate state) until that sample arrives, and a graph that
-    // finds it cueing runs asynchronously; Wine's graph deadlocks when a
-    // seek meets such a pending run, so the window is kept as short as
-    // the file allows. A seek that fails stays stored for the worker,
-    // which reports it.
-    void carryOutStoredSeek();
+    // Raises a failure after clearing the command; a seek cut short stays
+    // stored. Without positionLock held.
+    SeekOutcome performStoredSeek();
+    // While the worker is held (see Seeks above): false when cut short. A
+    // failure is kept for the worker to report.
+    bool carryOutStoredSeek();
     void seekTo(SeekCommand command, std::int64_t target);
     void streamSamples();
+    // On the worker: raises a failure a controller's seek left, then carries
+    // out a seek still stored.
+    SeekOutcome seekOnWorker();
     // Signals that find no worker are dropped: the command stays stored.
     // True when a worker took it.
     bool signalIfRunning(Signal value);
@@ -221,8 +248,14 @@ private:
     // Under positionLock.
     SeekCommand seekCommand = NoSeek;
     std::int64_t seekTarget = 0;
+    std::exception_ptr seekFailure;
+    // Stops that have begun and not yet ended; raised before any lock.
+    std::atomic<int> stopsWaiting{0};
+    // True while the worker carries out a seek itself.
+    std::atomic<bool> workerSeeking{false};
     oryx::CriticalSection pauseLock;
-    // Under pauseLock: the holder's Hold reached a worker, which now waits.
+    // Under pauseLock: a Hold reached the worker, which now waits; it stays
+    // held after a seek cut short, until the Stop that cut it ends it.
     bool workerHeld = false;
     NewInputHold newInputHold{*this};
 };

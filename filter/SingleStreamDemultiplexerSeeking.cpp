@@ -1,6 +1,7 @@
 // The engine's IMediaSeeking, which the graph reaches through the output
 // pin: queries answer under positionLock; a seek holds the worker through
-// the pause lock and stores a command for it.
+// the pause lock, stores a command and carries it out before letting the
+// worker go.
 #include "filter/SingleStreamDemultiplexerFilter.h"
 
 #include <limits>
@@ -194,8 +195,8 @@ STDMETHODIMP SingleStreamDemultiplexerFilter::SetPositions(LONGLONG* current, DW
     if (positioning != AM_SEEKING_NoPositioning && !current)
         return E_POINTER;
     return oryx::comBoundary([&] {
-        // The worker is held for the whole call: it carries the stored seek
-        // out itself once released, flushed and with a new segment.
+        // The worker is held for the whole call; releasing it carries the
+        // stored seek out, and the worker starts a new segment.
         oryx::AutoLock hold(*this);
         oryx::AutoLock lock(positionLock);
         if (!hasInput())
@@ -222,6 +223,8 @@ STDMETHODIMP SingleStreamDemultiplexerFilter::SetPositions(LONGLONG* current, DW
         }
         seekTarget = target;
         seekCommand = seekCommandFor(timeFormat);
+        // An earlier seek's failure not yet reported is overtaken by this one.
+        seekFailure = nullptr;
         // positionLock goes before the pause lock, so the worker restarted
         // by unlock() never waits for it while we wait for its answer.
         lock.release();

@@ -64,6 +64,14 @@ std::uint32_t ApeDecoder::channelCount() const
     return oryx::rangeChecked<std::uint32_t>(info(channelCountField));
 }
 
+std::uint32_t ApeDecoder::seekDecodingLead(std::uint32_t block) const
+{
+    // A codec that does not know the field answers something negative or
+    // absurd; one seek is then all a caller can do.
+    const int lead = getInfo(handle, APE_INFO_SEEK_DECODING_LEAD, static_cast<int>(block), 0);
+    return lead > 0 && static_cast<std::uint32_t>(lead) <= block ? static_cast<std::uint32_t>(lead) : 0;
+}
+
 void ApeDecoder::seek(std::uint32_t block)
 {
     // The codec reads the block number back as unsigned.

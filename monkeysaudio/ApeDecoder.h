@@ -42,6 +42,10 @@ public:
     std::uint32_t channelCount() const;
 
     void seek(std::uint32_t block);
+    // How many blocks seek(block) decodes before it returns: 0 when it
+    // decodes nothing, or when the codec cannot tell. A far block is reached
+    // in steps by seeks on within its frame, each decoding a part of that.
+    std::uint32_t seekDecodingLead(std::uint32_t block) const;
     // Decodes up to `blocks` blocks into `buffer`, which holds block-align
     // bytes for each; fewer at the end of the file, 0 once past it. A request
     // for 0 blocks never reaches the codec. A codec claiming more blocks than

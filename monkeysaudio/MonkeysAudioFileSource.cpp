@@ -81,6 +81,8 @@ std::int64_t MonkeysAudioFileSource::currentSample()
     oryx::AutoLock lock(positionLock);
     if (!decoder.isOpen())
         return 0;
+    if (seekingTo >= 0)
+        return seekingTo;
     return oryx::rangeChecked<std::uint32_t>(decoder.info(ApeDecoder::currentBlockField));
 }
 
@@ -115,13 +117,37 @@ void MonkeysAudioFileSource::seekToByte(std::int64_t)
 
 void MonkeysAudioFileSource::seekToSample(std::int64_t position)
 {
-    oryx::AutoLock lock(positionLock);
-    if (!decoder.isOpen())
-        return;
-    // Past the end is where the stream ends, not a failure: Wine's graph
-    // itself seeks there when its clock ran on after the end of the stream.
-    const std::uint32_t block = oryx::rangeChecked<std::uint32_t>(std::min(position, durationSamples()));
-    decoder.seek(block);
+    std::uint32_t block = 0;
+    {
+        oryx::AutoLock lock(positionLock);
+        if (!decoder.isOpen())
+            return;
+        // Past the end is where the stream ends, not a failure: Wine's graph
+        // itself seeks there when its clock ran on after the end of the stream.
+        block = oryx::rangeChecked<std::uint32_t>(std::min(position, durationSamples()));
+        seekingTo = block;
+    }
+    struct Unpublish {
+        MonkeysAudioFileSource& source;
+        ~Unpublish()
+        {
+            oryx::AutoLock lock(source.positionLock);
+            source.seekingTo = -1;
+        }
+    } unpublish{*this};
+    // Decoded without positionLock, so that position queries answer the
+    // target meanwhile. The file stays open: it is replaced only with the
+    // worker held and no seek under way.
+    const std::uint32_t lead = decoder.seekDecodingLead(block);
+    if (lead > seekStepBlocks) {
+        for (std::uint64_t step = std::uint64_t{block} - lead + seekStepBlocks; step < block; step += seekStepBlocks) {
+            if (seekCancelled())
+                return;
+            decoder.seek(static_cast<std::uint32_t>(step));
+        }
+    }
+    if (!seekCancelled())
+        decoder.seek(block);
 }
 
 void MonkeysAudioFileSource::seekToMediaTime(std::int64_t time)
@@ -239,6 +265,7 @@ void MonkeysAudioFileSource::openFile(const wchar_t* fileName)
         throw MonkeysAudioError(-1, "Can't play \"" + oryx::narrow(fileName, CP_UTF8) +
                                         "\": it reports a sample rate or block size of 0");
     }
+    seekingTo = -1;
     fileMajorType = GUID_NULL;
     fileSubtype = apeStreamSubtype;
     resetPosition();

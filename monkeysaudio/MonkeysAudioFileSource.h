@@ -20,8 +20,9 @@
 // Locks (see SingleStreamDemultiplexerFilter for their order): the decoder's
 // file is replaced only with the worker held by the pause lock and under
 // filterLock and positionLock, so no read, seek or query meets a closed
-// file. Reads run on the worker without a lock; the codec allows queries
-// from other threads meanwhile.
+// file. Reads and a seek's decoding run without a lock; the codec allows
+// queries from other threads meanwhile, and while a seek decodes, the
+// position is its target.
 class MonkeysAudioFileSource : public FileSingleStreamDemultiplexerFilter,
                                public oryx::CreateInstanceImpl<MonkeysAudioFileSource>,
                                public oryx::DelegatingUnknown<MonkeysAudioFileSource, oryx::ISpecifyPropertyPagesImpl>,
@@ -29,6 +30,10 @@ class MonkeysAudioFileSource : public FileSingleStreamDemultiplexerFilter,
 public:
     static constexpr std::int64_t unitsPerSecond = 10'000'000;
     static constexpr std::uint32_t blocksPerBuffer = 2000;
+    // A seek decodes its frame up to the target in steps of this many
+    // blocks (0.37 s of CD audio, a few milliseconds of decoding at the
+    // highest level), so a Stop never waits longer than one step.
+    static constexpr std::uint32_t seekStepBlocks = 16384;
 
     // Loads and checks the codec library; raises when it is missing or
     // refuses our interface version.
@@ -77,4 +82,6 @@ private:
     std::wstring tagField(const char* name);
 
     ApeDecoder decoder;
+    // Under positionLock: the block a seek under way goes to, else -1.
+    std::int64_t seekingTo = -1;
 };

@@ -81,9 +81,15 @@ int APECODEC_CALL c_APEDecompress_Seek(APE_DECOMPRESS_HANDLE handle, int block)
     return decompressor(handle)->seek(std::uint32_t(block));
 }
 
-int APECODEC_CALL c_APEDecompress_GetInfo(APE_DECOMPRESS_HANDLE handle, int field, int, int)
+int APECODEC_CALL c_APEDecompress_GetInfo(APE_DECOMPRESS_HANDLE handle, int field, int parameter1, int)
 {
-    return handle ? decompressor(handle)->info(field) : -1;
+    if (!handle)
+        return -1;
+    if (field == APE_INFO_SEEK_DECODING_LEAD) {
+        // Below a frame's size, which the container keeps far below INT_MAX.
+        return int(decompressor(handle)->seekDecodingLead(unsigned(parameter1)));
+    }
+    return decompressor(handle)->info(field);
 }
 
 APE_TAG_HANDLE APECODEC_CALL c_APEDecompress_GetTag(APE_DECOMPRESS_HANDLE handle, int* errorCode)

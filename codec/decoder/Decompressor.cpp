@@ -205,8 +205,7 @@ int Decompressor::seek(std::uint64_t block)
     // frame's start; the next getData() moves decoding only if it must, so
     // a seek to the start and straight back (what a filter does when its
     // stream starts again) goes on where decoding stood.
-    std::size_t offset = 0, held = 0;
-    if (recent.find(block, &offset, &held) || block == decodedEnd || block % apeContainer.blocksPerFrame == 0) {
+    if (decodingLeadTo(block) == 0) {
         current.store(block, std::memory_order_release);
         return APE_SUCCESS;
     }
@@ -224,6 +223,28 @@ int Decompressor::seek(std::uint64_t block)
         return APE_ERROR_INSUFFICIENT_MEMORY;
     }
     return APE_SUCCESS;
+}
+
+std::uint64_t Decompressor::decodingLeadTo(std::uint64_t block)
+{
+    // The end of the stream holds nothing to decode, even when the last
+    // frame is damaged.
+    if (block >= apeContainer.totalBlocks || block % apeContainer.blocksPerFrame == 0 || block == decodedEnd)
+        return 0;
+    std::size_t offset = 0, held = 0;
+    if (recent.find(block, &offset, &held))
+        return 0;
+    const std::uint64_t frameEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
+                                   (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
+    if (block >= decodedEnd && block < frameEnd)
+        return block - decodedEnd;
+    return block % apeContainer.blocksPerFrame;
+}
+
+std::uint64_t Decompressor::seekDecodingLead(std::uint64_t block)
+{
+    std::lock_guard lock(streamMutex);
+    return decodingLeadTo(block);
 }
 
 std::int32_t Decompressor::info(int field) const

@@ -38,6 +38,10 @@ public:
     // A block among the last seconds decoded, or further on in the frame
     // being decoded, is reached without decoding anything again.
     int seek(std::uint64_t block);
+    // How many blocks seek(block) would decode before it returns: 0 when it
+    // need not decode, so that a caller may approach a far block in steps
+    // (each a seek on within the frame) and give up between them.
+    std::uint64_t seekDecodingLead(std::uint64_t block);
     std::int32_t info(int field) const;
 
     const ApeContainer& container() const { return apeContainer; }
@@ -54,6 +58,7 @@ private:
     // in the next, when the last ended at decodedEnd), else from the start
     // of the block's frame.
     void aimAt(std::uint64_t block);
+    std::uint64_t decodingLeadTo(std::uint64_t block); // under streamMutex
     void decodeChunk();                  // the next chunk into `recent`; throws CodecError
     void decodeUntil(std::uint64_t end); // until decodedEnd reaches `end` (or the total); throws CodecError
     using Packer = void (*)(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count);

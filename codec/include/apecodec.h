@@ -30,7 +30,8 @@ typedef void* APE_TAG_HANDLE;
 /* What GetVersionNumber reports: the newest file version that is decoded. */
 #define APE_CODEC_VERSION 3990
 
-/* Field identifiers of c_APEDecompress_GetInfo (parameters 1 and 2 unused). */
+/* Field identifiers of c_APEDecompress_GetInfo (parameters 1 and 2 unused,
+ * except where said). */
 #define APE_INFO_FILE_VERSION 1000      /* e.g. 3990 */
 #define APE_INFO_COMPRESSION_LEVEL 1001 /* 1000 .. 5000 */
 #define APE_INFO_FORMAT_FLAGS 1002
@@ -46,6 +47,10 @@ typedef void* APE_TAG_HANDLE;
 #define APE_INFO_CURRENT_MS 2001
 #define APE_INFO_TOTAL_BLOCKS 2002
 #define APE_INFO_LENGTH_MS 2003
+/* Parameter 1: a block (read as unsigned). How many blocks a Seek there would
+ * decode before it returns, 0 when none: a caller that must stay able to give
+ * up approaches a far block by seeks on within its frame. */
+#define APE_INFO_SEEK_DECODING_LEAD 2004
 
 /* Error codes. */
 #define APE_SUCCESS 0

@@ -139,6 +139,11 @@ TEST(CorruptInput, HugeFrameCountsAndBlockCountsAreRejectedBeforeAllocating)
     EXPECT_EQ(decodeBytes(withField(52 + 12, 0xFFFFFFFF)), APE_ERROR_INVALID_INPUT_FILE);
     EXPECT_EQ(decodeBytes(withField(52 + 12, 0)), APE_ERROR_INVALID_INPUT_FILE);
     EXPECT_EQ(decodeBytes(withField(52 + 4, 0)), APE_ERROR_INVALID_INPUT_FILE);
+    // No compression level writes frames past level 5000's 1,179,648 blocks;
+    // a larger claim would make every seek decode that much.
+    EXPECT_EQ(decodeBytes(withField(52 + 4, 1179649)), APE_ERROR_INVALID_INPUT_FILE);
+    EXPECT_EQ(decodeBytes(withField(52 + 4, 268435447)), APE_ERROR_INVALID_INPUT_FILE);
+    EXPECT_EQ(decodeBytes(withField(52 + 4, 1179648)), APE_SUCCESS);
     EXPECT_EQ(decodeBytes(withField(52 + 8, 0xFFFFFFFF)), APE_ERROR_INVALID_INPUT_FILE);
     EXPECT_EQ(decodeBytes(withField(16, 0xFFFFFFF0)), APE_ERROR_INVALID_INPUT_FILE); // seek table length
     EXPECT_EQ(decodeBytes(withField(8, 0xFFFFFFF0)), APE_ERROR_INVALID_INPUT_FILE);  // descriptor length

@@ -34,6 +34,24 @@ std::vector<std::uint8_t> readBlocks(ape::Decompressor& d, std::uint32_t blocks)
     return out;
 }
 
+// Counts the bytes read through it, to tell a seek that decodes from one
+// that does not.
+class CountingSource : public ape::ByteSource {
+public:
+    explicit CountingSource(const std::string& path) : file(path) {}
+    std::uint64_t size() const override { return file.size(); }
+    bool read(std::uint64_t offset, void* out, std::size_t count) override
+    {
+        bytesRead += count;
+        return file.read(offset, out, count);
+    }
+    std::uint64_t bytesRead = 0;
+
+private:
+    ape::FileByteSource file;
+};
+
+
 } // namespace
 
 TEST(Seek, RandomBlocksGiveTheMatchingSliceOfTheWholeDecode)
@@ -75,14 +93,22 @@ TEST(Seek, FrameBoundariesAndTheLastBlockAreExact)
 
 TEST(Seek, ToTheTotalEndsTheStreamAndBeyondIsRefusedWithoutMoving)
 {
-    auto d = openFile(realFile("picard-test.ape"));
+    auto source = std::make_unique<CountingSource>(realFile("picard-test.ape"));
+    CountingSource& counted = *source;
+    auto d = ape::Decompressor::open(std::move(source));
     const std::uint64_t total = d->totalBlocks();
     ASSERT_EQ(d->seek(100), 0);
     EXPECT_EQ(d->seek(total + 1), APE_ERROR_BAD_PARAMETER);
     EXPECT_EQ(d->currentBlock(), 100u);
     EXPECT_EQ(d->seek(std::uint32_t(-1)), APE_ERROR_BAD_PARAMETER);
     EXPECT_EQ(d->currentBlock(), 100u);
+    // The end needs no decoding, so a damaged last frame cannot fail it.
+    ASSERT_EQ(d->seek(0), 0);
+    const std::uint64_t readBefore = counted.bytesRead;
+    EXPECT_EQ(d->seekDecodingLead(total), 0u);
     ASSERT_EQ(d->seek(total), 0);
+    EXPECT_EQ(counted.bytesRead, readBefore) << "a seek to the end decoded the last frame";
+    EXPECT_EQ(d->currentBlock(), total);
     EXPECT_TRUE(readBlocks(*d, 10).empty());
     ASSERT_EQ(d->seek(0), 0);
     EXPECT_EQ(readBlocks(*d, 10).size(), std::size_t(10) * std::uint32_t(d->container().blockAlign()));
@@ -105,26 +131,6 @@ TEST(Seek, AfterAFrameErrorAnEarlierPositionDecodesAsBefore)
     EXPECT_TRUE(std::equal(again.begin(), again.end(), first.begin() + 1000 * 4));
 }
 
-namespace {
-
-// Counts the bytes read through it, to tell a seek that decodes from one
-// that does not.
-class CountingSource : public ape::ByteSource {
-public:
-    explicit CountingSource(const std::string& path) : file(path) {}
-    std::uint64_t size() const override { return file.size(); }
-    bool read(std::uint64_t offset, void* out, std::size_t count) override
-    {
-        bytesRead += count;
-        return file.read(offset, out, count);
-    }
-    std::uint64_t bytesRead = 0;
-
-private:
-    ape::FileByteSource file;
-};
-
-} // namespace
 
 // A player stopped at its clock's position seeks back a second or so behind
 // what was decoded, also after its stream started again at the start: that
@@ -146,6 +152,7 @@ TEST(Seek, BackIntoTheLastSecondsReadsNothingAgainAndEveryOtherSeekStaysExact)
     expectSlice(80000, 60000);
     const std::uint64_t readSoFar = counted.bytesRead;
     for (std::uint64_t back : {139999u, 130000u, 100000u, 73728u, 80000u}) {
+        EXPECT_EQ(d->seekDecodingLead(back), 0u);
         ASSERT_EQ(d->seek(back), 0);
         EXPECT_EQ(d->currentBlock(), back);
         expectSlice(back, 2000);
@@ -163,6 +170,24 @@ TEST(Seek, BackIntoTheLastSecondsReadsNothingAgainAndEveryOtherSeekStaysExact)
         ASSERT_EQ(d->seek(block), 0);
         expectSlice(block, 3000);
     }
+    // Far into a frame: the lead is the frame's start, and seeks on within
+    // it in steps decode it once, as one seek would, and land exactly.
+    const std::uint64_t far = 3 * 73728 + 60000;
+    EXPECT_EQ(d->seekDecodingLead(far), 60000u);
+    const std::uint64_t readBeforeSteps = counted.bytesRead;
+    for (std::uint64_t step = far - 60000 + 7000; step < far; step += 7000) {
+        ASSERT_EQ(d->seek(step), 0);
+        EXPECT_LE(d->seekDecodingLead(far), far - step);
+    }
+    ASSERT_EQ(d->seek(far), 0);
+    auto oneSeekSource = std::make_unique<CountingSource>(realFile("atl-ape.ape"));
+    CountingSource& oneSeek = *oneSeekSource;
+    auto plain = ape::Decompressor::open(std::move(oneSeekSource));
+    const std::uint64_t opening = oneSeek.bytesRead;
+    ASSERT_EQ(plain->seek(far), 0);
+    EXPECT_LE(counted.bytesRead - readBeforeSteps, oneSeek.bytesRead - opening + 64 * 1024)
+        << "a step started the frame again";
+    expectSlice(far, 3000);
     // The end of the stream, reached by reading on from a held block.
     ASSERT_EQ(d->seek(w.total - 10), 0);
     ASSERT_EQ(d->seek(w.total - 4000), 0);
