@@ -40,12 +40,14 @@ public:
         resetPosition();
     }
     // A new input that takes `opening` to open, without one meanwhile, under
-    // the locks a real source opens its file under.
-    void reload(std::chrono::milliseconds opening)
+    // the locks a real source opens its file under; `started` is raised once
+    // they are held.
+    void reload(std::chrono::milliseconds opening, std::atomic<bool>& started)
     {
         oryx::AutoLock lock(filterLock);
         oryx::AutoLock position(positionLock);
         loaded = false;
+        started = true;
         std::this_thread::sleep_for(opening);
         loaded = true;
         resetPosition();

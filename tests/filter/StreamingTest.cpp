@@ -207,16 +207,20 @@ TEST_F(Streaming, SeekingAnswersInEveryTimeFormat)
 
     // A query that meets a new input being opened waits for it, rather than
     // finding no input.
-    std::thread loader([&] { source->reload(200ms); });
-    std::this_thread::sleep_for(50ms);
+    std::atomic<bool> opening{false};
+    std::thread loader([&] { source->reload(200ms, opening); });
+    while (!opening)
+        std::this_thread::yield();
     EXPECT_EQ(seeking->GetDuration(&value), S_OK);
     EXPECT_EQ(value, duration);
     EXPECT_EQ(seeking->GetCurrentPosition(&value), S_OK);
     loader.join();
     // So does a renderer's query of the pin, which is how Wine's graph finds
     // the seeking: a gap would make its GetDuration answer E_NOTIMPL.
-    loader = std::thread([&] { source->reload(200ms); });
-    std::this_thread::sleep_for(50ms);
+    opening = false;
+    loader = std::thread([&] { source->reload(200ms, opening); });
+    while (!opening)
+        std::this_thread::yield();
     COMPtr<IMediaSeeking> passedUpstream;
     EXPECT_EQ(source->outputPinInterface()->QueryInterface(IID_IMediaSeeking,
                                                            reinterpret_cast<void**>(passedUpstream.receive())),

@@ -4,12 +4,15 @@
 // is compared with known truth: the PCM a file was made from, or ffmpeg's
 // decoding of a real file.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dshow.h>
@@ -337,11 +340,20 @@ TEST_F(Source, RendersThroughDirectSoundToTheEnd)
     EXPECT_EQ(streamEnd(), EC_COMPLETE);
     // The graph's clock runs on past the end; its Stop then seeks to where
     // the clock says playback is, past the file, and the next start plays
-    // from the end rather than failing.
+    // from the end rather than failing. A start without that seek would
+    // rewind to the beginning.
     Sleep(300);
     ASSERT_HRESULT_SUCCEEDED(control->Pause());
     ASSERT_EQ(control->Stop(), S_OK);
     ASSERT_HRESULT_SUCCEEDED(control->Run());
+    COMPtr<IMediaSeeking> sourceSeeking;
+    ASSERT_EQ(output(*source)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(sourceSeeking.receive())),
+              S_OK);
+    LONGLONG position = 0;
+    LONGLONG end = 0;
+    ASSERT_EQ(sourceSeeking->GetCurrentPosition(&position), S_OK);
+    ASSERT_EQ(sourceSeeking->GetDuration(&end), S_OK);
+    EXPECT_EQ(position, end) << "the graph's Stop did not seek past the end";
     EXPECT_EQ(streamEnd(), EC_COMPLETE);
     // A second file while playing replaces the first.
     ASSERT_HRESULT_SUCCEEDED(control->Run());
@@ -379,3 +391,146 @@ TEST_F(Source, DamagedFilesFailToLoadOrEndWithAnError)
 }
 
 } // namespace
+
+namespace {
+
+// The longest a call took, in milliseconds, across threads.
+struct LongestCall {
+    std::atomic<long long> microseconds{0};
+    template <typename Call>
+    HRESULT time(Call call)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        const HRESULT hr = call();
+        const long long took =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+        for (long long seen = microseconds; took > seen && !microseconds.compare_exchange_weak(seen, took);) {
+        }
+        return hr;
+    }
+    double milliseconds() const { return microseconds / 1000.0; }
+};
+
+} // namespace
+
+// Frames of level 5000 hold 1,179,648 blocks (27 s at 44.1 kHz); a seek far
+// into one decodes it up to there. Meanwhile the state and the pin's queries
+// answer, a Stop cuts the decoding short, and every seek still lands.
+TEST_F(Source, QueriesAnswerAndStopCutsShortWhileASeekDecodesALongFrame)
+{
+    const ape::PcmFormat format{1, 16, 44100};
+    constexpr std::uint32_t blocks = 32 * 44100;
+    ape::EncoderOptions options;
+    options.level = 5000;
+    writeFile(path("long5000.ape"), ape::ApeEncoder(format, options).encode(makePcm(format, blocks)));
+    COMPtr<IBaseFilter> source = load(wide(path("long5000.ape")));
+    CaptureGraph capture(source.get());
+    ASSERT_TRUE(capture.connected);
+    capture.keepBytes = false;
+    COMPtr<IMediaSeeking> pinSeeking;
+    ASSERT_EQ(output(*source)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(pinSeeking.receive())), S_OK);
+    constexpr LONGLONG second = 10'000'000;
+
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "paused");
+        ASSERT_HRESULT_SUCCEEDED(running ? capture.control->Run() : capture.control->Pause());
+        std::atomic<bool> seeking{true};
+        std::atomic<int> seeks{0};
+        std::atomic<int> failedSeeks{0};
+        std::thread seeker([&] {
+            std::mt19937 random(running ? 2 : 1);
+            for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+                 std::chrono::steady_clock::now() < until; ++seeks) {
+                // Back and forth between the frame's start and its far end.
+                LONGLONG target = (seeks % 2 == 0 ? 20 + random() % 6 : random() % 2) * second;
+                if (FAILED(capture.seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                         AM_SEEKING_NoPositioning)))
+                    ++failedSeeks;
+            }
+            seeking = false;
+        });
+        LongestCall state;
+        LongestCall queries;
+        int asked = 0;
+        while (seeking) {
+            FILTER_STATE current;
+            EXPECT_EQ(state.time([&] { return source->GetState(0, &current); }), S_OK);
+            LONGLONG value = 0;
+            EXPECT_EQ(queries.time([&] { return pinSeeking->GetCurrentPosition(&value); }), S_OK);
+            EXPECT_EQ(queries.time([&] { return pinSeeking->GetDuration(&value); }), S_OK);
+            COMPtr<IMediaSeeking> again;
+            EXPECT_EQ(queries.time([&] {
+                return output(*source)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(again.receive()));
+            }),
+                      S_OK);
+            ++asked;
+            Sleep(1);
+        }
+        seeker.join();
+        std::printf("%s: %d seeks, %d rounds of queries; longest GetState(0) %.1f ms, longest pin query %.1f ms\n",
+                    running ? "running" : "paused", seeks.load(), asked, state.milliseconds(), queries.milliseconds());
+        EXPECT_EQ(failedSeeks, 0);
+        EXPECT_GT(seeks, 4);
+        // A whole frame's decoding takes hundreds of milliseconds here.
+        EXPECT_LT(state.milliseconds(), 100);
+        EXPECT_LT(queries.milliseconds(), 100);
+        ASSERT_EQ(capture.control->Stop(), S_OK);
+    }
+
+    // Stop meets a seek to the frame's far end from its start.
+    ASSERT_HRESULT_SUCCEEDED(capture.control->Pause());
+    LONGLONG start = 0;
+    ASSERT_EQ(pinSeeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    std::atomic<bool> seekReturned{false};
+    std::thread seeker([&] {
+        LONGLONG target = 26 * second;
+        EXPECT_EQ(pinSeeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+        seekReturned = true;
+    });
+    Sleep(30);
+    const bool seekWasUnderWay = !seekReturned;
+    LongestCall stop;
+    EXPECT_EQ(stop.time([&] { return source->Stop(); }), S_OK);
+    seeker.join();
+    std::printf("Stop during a seek: %.1f ms (the seek was %s)\n", stop.milliseconds(),
+                seekWasUnderWay ? "under way" : "already done");
+    EXPECT_LT(stop.milliseconds(), 100);
+    // The seek cut short is kept: the next start plays from its target.
+    ASSERT_EQ(capture.play(), EC_COMPLETE);
+    const std::vector<CapturedSample> samples = capture.samples();
+    LONGLONG played = 0;
+    for (const CapturedSample& sample : samples)
+        played += sample.length / 2;
+    EXPECT_EQ(played, blocks - 26 * 44100);
+}
+
+// A damaged last frame cannot fail a seek to the end or past it: nothing is
+// left to decode there, and the stream simply ends.
+TEST_F(Source, SeeksToTheEndOfAFileWithADamagedLastFrameEndCleanly)
+{
+    const Generated& good = generated[0];
+    std::ifstream in(path(good.name), std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    ape::ApeTagWriter tag;
+    tag.addText("Artist", "Ensemble \xD0\x9C\xD0\xB8\xD1\x80");
+    tag.addText("Title", "\xC3\x89tude");
+    tag.addText("Genre", "Test signal");
+    tag.addText("Copyright", "");
+    const std::size_t tagSize = tag.bytes().size();
+    ASSERT_GT(bytes.size(), tagSize + 3000);
+    bytes[bytes.size() - tagSize - 3000] ^= 0x5A;
+    writeFile(path("damaged-end.ape"), bytes);
+
+    COMPtr<IBaseFilter> source = load(wide(path("damaged-end.ape")));
+    CaptureGraph capture(source.get());
+    ASSERT_TRUE(capture.connected);
+    ASSERT_EQ(capture.play(), EC_ERRORABORT) << "the damage is not where a frame's decoding meets it";
+    const LONGLONG duration = good.blocks * 10'000'000LL / good.format.sampleRate;
+    for (const LONGLONG target : {duration, duration + 1, duration + 20'000'000}) {
+        SCOPED_TRACE(target);
+        ASSERT_EQ(capture.seekTo(target), S_OK);
+        EXPECT_EQ(capture.play(), EC_COMPLETE);
+        EXPECT_TRUE(capture.bytes().empty());
+    }
+}

@@ -51,7 +51,6 @@ private:
     ape::FileByteSource file;
 };
 
-
 } // namespace
 
 TEST(Seek, RandomBlocksGiveTheMatchingSliceOfTheWholeDecode)
@@ -130,7 +129,6 @@ TEST(Seek, AfterAFrameErrorAnEarlierPositionDecodesAsBefore)
     ASSERT_EQ(again.size(), std::size_t(2000) * 4);
     EXPECT_TRUE(std::equal(again.begin(), again.end(), first.begin() + 1000 * 4));
 }
-
 
 // A player stopped at its clock's position seeks back a second or so behind
 // what was decoded, also after its stream started again at the start: that
