@@ -219,7 +219,7 @@ bool SingleStreamDemultiplexerFilter::carryOutStoredSeek()
 {
     try {
         return performStoredSeek() != SeekCutShort;
-    } catch (...) {
+    } catch (const std::exception&) {
         oryx::AutoLock lock(positionLock);
         seekFailure = std::current_exception();
         return true;

@@ -59,7 +59,7 @@ private:
     // of the block's frame.
     void aimAt(std::uint64_t block);
     std::uint64_t decodingLeadTo(std::uint64_t block); // under streamMutex
-    void decodeChunk();                  // the next chunk into `recent`; throws CodecError
+    void decodeChunk();                                // the next chunk into `recent`; throws CodecError
     void decodeUntil(std::uint64_t end); // until decodedEnd reaches `end` (or the total); throws CodecError
     using Packer = void (*)(const std::int32_t* left, const std::int32_t* right, std::uint8_t* out, std::size_t count);
 

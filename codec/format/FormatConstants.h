@@ -51,9 +51,9 @@ constexpr std::uint32_t pseudoStereo = 4;
 
 // Blocks per frame where the file does not store it.
 namespace blocksPerFrame {
-constexpr std::uint32_t small = 9216;        // versions below 3900 at levels below 4000
-constexpr std::uint32_t standard = 73728;    // 3900..3949, and older files at level 4000
-constexpr std::uint32_t large = 73728 * 4;   // 3950..3979
+constexpr std::uint32_t small = 9216;      // versions below 3900 at levels below 4000
+constexpr std::uint32_t standard = 73728;  // 3900..3949, and older files at level 4000
+constexpr std::uint32_t large = 73728 * 4; // 3950..3979
 // The largest frame any compression level writes (level 5000's); larger
 // ones are refused as damage, since every seek decodes up to a frame's size.
 constexpr std::uint32_t maximum = standard * 16;

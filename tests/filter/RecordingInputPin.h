@@ -6,6 +6,7 @@
 // the output pin, and can hold Receive shut until a flush or until the test
 // opens it.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -110,6 +111,8 @@ public:
     // BeginFlush returns this long after it released Receive, as a busy
     // downstream's may: the worker runs on meanwhile.
     std::chrono::milliseconds beginFlushDelay{0};
+    // BeginFlush fails and releases nothing, as a confused downstream's may.
+    std::atomic<bool> refuseFlush{false};
     bool refuseAll = false;
     IPin* connectedTo = nullptr;
     MediaType connectionType{GUID_NULL, GUID_NULL};
@@ -178,6 +181,8 @@ public:
     }
     STDMETHODIMP BeginFlush() override
     {
+        if (refuseFlush)
+            return E_FAIL;
         {
             std::lock_guard lock(mutex);
             flushing = true;

@@ -241,6 +241,30 @@ TEST_F(Streaming, StopReleasesAWorkerHeldInReceiveAndEndsIt)
     EXPECT_EQ(filter->Stop(), S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_FALSE(source->isRunning());
+
+    // A seek whose flush is refused fails without waiting for the worker, so
+    // the Stop after it still frees the worker; so does a Stop after one
+    // refused Stop.
+    ASSERT_EQ(filter->Pause(), S_OK);
+    std::this_thread::sleep_for(100ms);
+    peer.refuseFlush = true;
+    LONGLONG position = 5000;
+    HRESULT seek = S_OK;
+    HRESULT refusedStop = S_OK;
+    ASSERT_TRUE(runConcurrently(
+        1,
+        [&] {
+            seek = source->seeking()->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, 0);
+            refusedStop = filter->Stop();
+        },
+        5s))
+        << "a seek or a Stop waited for a worker held in Receive";
+    EXPECT_TRUE(FAILED(seek));
+    EXPECT_TRUE(FAILED(refusedStop));
+    EXPECT_TRUE(source->isRunning());
+    peer.refuseFlush = false;
+    EXPECT_EQ(filter->Stop(), S_OK);
+    EXPECT_FALSE(source->isRunning());
 }
 
 TEST_F(Streaming, AHeldWorkerDecodesNothingForTheFlushAndWaitsOutADecommittedAllocator)
