@@ -125,11 +125,15 @@ void Decompressor::restartAt(std::uint64_t block)
     current.store(block, std::memory_order_release);
 }
 
+std::uint64_t Decompressor::frameUnderWayEnd() const
+{
+    return std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
+           (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
+}
+
 void Decompressor::aimAt(std::uint64_t block)
 {
-    const std::uint64_t frameEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
-                                   (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
-    if (block >= decodedEnd && block < frameEnd)
+    if (block >= decodedEnd && block < frameUnderWayEnd())
         current.store(block, std::memory_order_release);
     else
         restartAt(block);
@@ -234,9 +238,7 @@ std::uint64_t Decompressor::decodingLeadTo(std::uint64_t block)
     std::size_t offset = 0, held = 0;
     if (recent.find(block, &offset, &held))
         return 0;
-    const std::uint64_t frameEnd = std::uint64_t(frameIndex) * apeContainer.blocksPerFrame +
-                                   (frameIndex < apeContainer.totalFrames ? apeContainer.frameBlocks(frameIndex) : 0);
-    if (block >= decodedEnd && block < frameEnd)
+    if (block >= decodedEnd && block < frameUnderWayEnd())
         return block - decodedEnd;
     return block % apeContainer.blocksPerFrame;
 }

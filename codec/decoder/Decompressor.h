@@ -58,6 +58,7 @@ private:
     // in the next, when the last ended at decodedEnd), else from the start
     // of the block's frame.
     void aimAt(std::uint64_t block);
+    std::uint64_t frameUnderWayEnd() const;            // the block after frameIndex's last
     std::uint64_t decodingLeadTo(std::uint64_t block); // under streamMutex
     void decodeChunk();                                // the next chunk into `recent`; throws CodecError
     void decodeUntil(std::uint64_t end); // until decodedEnd reaches `end` (or the total); throws CodecError

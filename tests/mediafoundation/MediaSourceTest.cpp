@@ -413,7 +413,7 @@ TEST_F(MediaSource, TheHandlerRefusesWhatIsNotMonkeysAudioAndAnswersItsOtherCall
     EXPECT_TRUE(FAILED(MFCreateSourceReaderFromURL(wide(path("not-ape.ape")).c_str(), nullptr, reader.receive())));
 }
 
-TEST_F(MediaSource, TheSourceSendsItsEventsInOrderAnswersTokensAndRefusesEverythingAfterShutdown)
+TEST_F(MediaSource, TheSourceSendsItsEventsInOrderAndAnswersTokens)
 {
     Watchdog watchdog{120'000};
     const RealFile file{"waxflow-noise-c4000-s24.ape", "", 0, 0};
@@ -535,20 +535,8 @@ TEST_F(MediaSource, TheSourceSendsItsEventsInOrderAnswersTokensAndRefusesEveryth
     ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
     expectSample(0, nullptr);
 
-    // Shut down: every call refused, the stream's too.
+    // What follows Shutdown has a test of its own.
     EXPECT_EQ(source->Shutdown(), S_OK);
-    EXPECT_EQ(source->Shutdown(), MF_E_SHUTDOWN);
-    EXPECT_EQ(source->Start(presentation.get(), nullptr, &current), MF_E_SHUTDOWN);
-    EXPECT_EQ(source->Pause(), MF_E_SHUTDOWN);
-    EXPECT_EQ(source->Stop(), MF_E_SHUTDOWN);
-    EXPECT_EQ(source->GetCharacteristics(&characteristics), MF_E_SHUTDOWN);
-    COMPtr<IMFPresentationDescriptor> after;
-    EXPECT_EQ(source->CreatePresentationDescriptor(after.receive()), MF_E_SHUTDOWN);
-    EXPECT_EQ(nextEvent(*source).status, MF_E_SHUTDOWN);
-    EXPECT_EQ(nextEvent(*stream).status, MF_E_SHUTDOWN);
-    EXPECT_EQ(stream->RequestSample(nullptr), MF_E_SHUTDOWN);
-    COMPtr<IMFMediaSource> owner;
-    EXPECT_EQ(stream->GetMediaSource(owner.receive()), MF_E_SHUTDOWN);
 }
 
 // After Shutdown every method of the source, of its stream and of their
