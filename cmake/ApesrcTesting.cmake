@@ -37,6 +37,9 @@ if(WIN32)
         WINEDLLOVERRIDES=mscoree,mshtml=
         DISPLAY=)
     set(CMAKE_CROSSCOMPILING_EMULATOR env ${APESRC_WINE_ENV} wine)
+    # The same environment for scripts that drive the prefix outside CTest.
+    list(JOIN APESRC_WINE_ENV "' '" quoted)
+    file(WRITE ${CMAKE_BINARY_DIR}/wine/environment "export '${quoted}'\n")
     # `wineserver -w` returns once the first boot has really finished; without
     # it the first tests race the prefix's set-up.
     add_custom_command(OUTPUT ${APESRC_WINE_PREFIX}/system.reg

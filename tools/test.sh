@@ -13,12 +13,35 @@ jobs=$(nproc)
 status=0
 passed=0
 failed=0
+# A wineserver left to itself exits a few seconds after its last client; a
+# test starting in that moment connects to a closing socket and dies at once
+# ("recvmsg: Connection reset by peer"). One persistent server holds each
+# prefix for the whole run, with Wine's own services started beforehand: they
+# live as long as the server, and started by a test they would hold its
+# output open, so CTest would wait for them to the test's time-out.
+# A server an interrupted run left behind goes first.
+hold_wineserver() {
+    (
+        . "$root/build/$1/wine/environment"
+        wineserver -k
+        wineserver -p && wine cmd /c exit
+    ) </dev/null >/dev/null 2>&1
+}
+release_wineserver() {
+    (
+        . "$root/build/$1/wine/environment"
+        wineserver -k
+    ) </dev/null >/dev/null 2>&1
+}
+trap 'release_wineserver windows; release_wineserver windows64' EXIT
 for build in windows windows64 host; do
     log="$root/build/$build.test.log"
     echo "== tests of the $build build"
     started=$SECONDS
+    [ "$build" = host ] || hold_wineserver "$build"
     ctest --test-dir "$root/build/$build" -j"$jobs" --output-on-failure 2>&1 | tee "$log"
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    [ "$build" = host ] || release_wineserver "$build"
     echo "== the $build build's tests took $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
     summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
     if [ -z "$summary" ]; then
