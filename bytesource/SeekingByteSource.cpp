@@ -50,4 +50,10 @@ HRESULT SeekingByteSource::failure()
     return firstFailure;
 }
 
+HRESULT SeekingByteSource::failureOr(HRESULT otherwise)
+{
+    const HRESULT failed = failure();
+    return FAILED(failed) ? failed : otherwise;
+}
+
 } // namespace oryx

@@ -29,6 +29,9 @@ public:
 
     // The first failing HRESULT of a stream call; S_OK while none failed.
     HRESULT failure();
+    // That failure, or `otherwise` while the stream has not failed: the
+    // answer for a read that came up short, which a failing stream caused.
+    HRESULT failureOr(HRESULT otherwise);
 
 protected:
     // Sizes beyond the signed 64-bit offsets streams take are cut to them:

@@ -1,10 +1,14 @@
 #include "mediafoundation/ApeByteStreamHandler.h"
 
+#include <algorithm>
+
 #include <mfapi.h>
 #include <mferror.h>
 
 #include "format/CodecError.h"
 #include "mediafoundation/ApeMediaSource.h"
+#include "mediafoundation/WorkQueueTask.h"
+#include "support/AutoLock.h"
 #include "support/COMPtr.h"
 #include "support/ComBoundary.h"
 
@@ -38,29 +42,80 @@ STDMETHODIMP ApeByteStreamHandler::BeginCreateObject(IMFByteStream* stream, LPCW
     if (!(flags & MF_RESOLUTION_MEDIASOURCE))
         return E_INVALIDARG;
     return oryx::comBoundaryCatchAll([&] {
-        oryx::COMPtr<IMFMediaSource> source;
-        HRESULT status = S_OK;
-        DWORD capabilities = 0;
-        oryx::checkResult(stream->GetCapabilities(&capabilities));
-        // The codec reads the end of the file (seek table, tags) before any audio.
-        constexpr DWORD needed = MFBYTESTREAM_IS_READABLE | MFBYTESTREAM_IS_SEEKABLE;
-        if ((capabilities & needed) != needed)
-            status = MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
-        else
-            try {
-                source = ApeMediaSource::create(*stream);
-            } catch (const ape::CodecError&) {
-                // A stream that fails to read is as unplayable as one of
-                // another format; either way the resolver may try elsewhere.
-                status = MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
-            } catch (const std::exception& error) {
-                status = oryx::exceptionToHResult(error);
-            }
-        oryx::COMPtr<IMFAsyncResult> result;
-        oryx::checkResult(MFCreateAsyncResult(source.get(), callback, state, result.receive()));
-        oryx::checkResult(result->SetStatus(status));
-        return MFInvokeCallback(result.get());
+        // Any object will do as the cookie: only its identity matters.
+        oryx::COMPtr<IMFAttributes> cookie;
+        oryx::checkResult(MFCreateAttributes(cookie.receive(), 0));
+        oryx::COMPtr<IUnknown> identity;
+        oryx::checkResult(cookie->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.receive())));
+        const Creation creation{identity.get(), std::make_shared<std::atomic<bool>>(false)};
+        {
+            oryx::AutoLock locked(lock);
+            pending.push_back(creation);
+        }
+        oryx::COMPtr<IMFByteStreamHandler> self(this);
+        oryx::COMPtr<IMFByteStream> source(stream);
+        oryx::COMPtr<IMFAsyncCallback> caller(callback);
+        oryx::COMPtr<IUnknown> callerState(state);
+        try {
+            // The task holds the cookie too, so no other object can take its
+            // address while the creation it names is pending.
+            WorkQueueTask::post([self, source, caller, callerState, identity, creation] {
+                static_cast<ApeByteStreamHandler*>(self.get())->create(*source, *caller, callerState.get(), creation);
+            });
+        } catch (...) {
+            oryx::AutoLock locked(lock);
+            pending.pop_back();
+            throw;
+        }
+        if (cancelCookie) {
+            *cancelCookie = identity.get();
+            identity->AddRef();
+        }
+        return S_OK;
     });
+}
+
+void ApeByteStreamHandler::create(IMFByteStream& stream, IMFAsyncCallback& callback, IUnknown* state,
+                                  const Creation& creation)
+{
+    oryx::COMPtr<IMFMediaSource> source;
+    HRESULT status = S_OK;
+    DWORD capabilities = 0;
+    // The codec reads the end of the file (seek table, tags) before any audio.
+    constexpr DWORD needed = MFBYTESTREAM_IS_READABLE | MFBYTESTREAM_IS_SEEKABLE;
+    if (creation.cancelled->load())
+        status = MF_E_OPERATION_CANCELLED;
+    else if (const HRESULT hr = stream.GetCapabilities(&capabilities); FAILED(hr))
+        status = hr;
+    else if ((capabilities & needed) != needed)
+        status = MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+    else
+        try {
+            source = ApeMediaSource::create(stream);
+        } catch (const ape::CodecError&) {
+            // A stream that fails to read is as unplayable as one of
+            // another format; either way the resolver may try elsewhere.
+            status = MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+        } catch (const std::exception& error) {
+            status = oryx::exceptionToHResult(error);
+        }
+    {
+        oryx::AutoLock locked(lock);
+        pending.erase(std::find_if(pending.begin(), pending.end(),
+                                   [&](const Creation& known) { return known.cookie == creation.cookie; }));
+    }
+    if (source && creation.cancelled->load()) {
+        source->Shutdown();
+        source = nullptr;
+        status = MF_E_OPERATION_CANCELLED;
+    }
+    oryx::COMPtr<IMFAsyncResult> result;
+    if (SUCCEEDED(MFCreateAsyncResult(source.get(), &callback, state, result.receive()))) {
+        result->SetStatus(status);
+        MFInvokeCallback(result.get());
+    } else if (source) {
+        source->Shutdown();
+    }
 }
 
 STDMETHODIMP ApeByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OBJECT_TYPE* type, IUnknown** object)
@@ -80,8 +135,18 @@ STDMETHODIMP ApeByteStreamHandler::EndCreateObject(IMFAsyncResult* result, MF_OB
     return S_OK;
 }
 
-STDMETHODIMP ApeByteStreamHandler::CancelObjectCreation(IUnknown* /*cancelCookie*/)
+STDMETHODIMP ApeByteStreamHandler::CancelObjectCreation(IUnknown* cancelCookie)
 {
+    if (!cancelCookie)
+        return E_INVALIDARG;
+    oryx::COMPtr<IUnknown> identity;
+    if (FAILED(cancelCookie->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.receive()))))
+        return E_INVALIDARG;
+    oryx::AutoLock locked(lock);
+    for (const Creation& creation : pending) {
+        if (creation.cookie == identity.get())
+            creation.cancelled->store(true);
+    }
     return S_OK;
 }
 

@@ -51,6 +51,8 @@ public:
     {
         oryx::checkResult(events->QueueEventParamUnk(type, GUID_NULL, S_OK, &object), "Can't queue an event");
     }
+    // An event made by the caller, for one that carries attributes.
+    void queueEvent(IMFMediaEvent& event) { oryx::checkResult(events->QueueEvent(&event), "Can't queue an event"); }
 
 protected:
     MediaEventGenerator() { oryx::checkResult(MFCreateEventQueue(events.receive()), "Can't make an event queue"); }

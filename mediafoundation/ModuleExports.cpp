@@ -11,11 +11,11 @@
 
 #include "com/COMServer.h"
 #include "com/ClassInfo.h"
+#include "com/SharedValueRegistrar.h"
 #include "mediafoundation/ApeByteStreamHandler.h"
 #include "mediafoundation/MediaFoundationIdentifiers.h"
 #include "support/ComBoundary.h"
-#include "support/RegistryKey.h"
-#include "support/StringConversion.h"
+#include "support/Diagnostics.h"
 #include "support/ThisModule.h"
 
 namespace {
@@ -38,41 +38,22 @@ const char handlersKey[] = "SOFTWARE\\Microsoft\\Windows Media Foundation\\ByteS
 constexpr const char* handlerKeys[] = {".ape", "audio/ape", "audio/x-ape"};
 const char handlerDescription[] = "Monkey's Audio byte stream handler";
 
-std::string classIdText()
-{
-    wchar_t text[40] = {};
-    StringFromGUID2(byteStreamHandlerClassId, text, static_cast<int>(std::size(text)));
-    return std::string(text, text + wcslen(text)); // a GUID's text is ASCII
-}
-
+// Each key may hold other programs' handlers, and may have been there
+// before us: only our value goes, and a key only when we made it.
 void registerHandler()
 {
-    const std::string name = classIdText();
-    for (const char* key : handlerKeys) {
-        oryx::RegistryKey handlers;
-        handlers.create(HKEY_LOCAL_MACHINE, std::string(handlersKey) + "\\" + key);
-        handlers.setString(name.c_str(), handlerDescription);
-    }
+    const oryx::SharedValueRegistrar registrar(byteStreamHandlerClassId);
+    const std::string name = oryx::guidName(byteStreamHandlerClassId, false);
+    for (const char* key : handlerKeys)
+        registrar.claim(std::string(handlersKey) + "\\" + key, name.c_str(), handlerDescription);
 }
 
-// Removes the value registerHandler wrote, and a key it leaves empty.
 void unregisterHandler()
 {
-    const std::string name = classIdText();
-    for (const char* key : handlerKeys) {
-        oryx::RegistryKey handlers;
-        const std::string path = std::string(handlersKey) + "\\" + key;
-        if (!handlers.open(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS))
-            continue;
-        if (handlers.valueExists(name.c_str()))
-            handlers.deleteValue(name.c_str());
-        const bool empty = handlers.isEmpty();
-        handlers.close();
-        if (empty) {
-            oryx::RegistryKey parent(HKEY_LOCAL_MACHINE, handlersKey, KEY_ALL_ACCESS);
-            parent.deleteKey(key);
-        }
-    }
+    const oryx::SharedValueRegistrar registrar(byteStreamHandlerClassId);
+    const std::string name = oryx::guidName(byteStreamHandlerClassId, false);
+    for (const char* key : handlerKeys)
+        registrar.release(std::string(handlersKey) + "\\" + key, name.c_str(), handlerDescription);
 }
 
 } // namespace
@@ -88,12 +69,13 @@ STDAPI DllRegisterServer()
     });
 }
 
+// The handler keys first: what they kept lives under the class key.
 STDAPI DllUnregisterServer()
 {
-    const HRESULT hr = oryx::theServer->unregisterClasses();
     const HRESULT handlers = oryx::comBoundary([] {
         unregisterHandler();
         return S_OK;
     });
-    return FAILED(hr) ? hr : handlers;
+    const HRESULT hr = oryx::theServer->unregisterClasses();
+    return FAILED(handlers) ? handlers : hr;
 }

@@ -1,16 +1,13 @@
 #include "shellprops/ApePropertyHandler.h"
 
-#include "apecodec.h"
 #include "com/ArgumentChecks.h"
 #include "format/CodecError.h"
 #include "shellprops/StreamByteSource.h"
+#include "shellprops/InitializeOnce.h"
 #include "support/AutoLock.h"
 #include "support/ComBoundary.h"
 
 namespace {
-
-// Where a stream's mode asks for anything but reading.
-constexpr DWORD writeAccess = STGM_WRITE | STGM_READWRITE;
 
 const HRESULT badFormat = HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
 
@@ -43,11 +40,8 @@ STDMETHODIMP ApePropertyHandler::Initialize(IStream* stream, DWORD mode)
         return E_POINTER;
     return oryx::comBoundary([&] {
         oryx::AutoLock locked(lock);
-        if (initialized)
-            return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-        initialized = true;
-        if (mode & writeAccess)
-            return STG_E_ACCESSDENIED;
+        if (const HRESULT refused = beginInitialize(initialized, mode); refused != S_OK)
+            return refused;
         StreamByteSource source(*stream);
         try {
             auto read = std::make_unique<const ApeFileProperties>(source);
@@ -57,9 +51,10 @@ STDMETHODIMP ApePropertyHandler::Initialize(IStream* stream, DWORD mode)
                 return failure;
             values = std::move(read);
             return S_OK;
-        } catch (const ape::CodecError& e) {
-            const HRESULT failure = source.failure();
-            return e.code() == APE_ERROR_IO_READ && FAILED(failure) ? failure : badFormat;
+        } catch (const ape::CodecError&) {
+            // Whatever the codec made of the bytes it missed, a failing
+            // stream is the cause, and its error is what the caller can act on.
+            return source.failureOr(badFormat);
         }
     });
 }

@@ -136,7 +136,7 @@ void ApeContainer::validateFormat() const
         invalid("channel count");
     if (bitsPerSample != 8 && bitsPerSample != 16 && bitsPerSample != 24)
         invalid("sample width");
-    if (sampleRate == 0)
+    if (sampleRate == 0 || sampleRate > sampleRate::maximum)
         invalid("sample rate");
     if (!validLevel(level, version))
         invalid("compression level");

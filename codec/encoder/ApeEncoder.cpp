@@ -39,8 +39,9 @@ const PcmFormat& validated(const PcmFormat& format, const EncoderOptions& option
     if (format.bitsPerSample != 8 && format.bitsPerSample != 16 && format.bitsPerSample != 24)
         throw EncodeError("unsupported sample depth " + std::to_string(format.bitsPerSample) +
                           " bits (only 8, 16 or 24)");
-    if (format.sampleRate == 0)
-        throw EncodeError("sample rate 0 is not allowed");
+    if (format.sampleRate == 0 || format.sampleRate > sampleRate::maximum)
+        throw EncodeError("sample rate " + std::to_string(format.sampleRate) + " is not allowed (1 to " +
+                          std::to_string(sampleRate::maximum) + " Hz)");
     if (options.level < 1000 || options.level > 5000 || options.level % 1000 != 0)
         throw EncodeError("unsupported compression level " + std::to_string(options.level) +
                           " (1000..5000 in steps of 1000)");

@@ -59,6 +59,13 @@ constexpr std::uint32_t large = 73728 * 4; // 3950..3979
 constexpr std::uint32_t maximum = standard * 16;
 } // namespace blocksPerFrame
 
+// Sample rates a file may give: from 1 Hz to 32 times 192 kHz, beyond every
+// rate a recorder or a converter writes; larger rates are damage, and they
+// would overflow the byte rates and buffer sizes players derive from them.
+namespace sampleRate {
+constexpr std::uint32_t maximum = 192000 * 32;
+} // namespace sampleRate
+
 constexpr char signature[4] = {'M', 'A', 'C', ' '};
 constexpr std::uint32_t minimumFrameBytes = 8; // CRC word plus the shortest range-coder output
 

@@ -38,6 +38,13 @@ inline std::int64_t timeOf(std::uint64_t block, std::uint32_t rate)
     return static_cast<std::int64_t>(block) * unitsPerSecond / rate;
 }
 
+// The block a Start at `time` begins with: the one whose stamp is nearest.
+inline std::uint64_t blockNearest(std::int64_t time, std::uint32_t rate)
+{
+    const std::uint64_t below = static_cast<std::uint64_t>(time) * rate / unitsPerSecond;
+    return timeOf(below + 1, rate) - time < time - timeOf(below, rate) ? below + 1 : below;
+}
+
 inline PROPVARIANT timeAt(std::int64_t time)
 {
     PROPVARIANT value;
@@ -45,6 +52,22 @@ inline PROPVARIANT timeAt(std::int64_t time)
     value.vt = VT_I8;
     value.hVal.QuadPart = time;
     return value;
+}
+
+// The current media type of the presentation's one stream, which must be
+// selected; null (with a failure recorded) when a call fails.
+inline oryx::COMPtr<IMFMediaType> streamType(IMFPresentationDescriptor& presentation)
+{
+    BOOL selected = FALSE;
+    oryx::COMPtr<IMFStreamDescriptor> stream;
+    oryx::COMPtr<IMFMediaTypeHandler> types;
+    oryx::COMPtr<IMFMediaType> type;
+    EXPECT_EQ(presentation.GetStreamDescriptorByIndex(0, &selected, stream.receive()), S_OK);
+    EXPECT_TRUE(selected);
+    if (stream && SUCCEEDED(stream->GetMediaTypeHandler(types.receive()))) {
+        EXPECT_EQ(types->GetCurrentMediaType(type.receive()), S_OK);
+    }
+    return type;
 }
 
 // What a source reader gave until the end, an error or `limit` bytes.

@@ -198,17 +198,10 @@ protected:
         COMPtr<IMFMediaSource> source = resolvedSource(file);
         ASSERT_TRUE(source);
         EXPECT_EQ(moduleCanUnloadNow("apemf.dll"), S_FALSE) << "the resolver's source is not ours";
-        COMPtr<IMFMediaType> type;
-        {
-            COMPtr<IMFPresentationDescriptor> presentation;
-            ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
-            BOOL selected = FALSE;
-            COMPtr<IMFStreamDescriptor> stream;
-            ASSERT_EQ(presentation->GetStreamDescriptorByIndex(0, &selected, stream.receive()), S_OK);
-            COMPtr<IMFMediaTypeHandler> types;
-            ASSERT_EQ(stream->GetMediaTypeHandler(types.receive()), S_OK);
-            ASSERT_EQ(types->GetCurrentMediaType(type.receive()), S_OK);
-        }
+        COMPtr<IMFPresentationDescriptor> presentation;
+        ASSERT_EQ(source->CreatePresentationDescriptor(presentation.receive()), S_OK);
+        COMPtr<IMFMediaType> type = streamType(*presentation);
+        ASSERT_TRUE(type);
         COMPtr<RecordingSampleGrabber> grabber(new RecordingSampleGrabber(actAt));
         COMPtr<IMFActivate> sink;
         ASSERT_EQ(MFCreateSampleGrabberSinkActivate(type.get(), grabber.get(), sink.receive()), S_OK);
@@ -290,17 +283,20 @@ TEST_F(MediaSession, SeekingWhilePlayingOrPausedDeliversTheFilesPcmFromThePositi
                               {"while paused", true, length / 5, length / 10 + 777}};
         for (const Seek& seek : seeks) {
             SCOPED_TRACE(file.name + ", seek " + seek.what);
-            const std::uint64_t seekBlock = static_cast<std::uint64_t>(seek.seekTo) * truth.rate / unitsPerSecond;
+            const std::uint64_t seekBlock = blockNearest(seek.seekTo, truth.rate);
             ASSERT_NE(timeOf(seekBlock, truth.rate), seek.seekTo) << "a position inside a block";
             Playback playback;
             ASSERT_NO_FATAL_FAILURE(playAndSeek(file.name, seek.actAt, seek.seekTo, seek.pauseFirst, playback));
             const std::vector<Segment> segments = segmentsOf(playback.samples, truth);
-            if (playback.seekAnswered) {
+            if (seek.pauseFirst) {
+                EXPECT_TRUE(playback.seekAnswered) << "a seek from paused must start the session again";
                 expectSegments(segments, {0, seekBlock}, truth);
             } else {
-                // Wine 8 ignores a seek while it plays: then nothing may
-                // break the playback either.
-                EXPECT_FALSE(seek.pauseFirst) << "a seek from paused must start the session again";
+                // Wine 8's session never passes a seek made while it plays
+                // on to the source (the source's own test seeks a started
+                // source): all there is to check here is that the playback
+                // goes on unbroken.
+                EXPECT_FALSE(playback.seekAnswered);
                 expectSegments(segments, {0}, truth);
             }
             std::printf("%s, seek %s to block %llu: %s; delivered:", file.name.c_str(), seek.what,

@@ -15,9 +15,13 @@
 #include <objbase.h>
 #include <propsys.h>
 #include <shobjidl.h>
+#include <thumbcache.h>
+#include <wincodec.h>
 
 #include "mediafoundation/ByteStreamHandlerInterface.h"
+#include "mediafoundation/MediaFoundationIdentifiers.h"
 #include "shellprops/PropertyHandlerIdentifiers.h"
+#include "shellprops/ThumbnailProviderIdentifiers.h"
 #include "support/Diagnostics.h"
 
 namespace {
@@ -75,6 +79,13 @@ const DocumentedGuid documentedGuids[] = {
     {"MFSampleExtension_Discontinuity", &MFSampleExtension_Discontinuity, "{9CDF01D9-A0F0-43BA-B077-EAA06CBD728A}"},
     {"MFSampleExtension_Token", &MFSampleExtension_Token, "{8294DA66-F328-4805-B551-00DEB4C57A61}"},
     {"MF_PROPERTY_HANDLER_SERVICE", &MF_PROPERTY_HANDLER_SERVICE, "{A3FACE02-32B8-41DD-90E7-5FEF7C8991B5}"},
+    {"MF_METADATA_PROVIDER_SERVICE", &MF_METADATA_PROVIDER_SERVICE, "{DB214084-58A4-4D2E-B84F-6F755B2F7A0D}"},
+    {"MF_RATE_CONTROL_SERVICE", &MF_RATE_CONTROL_SERVICE, "{866FA297-B802-4BF8-9DC9-5E3B6A9F53C9}"},
+    {"MF_EVENT_SOURCE_ACTUAL_START", &MF_EVENT_SOURCE_ACTUAL_START, "{A8CC55A9-6B31-419F-845D-FFB351A2434B}"},
+    {"MF_PD_TOTAL_FILE_SIZE", &mfattribute::presentationTotalFileSize, "{6C990D34-BB8E-477A-8598-0D5D96FCD88A}"},
+    {"MF_PD_AUDIO_ENCODING_BITRATE", &mfattribute::presentationAudioEncodingBitrate,
+     "{6C990D35-BB8E-477A-8598-0D5D96FCD88A}"},
+    {"MF_PD_MIME_TYPE", &mfattribute::presentationMimeType, "{6C990D37-BB8E-477A-8598-0D5D96FCD88A}"},
     {"MFMediaType_Audio", &MFMediaType_Audio, "{73647561-0000-0010-8000-00AA00389B71}"},
     {"MFAudioFormat_PCM", &MFAudioFormat_PCM, "{00000001-0000-0010-8000-00AA00389B71}"},
     // Interfaces the modules answer QueryInterface for.
@@ -88,10 +99,31 @@ const DocumentedGuid documentedGuids[] = {
     {"IMFMediaStream", &__uuidof(IMFMediaStream), "{D182108F-4EC6-443F-AA42-A71106EC825F}"},
     {"IMFMediaEventGenerator", &__uuidof(IMFMediaEventGenerator), "{2CD0BD52-BCD5-4B89-B62C-EADC0C031E7D}"},
     {"IMFGetService", &__uuidof(IMFGetService), "{FA993888-4383-415A-A930-DD472A8CF6F7}"},
+    {"IMFAsyncCallback", &__uuidof(IMFAsyncCallback), "{A27003CF-2354-4F2A-8D6A-AB7CFF15437E}"},
+    {"IMFMetadataProvider", &__uuidof(IMFMetadataProvider), "{56181D2D-E221-4ADB-B1C8-3CEE6A53F76F}"},
+    {"IMFMetadata", &__uuidof(IMFMetadata), "{F88CFB8C-EF16-4991-B450-CB8C69E51704}"},
+    {"IMFRateSupport", &__uuidof(IMFRateSupport), "{0A9CCDBC-D797-4563-9667-94EC5D79292D}"},
+    {"IMFRateControl", &__uuidof(IMFRateControl), "{88DDCD21-03C3-4275-91ED-55EE3929328F}"},
+    // The thumbnail handler's interfaces, the ShellEx key Explorer finds it
+    // under, and the imaging component's class, interfaces and pixel format.
+    {"IThumbnailProvider", &__uuidof(IThumbnailProvider), "{E357FCCD-A995-4576-B01F-234630154E96}"},
+    {"CLSID_WICImagingFactory", &imagingFactoryClassId, "{CACAF262-9370-4615-A13B-9F5539DA4C0A}"},
+    {"IWICImagingFactory", &__uuidof(IWICImagingFactory), "{EC5EC8A9-C395-4314-9C77-54D7A935FF70}"},
+    {"IWICStream", &__uuidof(IWICStream), "{135FF860-22B7-4DDF-B0F6-218F4F299A43}"},
+    {"IWICBitmapDecoder", &__uuidof(IWICBitmapDecoder), "{9EDDE9E7-8DEE-47EA-99DF-E6FAF2ED44BF}"},
+    {"IWICBitmapFrameDecode", &__uuidof(IWICBitmapFrameDecode), "{3B16811B-6A43-4EC9-A813-3D930C13B940}"},
+    {"IWICBitmapSource", &__uuidof(IWICBitmapSource), "{00000120-A8F2-4877-BA0A-FD2B6645FB94}"},
+    {"IWICFormatConverter", &__uuidof(IWICFormatConverter), "{00000301-A8F2-4877-BA0A-FD2B6645FB94}"},
+    {"GUID_WICPixelFormat32bppBGRA", &pixelFormat32bppBGRA, "{6FDDC324-4E03-4BFE-B185-3D77768DC90F}"},
 };
 
 TEST(DocumentedIdentifiers, EveryIdentifierTheModulesTakeFromAHeaderHasItsDocumentedValue)
 {
+    GUID shellExKey{};
+    const std::string key = thumbnailHandlerShellExKey;
+    ASSERT_EQ(IIDFromString(std::wstring(key.begin(), key.end()).c_str(), &shellExKey), S_OK);
+    EXPECT_EQ(oryx::guidName(shellExKey, false), "{E357FCCD-A995-4576-B01F-234630154E96}")
+        << "the thumbnail handlers' ShellEx key";
     for (const DocumentedKey& entry : documentedKeys) {
         EXPECT_EQ(oryx::guidName(entry.key->fmtid, false), oryx::guidName(documented(entry.formatId), false))
             << entry.name;

@@ -33,6 +33,7 @@
 #include "tests/common/Watchdog.h"
 #include "tests/monkeysaudio/RegisteredModule.h"
 #include "tests/shellprops/FailingStream.h"
+#include "tests/shellprops/ShellHandlerAccess.h"
 
 #include <initguid.h>
 
@@ -236,22 +237,8 @@ protected:
     static HRESULT moduleCanUnloadNow() { return registered::moduleCanUnloadNow("apeprops.dll"); }
 
     // The handler Windows would use for .ape: the class the registry names.
-    static oryx::COMPtr<IInitializeWithStream> createHandler()
-    {
-        const std::string text = registryprobe::valueOf(handlerKey);
-        CLSID clsid{};
-        oryx::checkResult(CLSIDFromString(wide(text).c_str(), &clsid), "no handler registered for .ape");
-        return oryx::COMPtr<IInitializeWithStream>(clsid);
-    }
-
-    static oryx::COMPtr<IStream> fileStream(const std::string& path)
-    {
-        oryx::COMPtr<IStream> stream;
-        oryx::checkResult(SHCreateStreamOnFileEx(wide(path).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, 0, FALSE,
-                                                 nullptr, stream.receive()),
-                          "can't open " + path);
-        return stream;
-    }
+    static oryx::COMPtr<IInitializeWithStream> createHandler() { return shellhandler::registeredAt(handlerKey); }
+    static oryx::COMPtr<IStream> fileStream(const std::string& path) { return shellhandler::fileStream(path); }
 
     // Initialize's answer for the file and, when it succeeds, what it holds.
     static HRESULT readFileProperties(const std::string& path, Values& values)
@@ -280,6 +267,12 @@ protected:
 // away exactly what it wrote.
 TEST_F(PropertyHandler, RegistrationNamesTheClassForApeAndUnregistrationRemovesExactlyIt)
 {
+    // From a known start: none of the keys, then this module's registration.
+    ASSERT_EQ(runRegsvr32(modulePath("apeprops.dll"), true), 0u);
+    registryprobe::deleteTreeIfPresent(handlerKey);
+    registryprobe::deleteTreeIfPresent(listsKey);
+    ASSERT_EQ(runRegsvr32(modulePath("apeprops.dll")), 0u);
+
     EXPECT_EQ(registryprobe::valueOf(handlerKey), classId);
     std::string server = registryprobe::valueOf(std::string(classKey) + "\\InprocServer32");
     std::transform(server.begin(), server.end(), server.begin(), ::tolower);
@@ -317,31 +310,56 @@ TEST_F(PropertyHandler, RegistrationNamesTheClassForApeAndUnregistrationRemovesE
     lists.deleteValue("NeighbourValue");
     lists.close();
     ASSERT_EQ(runRegsvr32(module, true), 0u) << "nothing left to remove is no failure";
-    EXPECT_FALSE(registryprobe::keyExists(listsKey));
+    EXPECT_TRUE(registryprobe::keyExists(listsKey)) << "a key that held another program's value is left to it";
+    registryprobe::deleteTreeIfPresent(listsKey);
 
-    // Another handler that took .ape over keeps it.
-    registryprobe::setDefault(handlerKey, "{00000000-1111-2222-3333-444444444444}");
+    // Another program's handler and lists, there before us, come back when
+    // we go, however often we registered; one that took .ape over after us
+    // keeps it.
+    const char* const other = "{00000000-1111-2222-3333-444444444444}";
+    registryprobe::setDefault(handlerKey, other);
+    lists = oryx::RegistryKey();
+    lists.create(HKEY_LOCAL_MACHINE, listsKey);
+    lists.setString("InfoTip", "prop:System.Size");
+    lists.setValue("PreviewDetails", reinterpret_cast<const BYTE*>("prop:System.Title\0"), 18, REG_EXPAND_SZ);
+    lists.close();
+    const auto theirs = registryprobe::snapshot(listsKey);
+    ASSERT_EQ(runRegsvr32(module), 0u);
     ASSERT_EQ(runRegsvr32(module), 0u);
     EXPECT_EQ(registryprobe::valueOf(handlerKey), classId) << "registration claims .ape";
-    registryprobe::setDefault(handlerKey, "{00000000-1111-2222-3333-444444444444}");
+    EXPECT_NE(registryprobe::valueOf(listsKey, "InfoTip"), "prop:System.Size");
     ASSERT_EQ(runRegsvr32(module, true), 0u);
-    EXPECT_EQ(registryprobe::valueOf(handlerKey), "{00000000-1111-2222-3333-444444444444}");
+    EXPECT_EQ(registryprobe::valueOf(handlerKey), other);
+    EXPECT_EQ(registryprobe::snapshot(listsKey), theirs) << "values and their types as they were";
+    EXPECT_FALSE(registryprobe::keyExists(classKey)) << "what was kept goes with the class";
+    registryprobe::deleteTreeIfPresent(listsKey);
+
+    ASSERT_EQ(runRegsvr32(module), 0u);
+    registryprobe::setDefault(handlerKey, other);
+    ASSERT_EQ(runRegsvr32(module, true), 0u);
+    EXPECT_EQ(registryprobe::valueOf(handlerKey), other);
+    EXPECT_FALSE(registryprobe::keyExists(listsKey));
     registryprobe::deleteTreeIfPresent(handlerKey);
 
     ASSERT_EQ(runRegsvr32(module), 0u);
     EXPECT_EQ(registryprobe::valueOf(handlerKey), classId);
 
-    // The module serves that one class, as a shell extension and no filter.
+    // The module serves the property handler, a shell extension found by
+    // its record, and the thumbnail handler, whose key the module writes;
+    // no filter.
     const oryx::Library library(module, true);
     const auto classInfos =
         library.entryPoint<void(__cdecl*)(const oryx::ClassInfo**, std::uint32_t*)>("DllGetClassInfos");
     const oryx::ClassInfo* infos = nullptr;
     std::uint32_t count = 0;
     classInfos(&infos, &count);
-    ASSERT_EQ(count, 1u);
+    ASSERT_EQ(count, 2u);
     EXPECT_EQ(oryx::guidName(*infos[0].clsid, false), classId);
-    EXPECT_EQ(infos[0].server_and_threading, 0x20u) << "InprocServer32, Both";
-    EXPECT_EQ(infos[0].filterRegistration, nullptr);
+    EXPECT_EQ(oryx::guidName(*infos[1].clsid, false), "{33E92482-654E-4FFA-B2AA-20224BF66FB2}");
+    for (std::uint32_t i = 0; i < count; ++i) {
+        EXPECT_EQ(infos[i].server_and_threading, 0x20u) << "InprocServer32, Both";
+        EXPECT_EQ(infos[i].filterRegistration, nullptr);
+    }
     EXPECT_NE(infos[0].shellExtension, nullptr);
 }
 
@@ -598,11 +616,20 @@ TEST_F(PropertyHandler, StoreIsReadOnlyInitializedOnceAndChecksItsArguments)
     PROPERTYKEY key{};
     EXPECT_EQ(store->GetAt(0, &key), E_INVALIDARG);
 
-    const std::string path = realSample("atl-ape.ape");
+    // The handler gets a stream it could write through, as a host that
+    // opened the file for itself may give: read-only mode must keep it so.
+    const std::string path = modulePath("unwritten.ape");
+    writeFile(path, readFile(realSample("atl-ape.ape")));
     const std::string fileBefore = registered::md5(readFile(path));
     const HRESULT alreadyInitialized = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
     EXPECT_EQ(handler->Initialize(nullptr, STGM_READ), E_POINTER) << "no stream, no call";
-    EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ), S_OK);
+    {
+        oryx::COMPtr<IStream> writable;
+        ASSERT_EQ(SHCreateStreamOnFileEx(wide(path).c_str(), STGM_READWRITE | STGM_SHARE_DENY_NONE, 0, FALSE, nullptr,
+                                         writable.receive()),
+                  S_OK);
+        EXPECT_EQ(handler->Initialize(writable.get(), STGM_READ), S_OK);
+    }
     EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READ), alreadyInitialized);
     EXPECT_EQ(handler->Initialize(fileStream(path).get(), STGM_READWRITE), alreadyInitialized);
     {
@@ -777,6 +804,24 @@ TEST_F(PropertyHandler, StreamErrorsAreReturnedAsTheStreamsOwn)
                   HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
         EXPECT_TRUE(readStore(*store).empty());
     }
+
+    // Failures while the whole audio is checked (the seek table, the last
+    // frame) are the stream's too, not a format error.
+    const std::vector<std::uint8_t> longFile = encodedFile(300'000, {});
+    int goodReads = 0;
+    for (HRESULT hr = E_FAIL; hr != S_OK; ++goodReads) {
+        SCOPED_TRACE("300,000 blocks, good reads " + std::to_string(goodReads));
+        oryx::COMPtr<IStream> memory(SHCreateMemStream(longFile.data(), static_cast<UINT>(longFile.size())));
+        ASSERT_TRUE(memory);
+        memory->Release(); // SHCreateMemStream's own reference; the holder keeps one
+        oryx::COMPtr<IStream> failing(new FailingStream(memory.get(), goodReads, STG_E_READFAULT));
+        hr = createHandler()->Initialize(failing.get(), STGM_READ);
+        if (hr != S_OK) {
+            EXPECT_EQ(hr, STG_E_READFAULT);
+        }
+        ASSERT_LT(goodReads, 100) << "Initialize never succeeds";
+    }
+    EXPECT_GE(goodReads, 6) << "every read Initialize makes failed once";
 }
 
 } // namespace

@@ -140,7 +140,8 @@ MediaFoundationPlayer::~MediaFoundationPlayer()
         source->Shutdown();
 }
 
-std::uint64_t MediaFoundationPlayer::convert(REFERENCE_TIME start, const std::function<void(const BYTE*, DWORD)>& sink,
+std::uint64_t MediaFoundationPlayer::convert(REFERENCE_TIME start, std::uint64_t limit,
+                                             const std::function<void(const BYTE*, DWORD)>& sink,
                                              const std::function<void(std::uint64_t bytes)>& tick)
 {
     oryx::COMPtr<IMFSourceReader> reader;
@@ -150,7 +151,7 @@ std::uint64_t MediaFoundationPlayer::convert(REFERENCE_TIME start, const std::fu
         check(reader->SetCurrentPosition(GUID_NULL, position), "can't seek");
     }
     std::uint64_t bytes = 0;
-    for (;;) {
+    while (bytes < limit) {
         DWORD index = 0, flags = 0;
         LONGLONG time = 0;
         oryx::COMPtr<IMFSample> sample;
@@ -165,17 +166,19 @@ std::uint64_t MediaFoundationPlayer::convert(REFERENCE_TIME start, const std::fu
             BYTE* data = nullptr;
             DWORD size = 0;
             check(buffer->Lock(&data, nullptr, &size), "can't read a sample");
+            size = static_cast<DWORD>(std::min<std::uint64_t>(size, limit - bytes));
             sink(data, size);
             buffer->Unlock();
             bytes += size;
             tick(bytes);
         }
         if (flags & MF_SOURCE_READERF_ENDOFSTREAM)
-            return bytes;
+            break;
     }
+    return bytes;
 }
 
-void MediaFoundationPlayer::play(REFERENCE_TIME start, DWORD refreshMilliseconds,
+void MediaFoundationPlayer::play(REFERENCE_TIME start, std::optional<REFERENCE_TIME> stop, DWORD refreshMilliseconds,
                                  const std::function<void(REFERENCE_TIME)>& tick)
 {
     oryx::COMPtr<IMFMediaSession> session;
@@ -207,6 +210,9 @@ void MediaFoundationPlayer::play(REFERENCE_TIME start, DWORD refreshMilliseconds
     check(input->SetUnknown(MF_TOPONODE_SOURCE, source.get()), "can't build the topology");
     check(input->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, presentation.get()), "can't build the topology");
     check(input->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.get()), "can't build the topology");
+    // The session ends the presentation there by itself.
+    if (stop)
+        check(input->SetUINT64(MF_TOPONODE_MEDIASTOP, static_cast<UINT64>(*stop)), "can't build the topology");
     oryx::COMPtr<IMFActivate> renderer;
     check(MFCreateAudioRendererActivate(renderer.receive()), "no audio renderer");
     check(MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, output.receive()), "can't make a topology node");
@@ -242,7 +248,7 @@ void MediaFoundationPlayer::play(REFERENCE_TIME start, DWORD refreshMilliseconds
             shown = std::max<REFERENCE_TIME>(shown, now);
         tick(shown);
     }
-    tick(length);
+    tick(stop.value_or(length));
 }
 
 } // namespace apeplay

@@ -9,6 +9,7 @@
 // the one thread that made it.
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -39,13 +40,17 @@ public:
     std::vector<TagText> tags() const;
 
     // Hands every block from `start` on to `sink`, in order, as fast as it is
-    // decoded; `tick` runs after each sample (and may raise to stop). Returns
-    // the bytes delivered; raises PlayerError when a read fails.
-    std::uint64_t convert(REFERENCE_TIME start, const std::function<void(const BYTE*, DWORD)>& sink,
+    // decoded, up to `limit` bytes (the rest of a sample past it is not
+    // handed over); `tick` runs after each sample (and may raise to stop).
+    // Returns the bytes delivered; raises PlayerError when a read fails.
+    std::uint64_t convert(REFERENCE_TIME start, std::uint64_t limit,
+                          const std::function<void(const BYTE*, DWORD)>& sink,
                           const std::function<void(std::uint64_t bytes)>& tick);
-    // Plays from `start` to the end; `tick` receives the clock's position
-    // about every `refreshMilliseconds` (and may raise to stop).
-    void play(REFERENCE_TIME start, DWORD refreshMilliseconds, const std::function<void(REFERENCE_TIME)>& tick);
+    // Plays from `start` to `stop` (the end when none); `tick` receives the
+    // clock's position about every `refreshMilliseconds` (and may raise to
+    // stop).
+    void play(REFERENCE_TIME start, std::optional<REFERENCE_TIME> stop, DWORD refreshMilliseconds,
+              const std::function<void(REFERENCE_TIME)>& tick);
 
 private:
     struct Startup {

@@ -64,6 +64,8 @@ TEST(ApeEncoderRefuses, FormatsAndOptionsTheContainerCannotHold)
     refused(PcmFormat{2, 12, 44100}, {});
     refused(PcmFormat{2, 32, 44100}, {});
     refused(PcmFormat{2, 16, 0}, {});
+    refused(PcmFormat{2, 16, 6'144'001}, {});
+    refused(PcmFormat{2, 16, 0xFFFFFFFFu}, {});
     for (unsigned level : {0u, 2500u, 6000u}) {
         EncoderOptions options;
         options.level = level;
