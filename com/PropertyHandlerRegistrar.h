@@ -19,9 +19,10 @@ namespace oryx {
 // another program's. Explorer reads SystemFileAssociations after the ProgID,
 // so a program that sets its own lists still has them shown.
 //
-// Removal takes away only what is still ours: a handler key that names
-// another class and a list that another program replaced stay. Failures
-// raise; what was done before one stays done.
+// Through SharedValueRegistrar: a handler or a list of another program that
+// registration replaces is kept and put back by removal, and removal leaves
+// what another program wrote after us. Failures raise; what was done before
+// one stays done.
 class PropertyHandlerRegistrar {
 public:
     static void registerHandler(const CLSID& clsid, const PropertyHandlerRegistration& handler);

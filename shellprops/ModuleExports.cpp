@@ -1,10 +1,14 @@
 // The class table of apeprops.dll and its registration entry points; the
-// other exports are com/ServerExports.cpp.
+// other exports are com/ServerExports.cpp. The property handler registers
+// through its record; the thumbnail handler's ShellEx key is written here,
+// beside the lists, where Explorer looks after the file type's own ProgID,
+// and kept and given back like them (com/SharedValueRegistrar.h).
 //
 // Unregistration works on every machine, unlike apesrc.dll's: a shell
 // handler runs inside Explorer's host for every .ape file the user browses
 // to, so the user must be able to take it away.
 #include <array>
+#include <string>
 
 #include <windows.h>
 
@@ -14,9 +18,13 @@
 #include "com/COMServer.h"
 #include "com/ClassInfo.h"
 #include "com/PropertyHandlerRegistration.h"
+#include "com/SharedValueRegistrar.h"
 #include "com/ShellExtensionRegistration.h"
 #include "shellprops/ApePropertyHandler.h"
+#include "shellprops/ApeThumbnailProvider.h"
 #include "shellprops/PropertyHandlerIdentifiers.h"
+#include "shellprops/ThumbnailProviderIdentifiers.h"
+#include "support/Diagnostics.h"
 #include "support/ComBoundary.h"
 #include "support/ThisModule.h"
 
@@ -47,7 +55,12 @@ const oryx::ShellExtensionRegistration shellExtension = {&__uuidof(IPropertyStor
 const std::array classTable{
     oryx::ClassInfo{&propertyHandlerClassId, 0x20 /* InprocServer32, "Both" */, propertyHandlerClassName,
                     &ApePropertyHandler::createInstance, nullptr, &shellExtension},
+    oryx::ClassInfo{&thumbnailProviderClassId, 0x20 /* InprocServer32, "Both" */, thumbnailProviderClassName,
+                    &ApeThumbnailProvider::createInstance, nullptr, nullptr},
 };
+
+const std::string thumbnailKey = std::string("Software\\Classes\\SystemFileAssociations\\") + extensions[0] +
+                                 "\\ShellEx\\" + thumbnailHandlerShellExKey;
 
 oryx::COMServer server(classTable.data(), classTable.size());
 
@@ -66,10 +79,24 @@ HRESULT notifyAssociationsChanged(HRESULT result)
 
 STDAPI DllRegisterServer()
 {
-    return notifyAssociationsChanged(oryx::theServer->registerClasses(thisModule));
+    const HRESULT classes = oryx::theServer->registerClasses(thisModule);
+    if (FAILED(classes))
+        return notifyAssociationsChanged(classes);
+    return notifyAssociationsChanged(oryx::comBoundary([] {
+        oryx::SharedValueRegistrar(thumbnailProviderClassId)
+            .claim(thumbnailKey, nullptr, oryx::guidName(thumbnailProviderClassId, false));
+        return S_OK;
+    }));
 }
 
+// The ShellEx key first: what it kept lives under the class key.
 STDAPI DllUnregisterServer()
 {
-    return notifyAssociationsChanged(oryx::theServer->unregisterClasses());
+    const HRESULT thumbnails = oryx::comBoundary([] {
+        oryx::SharedValueRegistrar(thumbnailProviderClassId)
+            .release(thumbnailKey, nullptr, oryx::guidName(thumbnailProviderClassId, false));
+        return S_OK;
+    });
+    const HRESULT classes = oryx::theServer->unregisterClasses();
+    return notifyAssociationsChanged(FAILED(thumbnails) ? thumbnails : classes);
 }
