@@ -1,21 +1,10 @@
 #include "filter/IAMMediaContentImpl.h"
 
-#include <new>
-
+#include "filter/BasicString.h"
+#include "filter/ControlTypeLibrary.h"
 #include "support/ComBoundary.h"
-#include "support/LossOfRange.h"
 
 namespace {
-
-// The control interfaces' type library: registered with the platform, or
-// else found as a file by the system's search for type libraries.
-const wchar_t controlTypeLibraryFile[] = L"control.tlb";
-// {56A868B0-0AD4-11CE-B03A-0020AF0BA770}. Wine registers this id only at 1.0,
-// for quartz.dll's own library, which lacks IAMMediaContent; a request for
-// 0.1 passes it by and reaches the file.
-constexpr GUID quartzTypeLibrary = {0x56a868b0, 0x0ad4, 0x11ce, {0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
-constexpr WORD controlTypeLibraryMajor = 0;
-constexpr WORD controlTypeLibraryMinor = 1;
 
 // The properties nobody supplies: the out-pointer is cleared so that a
 // caller freeing it regardless frees nothing.
@@ -29,8 +18,8 @@ HRESULT notImplemented(BSTR* out)
 } // namespace
 
 IAMMediaContentImpl::IAMMediaContentImpl()
-    : IDispatchImpl(controlTypeLibraryFile, &quartzTypeLibrary, controlTypeLibraryMajor, controlTypeLibraryMinor,
-                    &__uuidof(IAMMediaContent))
+    : IDispatchImpl(controltypes::libraryFile, &controltypes::libraryId, controltypes::libraryMajor,
+                    controltypes::libraryMinor, &__uuidof(IAMMediaContent))
 {
 }
 
@@ -42,15 +31,7 @@ HRESULT IAMMediaContentImpl::supplied(BSTR* out, std::wstring (IAMMediaContentIm
         return E_POINTER;
     *out = nullptr;
     return oryx::comBoundary([&] {
-        const std::wstring text = (this->*supplier)();
-        const std::wstring::size_type end = text.find(L'\0');
-        const std::wstring::size_type length = end == std::wstring::npos ? text.size() : end;
-        // Even an empty text gets a string of its own: callers read the
-        // result without testing it for null.
-        const BSTR copy = SysAllocStringLen(text.data(), oryx::rangeChecked<UINT>(length));
-        if (!copy)
-            throw std::bad_alloc();
-        *out = copy;
+        *out = newBasicString((this->*supplier)());
         return S_OK;
     });
 }

@@ -77,7 +77,7 @@
 //      worker's start and end, so no worker starts unheld in between and
 //      none is released after Stop's flush. Never taken by the worker.
 //   3. filterLock (Filter): connection and allocator work, the source's
-//      input, its media types and tag.
+//      input, its media types, tag and album tracks.
 //   4. positionLock: the seek command, target and failure, the segment
 //      start, the source's read position; a new input is opened under it,
 //      so position queries ask hasInput() under it too. Held only for short

@@ -48,20 +48,24 @@ std::uint32_t ApeTagReader::fieldSize(const std::string& name) const
     return static_cast<std::uint32_t>(size);
 }
 
-std::wstring ApeTagReader::fieldValue(const std::string& name) const
+std::string ApeTagReader::fieldBytes(const std::string& name) const
 {
     const std::uint32_t size = fieldSize(name);
     // The capacity is exactly the value's size, so the codec may leave out the
-    // terminator and the text is cut at the size as well. An empty value still
-    // gets a real buffer: codecs refuse a null one even when it is to hold
-    // nothing.
+    // terminator. An empty value still gets a real buffer: codecs refuse a
+    // null one even when it is to hold nothing.
     std::vector<char> buffer(std::max<std::uint32_t>(size, 1));
-    int capacity = static_cast<int>(size);
+    int capacity = oryx::rangeChecked<int>(size);
     const int result = getFieldData(tag, name.c_str(), buffer.data(), &capacity);
     if (result != 0)
         throw MonkeysAudioError(result, "Can't retrieve field data for Monkey's Audio tag field" + oryx::quoted(name));
-    const auto end = buffer.begin() + size;
-    const std::string bytes(buffer.begin(), std::find(buffer.begin(), end, '\0'));
+    return std::string(buffer.data(), size);
+}
+
+std::wstring ApeTagReader::fieldValue(const std::string& name) const
+{
+    std::string bytes = fieldBytes(name);
+    bytes.erase(std::find(bytes.begin(), bytes.end(), '\0'), bytes.end());
     if (std::optional<std::wstring> text = oryx::decodeUtf8(bytes))
         return *std::move(text);
     return oryx::widen(bytes);

@@ -25,6 +25,9 @@ public:
     // bytes that are not valid UTF-8 (older tag formats in a local code page)
     // become the characters of the same value.
     std::wstring fieldValue(const std::string& name) const;
+    // The whole value as stored, NULs included: for a text in its own
+    // encoding, such as a cue sheet. A missing field raises as fieldSize.
+    std::string fieldBytes(const std::string& name) const;
 
 private:
     decltype(&c_APETag_GetFieldData) getFieldData = nullptr;

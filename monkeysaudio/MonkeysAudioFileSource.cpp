@@ -56,7 +56,9 @@ IUnknown* MonkeysAudioFileSource::interfaceFor(REFIID iid)
         return found;
     if (IUnknown* found = ISpecifyPropertyPagesImpl::interfaceFor(iid))
         return found;
-    return IAMMediaContentImpl::interfaceFor(iid);
+    if (IUnknown* found = IAMMediaContentImpl::interfaceFor(iid))
+        return found;
+    return IAMExtendedSeekingImpl::interfaceFor(iid);
 }
 
 std::int64_t MonkeysAudioFileSource::toMediaTime(std::int64_t blocks)
@@ -257,6 +259,7 @@ void MonkeysAudioFileSource::openFile(const wchar_t* fileName)
     oryx::AutoLock hold(newInputLock());
     oryx::AutoLock lock(filterLock);
     oryx::AutoLock position(positionLock);
+    album = AlbumTracks();
     decoder.open(codecFileName(fileName));
     // Every time conversion divides by the rate and every buffer by the
     // block size.
@@ -265,6 +268,7 @@ void MonkeysAudioFileSource::openFile(const wchar_t* fileName)
         throw MonkeysAudioError(-1, "Can't play \"" + oryx::narrow(fileName, CP_UTF8) +
                                         "\": it reports a sample rate or block size of 0");
     }
+    album = AlbumTracks::ofFile(decoder, fileName);
     seekingTo = -1;
     fileMajorType = GUID_NULL;
     fileSubtype = apeStreamSubtype;
@@ -297,7 +301,10 @@ std::wstring MonkeysAudioFileSource::rating()
 
 std::wstring MonkeysAudioFileSource::description()
 {
-    return tagField("Notes");
+    // "Notes" is what older taggers wrote; "Comment" is what every tagger
+    // writes now.
+    std::wstring notes = tagField("Notes");
+    return notes.empty() ? tagField("Comment") : notes;
 }
 
 std::wstring MonkeysAudioFileSource::copyright()
@@ -313,6 +320,30 @@ std::wstring MonkeysAudioFileSource::baseUrl()
 std::wstring MonkeysAudioFileSource::logoUrl()
 {
     return {};
+}
+
+long MonkeysAudioFileSource::markerCount()
+{
+    oryx::AutoLock lock(filterLock);
+    return static_cast<long>(album.tracks().size()); // at most 99
+}
+
+std::optional<IAMExtendedSeekingImpl::Marker> MonkeysAudioFileSource::marker(long number)
+{
+    oryx::AutoLock lock(filterLock);
+    if (number < 1 || static_cast<unsigned long>(number) > album.tracks().size() || !decoder.isOpen())
+        return std::nullopt;
+    const AlbumTracks::Track& track = album.tracks()[static_cast<std::size_t>(number - 1)];
+    return Marker{static_cast<double>(track.start) / decoder.sampleRate(), album.displayName(track)};
+}
+
+long MonkeysAudioFileSource::currentMarker()
+{
+    // filterLock before positionLock, the order openFile takes them in.
+    oryx::AutoLock lock(filterLock);
+    if (album.tracks().empty())
+        return 0;
+    return static_cast<long>(album.indexAt(static_cast<std::uint64_t>(currentSample())) + 1);
 }
 
 std::uint32_t MonkeysAudioFileSource::pageCount()

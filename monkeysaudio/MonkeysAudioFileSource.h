@@ -1,13 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "com/CreateInstanceImpl.h"
 #include "com/DelegatingUnknown.h"
 #include "filter/FileSingleStreamDemultiplexerFilter.h"
+#include "filter/IAMExtendedSeekingImpl.h"
 #include "filter/IAMMediaContentImpl.h"
 #include "filter/ISpecifyPropertyPagesImpl.h"
+#include "monkeysaudio/AlbumTracks.h"
 #include "monkeysaudio/ApeDecoder.h"
 
 // The filter a player creates to play a .ape file. The framework streams,
@@ -15,18 +18,21 @@
 // interfaces; this class supplies what depends on the data, through one
 // ApeDecoder: one output type (integer PCM with the file's channels, rate and
 // width), positions in blocks (one sample of every channel) and in 100-ns
-// units, no byte positions, and the tag's texts.
+// units, no byte positions, the tag's texts, and the tracks of an album
+// image's cue sheet as markers.
 //
 // Locks (see SingleStreamDemultiplexerFilter for their order): the decoder's
 // file is replaced only with the worker held by the pause lock and under
 // filterLock and positionLock, so no read, seek or query meets a closed
 // file. Reads and a seek's decoding run without a lock; the codec allows
 // queries from other threads meanwhile, and while a seek decodes, the
-// position is its target.
+// position is its target. The album's tracks are replaced with the file,
+// under filterLock, which their readers take.
 class MonkeysAudioFileSource : public FileSingleStreamDemultiplexerFilter,
                                public oryx::CreateInstanceImpl<MonkeysAudioFileSource>,
                                public oryx::DelegatingUnknown<MonkeysAudioFileSource, oryx::ISpecifyPropertyPagesImpl>,
-                               public oryx::DelegatingUnknown<MonkeysAudioFileSource, IAMMediaContentImpl> {
+                               public oryx::DelegatingUnknown<MonkeysAudioFileSource, IAMMediaContentImpl>,
+                               public oryx::DelegatingUnknown<MonkeysAudioFileSource, IAMExtendedSeekingImpl> {
 public:
     static constexpr std::int64_t unitsPerSecond = 10'000'000;
     static constexpr std::uint32_t blocksPerBuffer = 2000;
@@ -72,6 +78,10 @@ public:
     std::wstring baseUrl() override;
     std::wstring logoUrl() override;
 
+    long markerCount() override;
+    std::optional<Marker> marker(long number) override;
+    long currentMarker() override;
+
     std::uint32_t pageCount() override;
     const CLSID& pageClsid(std::uint32_t index) override;
 
@@ -82,6 +92,7 @@ private:
     std::wstring tagField(const char* name);
 
     ApeDecoder decoder;
+    AlbumTracks album; // under filterLock
     // Under positionLock: the block a seek under way goes to, else -1.
     std::int64_t seekingTo = -1;
 };

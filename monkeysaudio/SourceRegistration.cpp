@@ -5,6 +5,7 @@
 #include <dshow.h>
 #include <shlobj.h>
 
+#include "com/SharedValueRegistrar.h"
 #include "monkeysaudio/SourceIdentifiers.h"
 #include "support/ComBoundary.h"
 #include "support/Diagnostics.h"
@@ -43,15 +44,15 @@ void notifyAssociationsChanged()
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 
-// Every write replaces, so registering again gives the same values.
+// Every write replaces, so registering again gives the same values. What
+// another source filter had there is kept under our class key, where the
+// package's uninstaller finds it to put back.
 void registerExtension()
 {
-    oryx::RegistryKey extension;
-    extension.create(HKEY_LOCAL_MACHINE, extensionKey);
-    extension.setString("Media Type", registryText(MEDIATYPE_Stream));
-    extension.setString("Subtype", registryText(apeStreamSubtype));
-    extension.setString("Source Filter", registryText(sourceClassId));
-    extension.close();
+    const oryx::SharedValueRegistrar registrar(sourceClassId);
+    registrar.claim(extensionKey, "Media Type", registryText(MEDIATYPE_Stream));
+    registrar.claim(extensionKey, "Subtype", registryText(apeStreamSubtype));
+    registrar.claim(extensionKey, "Source Filter", registryText(sourceClassId));
     notifyAssociationsChanged();
 
     const std::string valueName = registryText(playerExtensionValueName);

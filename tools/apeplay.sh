@@ -4,7 +4,7 @@
 # to a null device, no Mono or Gecko, no Wine debug output. Registers the
 # apesrc.dll (and apemf.dll) beside apeplay.exe in that prefix first unless
 # the prefix already names exactly that file as the class's server.
-#   tools/apeplay.sh [--engine dshow|mf] [--start SECONDS] [--wav OUT.wav] [--info] [--help] FILE.ape
+#   tools/apeplay.sh [--engine dshow|mf] [--start SECONDS | --track N] [--wav OUT.wav] [--info | --tracks] [--help] FILE.ape
 # Absolute Unix paths among the arguments are handed over as Z: paths;
 # relative ones work as they are.
 # APEPLAY_BUILD names another Windows build tree (default build/windows;

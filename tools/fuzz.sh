@@ -10,7 +10,8 @@
 # An interrupt (Ctrl-C, or SIGINT to the fuzzer) ends a campaign early with
 # its figures.
 #   tools/fuzz.sh [--jobs N] TARGET MINUTES     (after tools/build.sh host)
-# Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer, ape_props_fuzzer.
+# Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer, ape_props_fuzzer,
+# ape_cue_fuzzer (seeded with the sheets of tests/codec/fuzz/cue-seeds).
 # It takes one core, or N with --jobs: one campaign over one corpus, its
 # inputs run by N processes side by side (libFuzzer's fork mode), for a slow
 # target that needs hours of one core. On a shared machine run it under nice.
@@ -33,7 +34,7 @@ if [ ! -x "$fuzzer" ]; then
     exit 2
 fi
 seeding=()
-[ "$target" = ape_tag_fuzzer ] && seeding=(--seed-ends)
+case $target in ape_tag_fuzzer | ape_picture_fuzzer) seeding=(--seed-ends) ;; esac
 forking=()
 [ "$jobs" -eq 1 ] || forking=(-fork="$jobs")
 work=$build/fuzz/$target
@@ -46,8 +47,13 @@ echo "fuzzing $target for $minutes min in $jobs process(es); log: $log"
 # report them.
 trap : INT
 status=0
-"$root/tests/codec/fuzz/run-fuzzer.sh" "${seeding[@]}" "$fuzzer" $((minutes * 60)) "$work" "$build/corpus" \
-    "$root/../shared/real-ape" "${forking[@]}" >"$log" 2>&1 || status=$?
+if [ "$target" = ape_cue_fuzzer ]; then
+    "$root/tests/codec/fuzz/run-fuzzer.sh" --seeds "$root/tests/codec/fuzz/cue-seeds" "$fuzzer" $((minutes * 60)) \
+        "$work" "${forking[@]}" >"$log" 2>&1 || status=$?
+else
+    "$root/tests/codec/fuzz/run-fuzzer.sh" "${seeding[@]}" "$fuzzer" $((minutes * 60)) "$work" "$build/corpus" \
+        "$root/../shared/real-ape" "${forking[@]}" >"$log" 2>&1 || status=$?
+fi
 
 final() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
 coverage() { grep -oE "$1.*cov: [0-9]+" "$log" | sed 's/.*cov: //' | "$2" -n 1; }

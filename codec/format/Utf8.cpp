@@ -76,4 +76,47 @@ std::optional<std::u16string> decodeUtf8(std::string_view bytes)
     return text;
 }
 
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    const auto unitAt = [&](std::size_t i) -> std::uint32_t {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (first << 8 | second) : (second << 8 | first);
+    };
+    const auto append = [](std::string& out, std::uint32_t cp) {
+        if (cp < 0x80) {
+            out.push_back(char(cp));
+        } else if (cp < 0x800) {
+            out.push_back(char(0xC0 | cp >> 6));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(char(0xE0 | cp >> 12));
+            out.push_back(char(0x80 | (cp >> 6 & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | cp >> 18));
+            out.push_back(char(0x80 | (cp >> 12 & 0x3F)));
+            out.push_back(char(0x80 | (cp >> 6 & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        }
+    };
+    constexpr std::uint32_t replacement = 0xFFFD;
+    std::string text;
+    text.reserve(bytes.size() / 2 * 3);
+    const std::size_t units = bytes.size() / 2;
+    for (std::size_t u = 0; u < units; ++u) {
+        const std::uint32_t unit = unitAt(2 * u);
+        if (unit >= 0xD800 && unit <= 0xDBFF && u + 1 < units) {
+            const std::uint32_t low = unitAt(2 * (u + 1));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                append(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++u;
+                continue;
+            }
+        }
+        append(text, unit >= 0xD800 && unit <= 0xDFFF ? replacement : unit);
+    }
+    return text;
+}
+
 } // namespace ape

@@ -16,4 +16,9 @@ bool isValidUtf8(std::string_view bytes);
 // become surrogate pairs.
 std::optional<std::u16string> decodeUtf8(std::string_view bytes);
 
+// UTF-16 text given as bytes in either byte order, as UTF-8; an odd last
+// byte is dropped and an unpaired surrogate becomes U+FFFD, so the result is
+// always well-formed.
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
 } // namespace ape

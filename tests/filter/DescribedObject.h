@@ -1,9 +1,11 @@
 #pragma once
 
-// A COM object made of the two description mix-ins the way the source filter
-// joins them, with fixed texts chosen to show each rule of the getters.
+// A COM object made of the description and marker mix-ins the way the source
+// filter joins them, with fixed texts and markers chosen to show each rule of
+// the getters.
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 
 #include "com/DelegatingUnknown.h"
 #include "com/IUnknownImpl.h"
+#include "filter/IAMExtendedSeekingImpl.h"
 #include "filter/IAMMediaContentImpl.h"
 #include "filter/ISpecifyPropertyPagesImpl.h"
 #include "support/COMError.h"
@@ -29,8 +32,14 @@ inline std::wstring fromUtf8(const std::string& text)
 
 class DescribedObject : public oryx::IUnknownImpl,
                         public oryx::DelegatingUnknown<DescribedObject, oryx::ISpecifyPropertyPagesImpl>,
-                        public oryx::DelegatingUnknown<DescribedObject, IAMMediaContentImpl> {
+                        public oryx::DelegatingUnknown<DescribedObject, IAMMediaContentImpl>,
+                        public oryx::DelegatingUnknown<DescribedObject, IAMExtendedSeekingImpl> {
 public:
+    std::vector<Marker> markers = {{0.0, L"01. Intro"}, {93.5, L"02. B\u00e9b\u00e9 - Guest"}, {200.25, L"03. End"}};
+    long current = 2;
+    // The marker suppliers raise this (S_OK: they answer).
+    HRESULT markerFailure = S_OK;
+
     std::vector<CLSID> pages;
     // pageClsid raises for this index.
     std::uint32_t refusedPage = UINT32_MAX;
@@ -41,7 +50,32 @@ public:
     {
         if (IUnknown* found = ISpecifyPropertyPagesImpl::interfaceFor(iid))
             return found;
-        return IAMMediaContentImpl::interfaceFor(iid);
+        if (IUnknown* found = IAMMediaContentImpl::interfaceFor(iid))
+            return found;
+        return IAMExtendedSeekingImpl::interfaceFor(iid);
+    }
+
+    long markerCount() override
+    {
+        failIfAsked();
+        return static_cast<long>(markers.size());
+    }
+    std::optional<Marker> marker(long number) override
+    {
+        failIfAsked();
+        if (number < 1 || number > static_cast<long>(markers.size()))
+            return std::nullopt;
+        return markers[static_cast<std::size_t>(number - 1)];
+    }
+    long currentMarker() override
+    {
+        failIfAsked();
+        return current;
+    }
+    void failIfAsked()
+    {
+        if (markerFailure != S_OK)
+            throw oryx::COMError(markerFailure, "Can't read the markers");
     }
 
     // "Dvořák" in UTF-8.

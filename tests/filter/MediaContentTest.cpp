@@ -8,15 +8,11 @@
 #include <qnetwork.h>
 
 #include "support/COMPtr.h"
-#include "tests/filter/DescribedObject.h"
+#include "tests/filter/DescribedObjectTest.h"
 
 using oryx::COMPtr;
 
 namespace {
-
-// {56A868B0-0AD4-11CE-B03A-0020AF0BA770}, at the version the test's
-// control.tlb carries.
-constexpr GUID quartzTypeLibrary = {0x56a868b0, 0x0ad4, 0x11ce, {0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
 
 // What a getter gave: its result, and the string it stored, freed at once.
 struct Answer {
@@ -38,83 +34,60 @@ Answer ask(IAMMediaContent* content, Getter getter)
     return answer;
 }
 
-class MediaContent : public testing::Test {
-protected:
-    const LONG objectsBefore = oryx::objectCount;
-    filtertest::DescribedObject* object = new filtertest::DescribedObject;
-    COMPtr<IAMMediaContent> content;
-
-    // Loading control.tlb by name registers it; each test starts from the
-    // file and leaves the prefix's registrations as it found them.
-    static void forgetTheTypeLibrary() { UnRegisterTypeLib(quartzTypeLibrary, 0, 1, LOCALE_NEUTRAL, SYS_WIN32); }
-
-    void SetUp() override
-    {
-        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        forgetTheTypeLibrary();
-        content = static_cast<oryx::InternalUnknown*>(object);
-    }
-    void TearDown() override
-    {
-        content.release();
-        EXPECT_EQ(oryx::objectCount, objectsBefore);
-        forgetTheTypeLibrary();
-        CoUninitialize();
-    }
-};
+using MediaContent = filtertest::DescribedObjectTest<IAMMediaContent>;
 
 TEST_F(MediaContent, GettersCopyTheSuppliedTextUpToItsFirstNulOrReportTheSuppliersError)
 {
-    Answer answer = ask(content.get(), &IAMMediaContent::get_AuthorName);
+    Answer answer = ask(tested.get(), &IAMMediaContent::get_AuthorName);
     EXPECT_EQ(answer.result, S_OK);
     EXPECT_EQ(answer.text, L"Dvo\u0159\u00e1k");
 
-    answer = ask(content.get(), &IAMMediaContent::get_Title);
+    answer = ask(tested.get(), &IAMMediaContent::get_Title);
     EXPECT_EQ(answer.result, S_OK);
     EXPECT_EQ(answer.text, L"Title") << "the text ends at its first NUL";
 
-    answer = ask(content.get(), &IAMMediaContent::get_Rating);
+    answer = ask(tested.get(), &IAMMediaContent::get_Rating);
     EXPECT_EQ(answer.result, S_OK);
     EXPECT_TRUE(answer.stored) << "an empty text is an empty string, not a null one";
     EXPECT_EQ(answer.text, L"");
 
-    EXPECT_EQ(ask(content.get(), &IAMMediaContent::get_BaseURL).text, L"http://example.org/");
+    EXPECT_EQ(ask(tested.get(), &IAMMediaContent::get_BaseURL).text, L"http://example.org/");
 
-    answer = ask(content.get(), &IAMMediaContent::get_Description);
+    answer = ask(tested.get(), &IAMMediaContent::get_Description);
     EXPECT_EQ(answer.result, E_ACCESSDENIED);
     EXPECT_FALSE(answer.stored);
-    answer = ask(content.get(), &IAMMediaContent::get_Copyright);
+    answer = ask(tested.get(), &IAMMediaContent::get_Copyright);
     EXPECT_EQ(answer.result, E_OUTOFMEMORY);
     EXPECT_FALSE(answer.stored);
 
     for (auto getter : {&IAMMediaContent::get_LogoIconURL, &IAMMediaContent::get_WatermarkURL,
                         &IAMMediaContent::get_MoreInfoURL, &IAMMediaContent::get_MoreInfoBannerImage,
                         &IAMMediaContent::get_MoreInfoBannerURL, &IAMMediaContent::get_MoreInfoText}) {
-        answer = ask(content.get(), getter);
+        answer = ask(tested.get(), getter);
         EXPECT_EQ(answer.result, E_NOTIMPL);
         EXPECT_FALSE(answer.stored);
     }
-    EXPECT_EQ(content->get_Title(nullptr), E_POINTER);
+    EXPECT_EQ(tested->get_Title(nullptr), E_POINTER);
 }
 
 TEST_F(MediaContent, AnswersItsOwnInterfacesButLeavesIDispatchToTheObject)
 {
     COMPtr<IUnknown> unknown;
-    EXPECT_EQ(content->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.receive())), S_OK);
+    EXPECT_EQ(tested->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.receive())), S_OK);
     COMPtr<ISpecifyPropertyPages> pages;
-    EXPECT_EQ(content->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(pages.receive())), S_OK);
+    EXPECT_EQ(tested->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(pages.receive())), S_OK);
     COMPtr<IUnknown> sameUnknown;
     EXPECT_EQ(pages->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(sameUnknown.receive())), S_OK);
     EXPECT_EQ(unknown.get(), sameUnknown.get());
 
     IDispatch* dispatch = reinterpret_cast<IDispatch*>(0xcdcdcdcd);
-    EXPECT_EQ(content->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), E_NOINTERFACE);
+    EXPECT_EQ(tested->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), E_NOINTERFACE);
     EXPECT_EQ(dispatch, nullptr);
 }
 
 TEST_F(MediaContent, DispatchReachesTheGettersByNameThroughTheTypeLibrary)
 {
-    IDispatch* const dispatch = content.get();
+    IDispatch* const dispatch = tested.get();
     UINT count = 0;
     EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);

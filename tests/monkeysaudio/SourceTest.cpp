@@ -495,13 +495,15 @@ TEST_F(Source, QueriesAnswerAndStopCutsShortWhileASeekDecodesALongFrame)
     std::printf("Stop during a seek: %.1f ms (the seek was %s)\n", stop.milliseconds(),
                 seekWasUnderWay ? "under way" : "already done");
     EXPECT_LT(stop.milliseconds(), 100);
-    // The seek cut short is kept: the next start plays from its target.
+    // A seek cut short is kept: the next start plays from its target. One
+    // that ended first (a loaded machine may wake us that late) is spent, and
+    // a start from Stopped plays from the beginning.
     ASSERT_EQ(capture.play(), EC_COMPLETE);
     const std::vector<CapturedSample> samples = capture.samples();
     LONGLONG played = 0;
     for (const CapturedSample& sample : samples)
         played += sample.length / 2;
-    EXPECT_EQ(played, blocks - 26 * 44100);
+    EXPECT_EQ(played, seekWasUnderWay ? blocks - 26 * 44100 : blocks);
 }
 
 // A damaged last frame cannot fail a seek to the end or past it: nothing is

@@ -29,7 +29,14 @@ struct PlayerOptions {
     std::optional<REFERENCE_TIME> start;
     // Set for --wav: convert to this file instead of playing.
     std::wstring wavFile;
+    // Set for --cover: write the front cover's bytes to this file instead
+    // of playing.
+    std::wstring coverFile;
+    // --track N: only the album track numbered N in the file's cue sheet.
+    std::optional<unsigned> track;
     bool infoOnly = false;
+    // --tracks: the description and the cue sheet's tracks, then exit.
+    bool listTracks = false;
     bool helpWanted = false;
 };
 

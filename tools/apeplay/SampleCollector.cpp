@@ -23,7 +23,11 @@ STDMETHODIMP SampleCollector::SampleCB(double, IMediaSample* sample)
     try {
         BYTE* data = nullptr;
         oryx::checkResult(sample->GetPointer(&data), "Can't get the sample's buffer");
-        const long length = sample->GetActualDataLength();
+        long length = sample->GetActualDataLength();
+        if (length > 0 && std::uint64_t(length) > limit - collected) {
+            length = long(limit - collected);
+            oryx::checkResult(sample->SetActualDataLength(length), "Can't cut the sample at the track's end");
+        }
         if (length > 0) {
             if (writer)
                 writer->append(data, std::size_t(length));

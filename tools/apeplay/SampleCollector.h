@@ -36,6 +36,10 @@ public:
 
     // From now on the bytes also go into `file`; before streaming starts.
     void writeTo(std::unique_ptr<WavFileWriter> file);
+    // Only the first `bytes` of the stream pass: a sample that crosses the
+    // limit is cut short and later ones are emptied, for the file and the
+    // renderer alike. Before streaming starts.
+    void limitTo(std::uint64_t bytes) { limit = bytes; }
 
     STDMETHOD(SampleCB)(double sampleTime, IMediaSample* sample) override;
     // Not used: the grabber is set to call SampleCB, which needs no copy.
@@ -52,6 +56,7 @@ public:
 
 private:
     std::unique_ptr<WavFileWriter> writer;
+    std::uint64_t limit = UINT64_MAX;
     std::atomic<std::uint64_t> collected{0};
     std::atomic<bool> hasFailed{false};
     oryx::CriticalSection failureLock; // guards failureText

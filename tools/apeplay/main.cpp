@@ -1,7 +1,8 @@
 // apeplay: plays a Monkey's Audio file through DirectShow (or, with
 // --engine mf, through Media Foundation) with its format,
 // duration, tag texts and a progress line shown, or converts it to a WAV
-// file (--wav) through the Sample Grabber as fast as it decodes. Exit
+// file (--wav) through the Sample Grabber as fast as it decodes; the whole
+// file, from --start, or one track of an album image's cue sheet (--track). Exit
 // status 0 on success; 1 with a one-line message on failure; 2 for a
 // mistake in the arguments.
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <io.h>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -21,8 +23,12 @@
 #include "PlayerError.h"
 #include "PlayerOptions.h"
 #include "SampleCollector.h"
+#include "TagPictures.h"
 #include "WavFileWriter.h"
 #include "WorkerThreadsDrain.h"
+#include "monkeysaudio/AlbumTracks.h"
+#include "monkeysaudio/ApeDecoder.h"
+#include "monkeysaudio/CodecFileName.h"
 #include "support/COMPtr.h"
 
 namespace {
@@ -119,21 +125,89 @@ void printDescription(const PlayerOptions& options, const PcmFormat& format, REF
     std::fflush(stdout);
 }
 
-// The PCM bytes from `start` to the end, with blocks as the source counts
-// them: the duration was truncated from a whole number of blocks, and a
-// start position is truncated to one.
-std::uint64_t bytesToTheEnd(REFERENCE_TIME start, REFERENCE_TIME duration, const PcmFormat& format)
+// What of the file is streamed: from the block `start` falls in (the
+// source truncates a time to a block), `bytes` bytes of PCM; a track is cut
+// there, the rest of a file simply ends. The progress line shows positions
+// from `origin` over `length`.
+struct Span {
+    REFERENCE_TIME start = 0;
+    std::uint64_t bytes = 0;
+    bool cut = false;
+    REFERENCE_TIME origin = 0;
+    REFERENCE_TIME length = 0;
+};
+
+// From `start` to the end, with blocks as the source counts them: the
+// duration was truncated from a whole number of blocks, and a start position
+// is truncated to one.
+Span toTheEnd(REFERENCE_TIME start, REFERENCE_TIME duration, const PcmFormat& format)
 {
     const std::uint64_t totalBlocks =
         (std::uint64_t(duration) * format.sampleRate + unitsPerSecond - 1) / std::uint64_t(unitsPerSecond);
     const std::uint64_t startBlock = std::uint64_t(start) * format.sampleRate / std::uint64_t(unitsPerSecond);
-    return (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign();
+    return Span{start, (totalBlocks - std::min(startBlock, totalBlocks)) * format.blockAlign(), false, 0, duration};
 }
 
-// Streams the file from `start` and returns once all of it arrived; the
-// progress follows the graph's clock when playing, the bytes received when
+// One track: from its first block to the next track's. The start time is
+// rounded up, so that the source's truncation (and a rounding to the nearest
+// block) lands on the first block itself.
+Span ofTrack(const AlbumTracks::Track& track, const PcmFormat& format)
+{
+    const REFERENCE_TIME start =
+        REFERENCE_TIME((track.start * std::uint64_t(unitsPerSecond) + format.sampleRate - 1) / format.sampleRate);
+    return Span{start, (track.end - track.start) * format.blockAlign(), true, timeOfBlocks(track.start, format),
+                timeOfBlocks(track.end - track.start, format)};
+}
+
+// The tracks of the file's cue sheet, read as the source filter reads them.
+AlbumTracks albumOf(const std::wstring& file)
+{
+    ApeDecoder decoder;
+    decoder.open(codecFileName(file));
+    return AlbumTracks::ofFile(decoder, file);
+}
+
+void printTracks(const AlbumTracks& album, const PcmFormat& format)
+{
+    if (album.tracks().empty()) {
+        std::printf("Tracks       none (no cue sheet in the tag or beside the file, or none for it)\n");
+        return;
+    }
+    std::printf("Tracks       %zu\n", album.tracks().size());
+    for (const AlbumTracks::Track& track : album.tracks()) {
+        std::printf("  %02u  %10s  %10s  %s", track.number, formatClock(timeOfBlocks(track.start, format)).c_str(),
+                    formatClock(timeOfBlocks(track.end - track.start, format)).c_str(), toUtf8(track.title).c_str());
+        if (!track.performer.empty())
+            std::printf("  / %s", toUtf8(track.performer).c_str());
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+}
+
+// The span the options ask for: a track of the album, or from --start to
+// the end.
+Span spanOf(const PlayerOptions& options, const PcmFormat& format, REFERENCE_TIME duration)
+{
+    if (!options.track) {
+        const REFERENCE_TIME start = options.start.value_or(0);
+        if (start > duration)
+            throw PlayerError("--start " + formatClock(start) + " lies beyond the end (" + formatClock(duration) + ")");
+        return toTheEnd(start, duration, format);
+    }
+    const AlbumTracks album = albumOf(options.file);
+    for (const AlbumTracks::Track& track : album.tracks())
+        if (track.number == *options.track) {
+            std::printf("Track        %02u  %s\n", track.number, toUtf8(album.displayName(track)).c_str());
+            return ofTrack(track, format);
+        }
+    throw PlayerError(album.tracks().empty() ? "the file has no tracks: no cue sheet in its tag or beside it"
+                                             : "the file's cue sheet has no track " + std::to_string(*options.track));
+}
+
+// Streams the span and returns once all of it arrived; the progress
+// follows the graph's clock when playing, the bytes received when
 // converting. Raises PlayerError when the stream fails, stalls or ends short.
-void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME start, REFERENCE_TIME duration)
+void stream(PlaybackGraph& graph, const PlayerOptions& options, const Span& span)
 {
     const bool converting = !options.wavFile.empty();
     // The grabber takes its own reference; the last one to go deletes a
@@ -144,14 +218,20 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
         converting ? PlaybackGraph::Destination::nullRenderer : PlaybackGraph::Destination::defaultDevice, collector);
     if (converting)
         collector->writeTo(std::make_unique<WavFileWriter>(options.wavFile, format));
+    if (span.cut)
+        collector->limitTo(span.bytes);
 
-    const std::uint64_t expectedBytes = bytesToTheEnd(start, duration, format);
-    const auto reached = [&](std::uint64_t bytes) { return start + timeOfBlocks(bytes / format.blockAlign(), format); };
+    // Positions in the span, for the progress line and the messages.
+    const auto reached = [&](std::uint64_t bytes) {
+        return span.start - span.origin + timeOfBlocks(bytes / format.blockAlign(), format);
+    };
+    const auto clock = [&](REFERENCE_TIME at) { return formatClock(at) + " of " + formatClock(span.length); };
+    const REFERENCE_TIME end = span.origin + span.length;
 
-    if (start > 0)
-        graph.seek(start);
+    if (span.start > 0)
+        graph.seek(span.start);
     ProgressDisplay progress;
-    progress.show(start, duration);
+    progress.show(span.start - span.origin, span.length);
     graph.run();
     std::uint64_t lastBytes = 0;
     ULONGLONG lastArrival = GetTickCount64();
@@ -160,9 +240,8 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
         if (outcome.kind == PlaybackGraph::Outcome::Kind::complete)
             break;
         if (outcome.kind == PlaybackGraph::Outcome::Kind::aborted)
-            throw PlayerError("the stream failed at " + formatClock(reached(collector->bytesCollected())) + " of " +
-                              formatClock(duration) + " (" + hresultText(outcome.reason) +
-                              "): the file may be damaged or truncated");
+            throw PlayerError("the stream failed at " + clock(reached(collector->bytesCollected())) + " (" +
+                              hresultText(outcome.reason) + "): the file may be damaged or truncated");
         checkInterrupted();
         if (collector->failed())
             throw PlayerError(collector->failure());
@@ -171,20 +250,23 @@ void stream(PlaybackGraph& graph, const PlayerOptions& options, REFERENCE_TIME s
             lastBytes = bytes;
             lastArrival = GetTickCount64();
         } else if (GetTickCount64() - lastArrival > stallMilliseconds) {
-            throw PlayerError("decoding stopped at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
-                              ": the file is damaged or truncated");
+            throw PlayerError("decoding stopped at " + clock(reached(bytes)) + ": the file is damaged or truncated");
         }
-        progress.show(converting ? reached(bytes) : graph.position().value_or(start), duration);
+        const REFERENCE_TIME played = graph.position().value_or(span.start);
+        progress.show(converting ? reached(bytes) : played - span.origin, span.length);
+        // A track ends before the file: once all of it arrived (converting)
+        // or has been heard (playing).
+        if (span.cut && bytes >= span.bytes && (converting || played >= end))
+            break;
     }
     graph.stop();
     if (collector->failed())
         throw PlayerError(collector->failure());
     const std::uint64_t bytes = collector->bytesCollected();
-    if (bytes < expectedBytes)
-        throw PlayerError("the stream ended at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
-                          ": the file is damaged or truncated");
+    if (bytes < span.bytes)
+        throw PlayerError("the stream ended at " + clock(reached(bytes)) + ": the file is damaged or truncated");
     collector->commit();
-    progress.show(reached(bytes), duration);
+    progress.show(reached(bytes), span.length);
     progress.finish();
     if (converting)
         std::printf("Wrote        %s (%s, %llu bytes of PCM)\n", toUtf8(options.wavFile).c_str(),
@@ -201,17 +283,23 @@ void runThroughMediaFoundation(const PlayerOptions& options)
     const REFERENCE_TIME duration = player.duration();
     printDescription(options, format, duration, player.tags());
     if (options.infoOnly)
+        printPictures(options.file);
+    if (options.listTracks)
+        printTracks(albumOf(options.file), format);
+    if (options.infoOnly || options.listTracks)
         return;
-    const REFERENCE_TIME start = options.start.value_or(0);
-    if (start > duration)
-        throw PlayerError("--start " + formatClock(start) + " lies beyond the end (" + formatClock(duration) + ")");
-    const auto reached = [&](std::uint64_t bytes) { return start + timeOfBlocks(bytes / format.blockAlign(), format); };
+    const Span span = spanOf(options, format, duration);
+    const auto reached = [&](std::uint64_t bytes) {
+        return span.start - span.origin + timeOfBlocks(bytes / format.blockAlign(), format);
+    };
     ProgressDisplay progress;
-    progress.show(start, duration);
+    progress.show(span.start - span.origin, span.length);
     if (options.wavFile.empty()) {
-        player.play(start, refreshMilliseconds, [&](REFERENCE_TIME position) {
+        const std::optional<REFERENCE_TIME> stop =
+            span.cut ? std::optional<REFERENCE_TIME>(span.origin + span.length) : std::nullopt;
+        player.play(span.start, stop, refreshMilliseconds, [&](REFERENCE_TIME position) {
             checkInterrupted();
-            progress.show(position, duration);
+            progress.show(position - span.origin, span.length);
         });
         progress.finish();
         return;
@@ -219,19 +307,20 @@ void runThroughMediaFoundation(const PlayerOptions& options)
     WavFileWriter writer(options.wavFile, format);
     ULONGLONG lastShown = GetTickCount64();
     const std::uint64_t bytes = player.convert(
-        start, [&](const BYTE* data, DWORD size) { writer.append(data, size); },
+        span.start, span.cut ? span.bytes : UINT64_MAX,
+        [&](const BYTE* data, DWORD size) { writer.append(data, size); },
         [&](std::uint64_t sofar) {
             checkInterrupted();
             if (GetTickCount64() - lastShown >= refreshMilliseconds) {
                 lastShown = GetTickCount64();
-                progress.show(reached(sofar), duration);
+                progress.show(reached(sofar), span.length);
             }
         });
-    if (bytes < bytesToTheEnd(start, duration, format))
-        throw PlayerError("the stream ended at " + formatClock(reached(bytes)) + " of " + formatClock(duration) +
+    if (bytes < span.bytes)
+        throw PlayerError("the stream ended at " + formatClock(reached(bytes)) + " of " + formatClock(span.length) +
                           ": the file is damaged or truncated");
     writer.commit();
-    progress.show(reached(bytes), duration);
+    progress.show(reached(bytes), span.length);
     progress.finish();
     std::printf("Wrote        %s (%s, %llu bytes of PCM)\n", toUtf8(options.wavFile).c_str(), format.describe().c_str(),
                 static_cast<unsigned long long>(bytes));
@@ -245,6 +334,12 @@ void run(const PlayerOptions& options)
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         throw PlayerError("\"" + toUtf8(options.file) + "\" is a folder, not a file");
 
+    if (!options.coverFile.empty()) {
+        const std::size_t bytes = writeFrontCover(options.file, options.coverFile);
+        std::printf("Wrote        %s (the front cover, %llu bytes)\n", toUtf8(options.coverFile).c_str(),
+                    static_cast<unsigned long long>(bytes));
+        return;
+    }
     if (options.engine == Engine::mediaFoundation) {
         const WorkerThreadsDrain drain; // ends after COM and Media Foundation have shut down
         const ComApartment com;
@@ -257,11 +352,12 @@ void run(const PlayerOptions& options)
     const REFERENCE_TIME duration = graph.duration();
     printDescription(options, format, duration, graph.tags());
     if (options.infoOnly)
+        printPictures(options.file);
+    if (options.listTracks)
+        printTracks(albumOf(options.file), format);
+    if (options.infoOnly || options.listTracks)
         return;
-    const REFERENCE_TIME start = options.start.value_or(0);
-    if (start > duration)
-        throw PlayerError("--start " + formatClock(start) + " lies beyond the end (" + formatClock(duration) + ")");
-    stream(graph, options, start, duration);
+    stream(graph, options, spanOf(options, format, duration));
 }
 
 } // namespace

@@ -6,13 +6,22 @@
 # WORKDIR/findings. Exits with the fuzzer's status: non-zero on a finding,
 # including a regression input that fails again.
 #   run-fuzzer.sh [--seed-ends] FUZZER SECONDS WORKDIR CORPUSDIR REALDIR [FUZZER-FLAG]...
+#   run-fuzzer.sh --seeds SEEDDIR FUZZER SECONDS WORKDIR [FUZZER-FLAG]...
 # --seed-ends seeds with the files' last bytes (for a target that reads what
-# ends a file, its tags) instead of their first.
+# ends a file, its tags) instead of their first. --seeds takes the seeds of
+# a target that reads no .ape file (the cue-sheet reader) from SEEDDIR.
 set -euo pipefail
 cut=head
 if [ "${1:-}" = --seed-ends ]; then
     cut=tail
     shift
+fi
+if [ "${1:-}" = --seeds ]; then
+    seeds=$2 fuzzer=$3 seconds=$4 work=$5
+    shift 5
+    mkdir -p "$work/corpus" "$work/findings"
+    exec "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=1024 -max_len=65536 \
+        -print_final_stats=1 -artifact_prefix="$work/findings/" "$@" "$work/corpus" "$seeds"
 fi
 fuzzer=$1 seconds=$2 work=$3 corpus=$4 real=$5
 shift 5
