@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Builds the release zip for Windows users: dist/apesrc-VERSION-windows.zip
-# with a folder for each width, x86\ (32-bit players) and x64\ (64-bit
-# players), each holding the filter, its codec library, apeplay and apedec;
-# then install.cmd, uninstall.cmd, README.txt and LICENSE.txt. The zip
-# depends only on the commit: binaries carry no time stamps or build paths,
-# and every file in it is dated with the commit's time.
-#   tools/package.sh [--build DIR] [--out DIR]   (DIR/x86 and DIR/x64 are the build trees)
+# Builds what Windows users get, from the same files: the release zip,
+# dist/apesrc-VERSION-windows.zip, with a folder for each width, x86\
+# (32-bit players) and x64\ (64-bit players), each holding the modules, the
+# codec library, apeplay and apedec, then install.cmd, uninstall.cmd,
+# README.txt and LICENSE.txt; and the setup program,
+# dist/apesrc-VERSION-setup.exe (tools/package/setup.nsi). Both depend only
+# on the commit: binaries carry no time stamps or build paths, and every file
+# is dated with the commit's time.
+#   tools/package.sh [--build DIR] [--out DIR] [--version V]
+#       DIR/x86 and DIR/x64 are the build trees; --version labels the package
+#       V instead of the project's version (the binaries keep theirs): the
+#       tests make an older setup with it
 #   tools/package.sh --check-reproducible   builds twice in fresh trees and compares
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/package
 out=$root/dist
+version=
 
 if [ "${1:-}" = "--check-reproducible" ]; then
     scratch=$(mktemp -d)
@@ -20,8 +26,12 @@ if [ "${1:-}" = "--check-reproducible" ]; then
     done
     first=$(ls "$scratch/dist1"/*.zip)
     second=$(ls "$scratch/dist2"/*.zip)
+    setup=$(basename "$scratch/dist1"/*-setup.exe)
+    cmp "$scratch/dist1/$setup" "$scratch/dist2/$setup" ||
+        { echo "package: the two builds give different setup programs" >&2; exit 1; }
     if cmp "$first" "$second"; then
         echo "package: two builds from the same commit give identical zips ($(basename "$first"), $(md5sum <"$first" | cut -c1-32))"
+        echo "package: and identical setup programs ($setup, $(md5sum <"$scratch/dist1/$setup" | cut -c1-32))"
         exit 0
     fi
     mkdir "$scratch/a" "$scratch/b"
@@ -34,7 +44,8 @@ while [ $# -gt 0 ]; do
     case $1 in
     --build) build=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
-    *) echo "usage: tools/package.sh [--build DIR] [--out DIR] | --check-reproducible" >&2; exit 2 ;;
+    --version) version=$2; shift 2 ;;
+    *) echo "usage: tools/package.sh [--build DIR] [--out DIR] [--version V] | --check-reproducible" >&2; exit 2 ;;
     esac
 done
 
@@ -69,7 +80,7 @@ for width in x86 x64; do
     done
 done
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/x86/CMakeCache.txt")
+[ -n "$version" ] || version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/x86/CMakeCache.txt")
 stamp=$(git -C "$root" log -1 --format=%ct)
 cp "$root/tools/package/install.cmd" "$root/tools/package/uninstall.cmd" "$stage/"
 # Notepad-friendly line ends for the texts.
@@ -84,3 +95,13 @@ rm -f "$zipfile"
 # (the folders follow from their names), in one fixed order.
 (cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | TZ=UTC zip -q -X -D "$zipfile" -@)
 echo "$zipfile"
+
+# The setup program packs the staged files with their dates; the rest of it
+# is the same for the same script and files. install.cmd stays out: the
+# setup registers the modules of the components the user picked itself.
+setupfile=$out/apesrc-$version-setup.exe
+year=$(sed -n 's/^set(APESRC_COPYRIGHT_YEAR \([0-9]*\))$/\1/p' "$root/cmake/VersionResource.cmake")
+makensis -V2 -WX -DVERSION="$version" -DYEAR="$year" -DSTAGE="$stage" \
+    -DOUTFILE="$setupfile" "$root/tools/package/setup.nsi" >"$build/setup.log" 2>&1 ||
+    { cat "$build/setup.log"; exit 1; }
+echo "$setupfile"

@@ -26,6 +26,8 @@ packages=(
     g++ clang libclang-rt-14-dev clang-format
     ffmpeg
     zip unzip
+    # makensis, which builds the Windows setup program.
+    nsis
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release zip as a Windows user meets it. It is built twice in fresh
-# trees (the two zips must be identical), unpacked into the C: drive of a
-# fresh 64-bit Wine prefix (which runs 64-bit and 32-bit programs, each with
-# its own registry view) and installed with install.cmd. Then:
+# trees (the two zips must be identical, and so must the two setup
+# programs), unpacked into the C: drive of a fresh 64-bit Wine prefix (which
+# runs 64-bit and 32-bit programs, each with its own registry view) and
+# installed with install.cmd. Then:
 # - apeplay --wav of both widths must give ffmpeg's decode of the demo, each
 #   through its own filter (the class key of each view names its own module);
 # - the DLLs of both widths report the project's version;
@@ -28,6 +29,9 @@ done
 zip=$work/dist1/apesrc-$version-windows.zip
 cmp "$zip" "$work/dist2/apesrc-$version-windows.zip"
 echo "reproducible: both builds give $(md5sum <"$zip" | cut -c1-32)"
+setup=$work/dist1/apesrc-$version-setup.exe
+cmp "$setup" "$work/dist2/apesrc-$version-setup.exe"
+echo "reproducible: both builds give the setup program $(md5sum <"$setup" | cut -c1-32)"
 listing=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
 expected="LICENSE.txt README.txt install.cmd uninstall.cmd"
 for width in x64 x86; do
@@ -106,6 +110,14 @@ echo "$incomplete"
 [ -z "$(server 64)" ] && [ -z "$(server 32)" ]
 mv "$work/MACDllC.dll" "$unpacked/x86/MACDllC.dll"
 
+# Another source filter's .ape extension in the 32-bit view and another
+# property handler in the 64-bit one, which uninstalling must give back.
+other='{00000000-1111-2222-3333-555555555555}'
+extension_key='HKLM\Software\Classes\Media Type\Extensions\.ape'
+properties_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.ape'
+wine reg add "$extension_key" /v 'Source Filter' /d "$other" /f /reg:32 >/dev/null 2>&1
+wine reg add "$properties_key" /ve /d "$other" /f /reg:64 >/dev/null 2>&1
+
 install "$wine64"
 plays
 
@@ -123,6 +135,7 @@ keys=("HKLM\\Software\\Classes\\CLSID\\$source"
     "HKLM\\Software\\Classes\\CLSID\\{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}"
     "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.ape"
     "HKLM\\SOFTWARE\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\.ape"
+    "HKLM\\Software\\Classes\\SystemFileAssociations\\.ape\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
     "HKLM\\Software\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\$source"
     "HKLM\\Software\\Classes\\Media Type\\Extensions\\.ape")
 player_value='{3F8E6A52-B1C4-4D09-A7E6-9C2D5B180F4E}'
@@ -148,6 +161,13 @@ for view in 64 32; do
     grep -q "^Removed the Explorer property handler: .* in the $view-bit view" <<<"$uninstalled"
     grep -q "^Removed the Media Foundation handler: .* in the $view-bit view" <<<"$uninstalled"
 done
+[ "$(wine reg query "$extension_key" /v 'Source Filter' /reg:32 2>/dev/null | tr -d '\r' |
+    sed -n 's/^.*REG_SZ[[:space:]]*//p')" = "$other" ] || { echo "the 32-bit .ape extension is not the other's"; exit 1; }
+[ "$(wine reg query "$properties_key" /ve /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/^.*REG_SZ[[:space:]]*//p')" = "$other" ] ||
+    { echo "the other property handler was not given back"; exit 1; }
+wine reg delete "$extension_key" /f /reg:32 >/dev/null 2>&1 || true
+wine reg delete "$properties_key" /f /reg:64 >/dev/null 2>&1 || true
+wine reg delete "$properties_key" /f /reg:32 >/dev/null 2>&1 || true
 for view in 64 32; do
     for key in "${keys[@]}"; do
         if wine reg query "$key" "/reg:$view" >/dev/null 2>&1; then
