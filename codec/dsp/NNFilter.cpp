@@ -5,17 +5,30 @@
 #include <algorithm>
 
 namespace ape {
+namespace {
+
+constexpr std::size_t lineBytes = 64;
+constexpr std::size_t lineEntries = lineBytes / sizeof(std::int16_t);
+
+} // namespace
 
 NNFilter::NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKernels& kernels)
     : filterOrder(order), fraction(fraction), adaptation(adaptation), kernels(kernels),
-      decodeRun(kernels.decodeRun(order, adaptation == NNAdaptation::new3980)), coef(std::size_t(order)),
-      hist(std::size_t(order + nn::window)), adapt(std::size_t(order + nn::window))
+      decodeRun(kernels.decodeRun(order, adaptation == NNAdaptation::new3980)),
+      coefStorage(std::size_t(order) + lineEntries), hist(std::size_t(order + nn::window)),
+      adapt(std::size_t(order + nn::window))
 {
+}
+
+std::int16_t* NNFilter::coef()
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(coefStorage.data());
+    return coefStorage.data() + (lineBytes - address % lineBytes) % lineBytes / sizeof(std::int16_t);
 }
 
 NNRunState NNFilter::runState()
 {
-    return {coef.data(), hist.data(), adapt.data(), filterOrder, fraction, pos, average};
+    return {coef(), hist.data(), adapt.data(), filterOrder, fraction, pos, average};
 }
 
 void NNFilter::finish(const NNRunState& state)
@@ -26,7 +39,7 @@ void NNFilter::finish(const NNRunState& state)
 
 void NNFilter::reset()
 {
-    std::fill(coef.begin(), coef.end(), 0);
+    std::fill(coefStorage.begin(), coefStorage.end(), 0);
     std::fill(hist.begin(), hist.end(), 0);
     std::fill(adapt.begin(), adapt.end(), 0);
     pos = 0;

@@ -23,6 +23,11 @@ enum class NNAdaptation {
 class NNFilter {
 public:
     NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKernels& kernels = bestNNKernels());
+    // The coefficients sit at an offset into their storage that depends on
+    // its address, which a copy would not keep; a move keeps the storage.
+    NNFilter(const NNFilter&) = delete;
+    NNFilter& operator=(const NNFilter&) = delete;
+    NNFilter(NNFilter&&) = default;
 
     // Back to the state of a frame start.
     void reset();
@@ -48,9 +53,15 @@ private:
     NNAdaptation adaptation;
     const NNKernels& kernels;
     NNDecodeRun decodeRun; // chosen for the order and the adaptation rule
-    std::vector<std::int16_t> coef;
+    // The coefficients start on a cache line: they are loaded and stored
+    // whole every step, and a vector that straddles two lines costs two
+    // accesses. (The windows are read at every offset anyway; kept in
+    // allocations of their own, they decode faster than laid out after the
+    // coefficients.)
+    std::vector<std::int16_t> coefStorage;
     std::vector<std::int16_t> hist;  // window: hist[pos .. pos + filterOrder) oldest first
     std::vector<std::int16_t> adapt; // same layout as hist
+    std::int16_t* coef();
     int pos = 0;
     std::uint32_t average = 0; // running mean magnitude of the outputs (new adaptation)
 };

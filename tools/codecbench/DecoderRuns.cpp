@@ -91,6 +91,24 @@ double decodeWithFfmpeg(const std::string& file, double best)
     return best;
 }
 
+namespace {
+
+// Splits codecbench_dll's line "<file> <seconds> <user seconds> <seek seconds>"
+// (the name may hold spaces) into the name, left in `line`, and the figures.
+bool splitDllLine(char* line, double (&figures)[3])
+{
+    for (int k = 2; k >= 0; --k) {
+        char* space = std::strrchr(line, ' ');
+        if (!space)
+            return false;
+        figures[k] = std::atof(space + 1);
+        *space = 0;
+    }
+    return true;
+}
+
+} // namespace
+
 double decodeWithDll(const std::string& bench, const std::string& file, double best)
 {
     std::string command = "wine '" + bench + "' 'Z:" + file + "' 2>/dev/null";
@@ -98,16 +116,10 @@ double decodeWithDll(const std::string& bench, const std::string& file, double b
     if (!pipe)
         return best;
     char line[4096];
-    if (std::fgets(line, sizeof line, pipe)) {
-        // "<file> <seconds> <user seconds>": the wall time, as for the others here.
-        char* user = std::strrchr(line, ' ');
-        if (user)
-            *user = 0;
-        const char* space = user ? std::strrchr(line, ' ') : nullptr;
-        const double seconds = space ? std::atof(space + 1) : 0;
-        if (seconds > 0)
-            best = std::min(best, seconds);
-    }
+    double figures[3];
+    // The wall time, as for the others here.
+    if (std::fgets(line, sizeof line, pipe) && splitDllLine(line, figures) && figures[0] > 0)
+        best = std::min(best, figures[0]);
     pclose(pipe);
     return best;
 }
@@ -127,26 +139,22 @@ double ffmpegUserTime(const std::string& file)
     return pclose(pipe) == 0 ? user : 0;
 }
 
-std::map<std::string, double> dllTimes(const std::string& bench, const std::vector<std::string>& files,
-                                       const std::string& prefix)
+std::map<std::string, DllTimes> dllTimes(const std::string& bench, const std::vector<std::string>& files,
+                                         const std::string& prefix)
 {
     std::string command = (prefix.empty() ? "" : "WINEPREFIX='" + prefix + "' ") + "wine '" + bench + "' --runs 1";
     for (const auto& file : files)
         command += " 'Z:" + file + "'";
     command += " 2>/dev/null";
-    std::map<std::string, double> out;
+    std::map<std::string, DllTimes> out;
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return out;
     char line[4096];
     while (std::fgets(line, sizeof line, pipe)) {
-        char* user = std::strrchr(line, ' ');
-        if (!user || std::strncmp(line, "Z:", 2) != 0)
-            continue;
-        *user = 0;
-        if (char* wall = std::strrchr(line, ' '))
-            *wall = 0;
-        out[line + 2] = std::atof(user + 1);
+        double figures[3];
+        if (std::strncmp(line, "Z:", 2) == 0 && splitDllLine(line, figures))
+            out[line + 2] = {figures[1], figures[2]};
     }
     pclose(pipe);
     return out;

@@ -37,10 +37,15 @@ double decodeWithDll(const std::string& bench, const std::string& file, double b
 // 0 when it failed.
 double ffmpegUserTime(const std::string& file);
 
-// User seconds per file from one run of the Windows benchmark on all `files`,
-// in the Wine prefix `prefix` (empty: the one the environment names). Each
-// width's benchmark runs in its own build's prefix.
-std::map<std::string, double> dllTimes(const std::string& bench, const std::vector<std::string>& files,
-                                       const std::string& prefix = {});
+struct DllTimes {
+    double userSeconds = 0; // the whole decode
+    double seekSeconds = 0; // a seek to the first frame's last block
+};
+
+// Per file, from one run of the Windows benchmark on all `files`, in the Wine
+// prefix `prefix` (empty: the one the environment names). Each width's
+// benchmark runs in its own build's prefix.
+std::map<std::string, DllTimes> dllTimes(const std::string& bench, const std::vector<std::string>& files,
+                                         const std::string& prefix = {});
 
 } // namespace codecbench

@@ -79,6 +79,7 @@ struct TableCell {
     std::string file;    // empty when the material could not be encoded at this level
     int attenuation = 0; // halvings needed before the level accepted it
     Timings ours, ffmpeg, dll, dll64;
+    Timings seek, seek64; // the DLLs' seek to the first frame's last block
 };
 
 // The .ape file of `material` at `level`, encoded unless an earlier run left it.
@@ -122,10 +123,12 @@ struct TableOptions {
 
 void printRatios(const char* title, const std::vector<std::string>& names,
                  const std::vector<std::vector<TableCell>>& cells, double ffmpegStartup,
-                 const Timings TableCell::*decoder)
+                 const Timings TableCell::*decoder, const Timings TableCell::*seek = nullptr)
 {
-    std::printf("\n%s: speed ratio to ffmpeg (above 1 is faster)\n", title);
-    std::printf("%-42s %7s %7s %7s %7s %7s\n", "material", "1000", "2000", "3000", "4000", "5000");
+    std::printf("\n%s: speed ratio to ffmpeg (above 1 is faster)%s\n", title,
+                seek ? "; a seek to the last block of a level-5000 frame, in ms" : "");
+    std::printf("%-42s %7s %7s %7s %7s %7s%s\n", "material", "1000", "2000", "3000", "4000", "5000",
+                seek ? "  seek ms" : "");
     double worst = 1e30;
     std::string where;
     for (std::size_t m = 0; m < names.size(); ++m) {
@@ -144,6 +147,8 @@ void printRatios(const char* title, const std::vector<std::string>& names,
                 where = names[m] + " at " + std::to_string(1000 * (l + 1));
             }
         }
+        if (seek && !cells[m].empty() && (cells[m].back().*seek).best() > 0)
+            std::printf("  %7.1f", 1000 * (cells[m].back().*seek).best());
         std::printf("\n");
     }
     if (worst < 1e30)
@@ -196,23 +201,26 @@ int speedTable(const TableOptions& options)
                 cell.ours.add(decodeWithUs(cell.file, OurRun{1e30, 0}).userSeconds);
                 cell.ffmpeg.add(ffmpegUserTime(cell.file));
             }
-            for (auto [bench, prefix, decoder] :
-                 {std::tuple{&options.dllBench, "", &TableCell::dll},
-                  std::tuple{&options.dll64Bench, options.dll64Prefix.c_str(), &TableCell::dll64}}) {
+            for (auto [bench, prefix, decoder, seek] :
+                 {std::tuple{&options.dllBench, "", &TableCell::dll, &TableCell::seek},
+                  std::tuple{&options.dll64Bench, options.dll64Prefix.c_str(), &TableCell::dll64,
+                             &TableCell::seek64}}) {
                 if (bench->empty())
                     continue;
                 auto times = dllTimes(*bench, files, prefix);
                 for (auto& cell : cells[m])
-                    if (auto found = times.find(cell.file); found != times.end())
-                        (cell.*decoder).add(found->second);
+                    if (auto found = times.find(cell.file); found != times.end()) {
+                        (cell.*decoder).add(found->second.userSeconds);
+                        (cell.*seek).add(found->second.seekSeconds);
+                    }
             }
         }
     }
     printRatios("host build", names, cells, startup.best(), &TableCell::ours);
     if (!options.dllBench.empty())
-        printRatios("MACDllC.dll under Wine", names, cells, startup.best(), &TableCell::dll);
+        printRatios("MACDllC.dll under Wine", names, cells, startup.best(), &TableCell::dll, &TableCell::seek);
     if (!options.dll64Bench.empty())
-        printRatios("x64 MACDllC.dll under Wine", names, cells, startup.best(), &TableCell::dll64);
+        printRatios("x64 MACDllC.dll under Wine", names, cells, startup.best(), &TableCell::dll64, &TableCell::seek64);
     std::printf("q: encoded quieter (halved until the level accepted it)\n");
     // Noise: how far, on average, the median run lay above the best one.
     for (auto [label, decoder] : {std::pair{"ours", &TableCell::ours}, std::pair{"ffmpeg", &TableCell::ffmpeg},
