@@ -40,6 +40,13 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update -q
+    # A mirror caught mid-sync fails an index now and then; it passes a little
+    # later. After the last try the install goes on with the indexes apt has,
+    # and fails only if what it needs is not among them.
+    for attempt in 1 2 3 4 5; do
+        "${as_root[@]}" apt-get update -q && break
+        [ "$attempt" -lt 5 ] || { echo "setup: the package indexes could not all be updated" >&2; break; }
+        sleep $((attempt * 15))
+    done
     "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
