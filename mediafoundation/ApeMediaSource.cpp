@@ -200,12 +200,13 @@ STDMETHODIMP ApeMediaSource::Start(IMFPresentationDescriptor* descriptor, const 
             streamValue.punkVal = streamReference.get();
             queueEvent(wasActive ? MEUpdatedStream : MENewStream, S_OK, &streamValue);
         }
-        // The stream starts before the source reports it started, as a
-        // custom source's guide lists them: a pipeline that goes on at the
-        // source's event finds its stream no longer at its end.
+        // In the order Windows documents for a custom source: the streams'
+        // announcements, the source's event, then each stream's own. The
+        // state they report is already set, so a client that acts on the
+        // source's event finds the stream no longer at its end.
+        queueEvent(*started);
         if (streamActive)
             stream->queueEvent(seek ? MEStreamSeeked : MEStreamStarted, S_OK, &time);
-        queueEvent(*started);
         // Requests made while paused are answered on a resume. A new position
         // flushes them, as a seek flushes the pipeline: samples answering them
         // would reach it before it has taken in the seek.
