@@ -11,7 +11,7 @@
 # its figures.
 #   tools/fuzz.sh [--jobs N] TARGET MINUTES     (after tools/build.sh host)
 # Targets: ape_fuzzer, ape_deep_fuzzer, ape_tag_fuzzer, ape_props_fuzzer,
-# ape_cue_fuzzer (seeded with the sheets of tests/codec/fuzz/cue-seeds).
+# ape_picture_fuzzer, ape_cue_fuzzer (seeded with the sheets of tests/codec/fuzz/cue-seeds).
 # It takes one core, or N with --jobs: one campaign over one corpus, its
 # inputs run by N processes side by side (libFuzzer's fork mode), for a slow
 # target that needs hours of one core. On a shared machine run it under nice.

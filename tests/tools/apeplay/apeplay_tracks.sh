@@ -111,7 +111,7 @@ status=$?
     fail "--track 1 of a file without a sheet (exit status $status): $(cat "$scratch/none.err")"
 
 # A hostile sheet: garbage, falling times, a title without its end. The
-# file converts whole, bit-exact, and has no tracks.
+# file converts whole, bit-exact, and keeps only the one track that rises.
 hostile=$(printf 'garbage \x01\x7f\nTRACK 01 AUDIO\nINDEX 01 00:03:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\nINDEX 01 -1:00:00\nTRACK 99999999999 AUDIO\nTITLE "%s' "$(head -c 100000 /dev/zero | tr '\0' x)")
 printf '%s' "$hostile" >"$scratch/hostile.cue"
 encode "$(printf 'Z:%s' "${scratch//\//\\}")\\album44.wav" "$(printf 'Z:%s' "${scratch//\//\\}")\\hostile.ape"
