@@ -44,13 +44,16 @@ mkdir -p "$work"
     >"$work/older.log" 2>&1 || { tail -n 30 "$work/older.log"; exit 1; }
 
 source='{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}'
-classes=("$source" '{8643C350-F7A8-4FEF-9DE7-A97DD3FBBF71}' '{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}')
+classes=("$source" '{8643C350-F7A8-4FEF-9DE7-A97DD3FBBF71}' '{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}'
+    '{33E92482-654E-4FFA-B2AA-20224BF66FB2}')
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\apesrc'
 environment_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+thumbnail_key='HKLM\Software\Classes\SystemFileAssociations\.ape\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}'
 # Keys whose existence is ours, and keys holding one value of ours.
 keys=("HKLM\\Software\\Classes\\CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\$source"
     'HKLM\Software\Classes\Media Type\Extensions\.ape'
-    'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.ape')
+    'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.ape'
+    "$thumbnail_key")
 for class in "${classes[@]}"; do keys+=("HKLM\\Software\\Classes\\CLSID\\$class"); done
 values=('HKLM\Software\Microsoft\MediaPlayer\Player\Extensions\Types|{3F8E6A52-B1C4-4D09-A7E6-9C2D5B180F4E}'
     'HKLM\Software\Microsoft\MediaPlayer\Player\Extensions\Descriptions|{3F8E6A52-B1C4-4D09-A7E6-9C2D5B180F4E}'
@@ -151,6 +154,7 @@ installed() {
             *) echo "the $registry-bit view names '$name' for $class"; return 1 ;;
             esac
         done
+        present "$thumbnail_key" "$registry" || { echo "no thumbnail handler for .ape in the $registry-bit view"; return 1; }
     done
     echo "installed: version $version in $folder, uninstall entry and registration of $* as expected"
 }

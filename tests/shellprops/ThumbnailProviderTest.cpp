@@ -100,13 +100,14 @@ Picture pixelsOf(HBITMAP bitmap)
     return picture;
 }
 
-// Mean absolute difference of the colour channels, in levels of 255.
-double meanDifference(const Picture& a, const Picture& b)
+// Mean absolute difference of the colour channels, or of the alpha channel
+// alone, in levels of 255.
+double meanDifference(const Picture& a, const Picture& b, bool ofAlpha = false)
 {
     double sum = 0;
     std::size_t count = 0;
     for (std::size_t i = 0; i < std::min(a.pixels.size(), b.pixels.size()); ++i) {
-        if (i % 4 == 3)
+        if ((i % 4 == 3) != ofAlpha)
             continue;
         sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
         ++count;
@@ -220,6 +221,7 @@ protected:
         EXPECT_EQ(drawing.alpha, alpha) << path << " at " << cx;
         const double difference = meanDifference(drawing.picture, theirs);
         EXPECT_LT(difference, 4.0) << path << " at " << cx << ": mean difference from ffmpeg's drawing";
+        EXPECT_LT(meanDifference(drawing.picture, theirs, true), 1.0) << path << " at " << cx << ": alpha";
         std::printf("%s at %u: %ux%u, mean difference from ffmpeg %.2f, %.3f s\n", name.c_str(), cx,
                     drawing.picture.width, drawing.picture.height, difference, drawing.seconds);
     }
@@ -237,8 +239,9 @@ TEST_F(ThumbnailProvider, RealFilesDrawTheirFrontCoverLikeFfmpegAtBothSizes)
 }
 
 // "Cover Art (Front)" in any case wins wherever it stands; without it the
-// first picture is drawn, a non-square one keeping its aspect.
-TEST_F(ThumbnailProvider, TheFrontCoverIsChosenAndAPictureKeepsItsAspect)
+// first picture is drawn, a non-square one keeping its aspect, a
+// translucent one its alpha.
+TEST_F(ThumbnailProvider, TheFrontCoverIsChosenAndAPictureKeepsItsAspectAndAlpha)
 {
     const std::vector<std::uint8_t> front = referencePicture("musicmetadata-front");
     const std::vector<std::uint8_t> back = referencePicture("musicmetadata-back");
@@ -253,6 +256,10 @@ TEST_F(ThumbnailProvider, TheFrontCoverIsChosenAndAPictureKeepsItsAspect)
     ASSERT_EQ(large.hr, S_OK);
     EXPECT_EQ(large.picture.width, 500u) << "never larger than the picture";
     EXPECT_EQ(large.picture.height, 390u);
+    const std::string translucent = writeTaggedFile(
+        "translucent.ape", pictureTag({{"Cover Art (Front)", "t.png", referencePicture("translucent")}}));
+    for (UINT cx : {256u, 96u})
+        expectLikeFfmpeg(translucent, "translucent", cx, WTSAT_ARGB);
 }
 
 // No picture: a failure, at once, and no bitmap.

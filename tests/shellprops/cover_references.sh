@@ -44,16 +44,9 @@ extract() {
     return 1
 }
 
-# NAME FILE KEY
-pictures=(
-    "atl-front|atl-ape.ape|Cover Art (Front)"
-    "exiftool-front|exiftool-APE.ape|Cover Art (front)"
-    "musicmetadata-front|musicmetadata-tagged-36items.ape|Cover Art (Front)"
-    "musicmetadata-back|musicmetadata-tagged-36items.ape|Cover Art (Back)"
-)
-for entry in "${pictures[@]}"; do
-    IFS='|' read -r name file key <<<"$entry"
-    extract "$real/$file" "$key" "$out/$name.pic"
+# scale NAME: OUT/NAME.pic drawn at both sizes.
+scale() {
+    local name=$1 width height cx w h longer
     IFS=, read -r width height < <(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 \
         "$out/$name.pic")
     for cx in 256 96; do
@@ -67,4 +60,23 @@ for entry in "${pictures[@]}"; do
             "$out/$name-$cx.bgra"
         echo "$w $h" >"$out/$name-$cx.size"
     done
+}
+
+# NAME FILE KEY
+pictures=(
+    "atl-front|atl-ape.ape|Cover Art (Front)"
+    "exiftool-front|exiftool-APE.ape|Cover Art (front)"
+    "musicmetadata-front|musicmetadata-tagged-36items.ape|Cover Art (Front)"
+    "musicmetadata-back|musicmetadata-tagged-36items.ape|Cover Art (Back)"
+)
+for entry in "${pictures[@]}"; do
+    IFS='|' read -r name file key <<<"$entry"
+    extract "$real/$file" "$key" "$out/$name.pic"
+    scale "$name"
 done
+# No real file's picture is translucent: a PNG whose colours and alpha both
+# change across it, wider than high.
+ffmpeg -nostdin -v error -y -f lavfi \
+    -i "nullsrc=s=300x120,format=rgba,geq=r='X*255/299':g='Y*255/119':b=128:a='32+X*192/299'" \
+    -frames:v 1 -c:v png -f image2pipe "$out/translucent.pic"
+scale translucent
