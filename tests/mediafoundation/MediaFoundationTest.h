@@ -4,7 +4,9 @@
 // with regsvr32, starts Media Foundation for each test and checks at the end
 // that no object of the module is left; the truth a reading is compared
 // with; and the source reader's reading of a stream.
+#include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -149,8 +151,26 @@ protected:
     static Truth writeItem(const ape::CorpusItem& item, std::size_t index, const std::string& name)
     {
         ape::EncodedItem encoded = ape::CorpusPlan::encode(item, index);
-        registered::writeFile(path(name), encoded.file);
+        writeOnceFree(path(name), encoded.file);
         return {std::move(encoded.pcm), item.format.sampleRate, item.format.blockAlign()};
+    }
+    // A source the last reader let go of may still be ending a read on a
+    // work queue, with the file open and shared for reading only: the file
+    // is rewritten once that read has closed it.
+    static void writeOnceFree(const std::string& file, const std::vector<std::uint8_t>& bytes)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            if (out &&
+                out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+                return;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << file << " stays open 10 s after its reader was released";
+                return;
+            }
+            Sleep(5);
+        }
     }
     static Truth writeCorpusFile(std::size_t index, const std::string& name)
     {
