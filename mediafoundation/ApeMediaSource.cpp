@@ -200,13 +200,16 @@ STDMETHODIMP ApeMediaSource::Start(IMFPresentationDescriptor* descriptor, const 
             streamValue.punkVal = streamReference.get();
             queueEvent(wasActive ? MEUpdatedStream : MENewStream, S_OK, &streamValue);
         }
-        // In the order Windows documents for a custom source: the streams'
-        // announcements, the source's event, then each stream's own. The
-        // state they report is already set, so a client that acts on the
-        // source's event finds the stream no longer at its end.
-        queueEvent(*started);
+        // The stream's event is queued before the source's, as Wine's own
+        // media source queues them. Microsoft's guide lists the source's
+        // first, but Wine's source reader reads on as soon as the source's
+        // event arrives: with the stream's second, it may find the stream
+        // still at its end and end the first read after a seek at once. The
+        // two go to different queues; a client that waits for both sees no
+        // difference.
         if (streamActive)
             stream->queueEvent(seek ? MEStreamSeeked : MEStreamStarted, S_OK, &time);
+        queueEvent(*started);
         // Requests made while paused are answered on a resume. A new position
         // flushes them, as a seek flushes the pipeline: samples answering them
         // would reach it before it has taken in the seek.
