@@ -36,7 +36,7 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
             for (int slots = 1; slots <= 2; ++slots)
                 filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
         lastFilterWithPredictor =
-            set.count > 1 && avx2FilteringStereo32Run(set.filters[std::size_t(set.count - 1)].order) != nullptr;
+            set.count > 1 && filteringStereo32Run(set.filters[std::size_t(set.count - 1)].order) != nullptr;
     } else {
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;

@@ -230,9 +230,9 @@ void Predictor3950::filterStereo32(NNRunState* last, std::int32_t* slot0, std::i
     auto y32 = convert<std::int32_t>(yChannel);
     auto x32 = convert<std::int32_t>(xChannel);
     if (fits)
-        *fits = avx2CheckedFilteringStereo32Run(last->order)(last, y32, x32, slot0, slot1, y, x, count);
+        *fits = checkedFilteringStereo32Run(last->order)(last, y32, x32, slot0, slot1, y, x, count);
     else
-        avx2FilteringStereo32Run(last->order)(last, y32, x32, slot0, slot1, y, x, count);
+        filteringStereo32Run(last->order)(last, y32, x32, slot0, slot1, y, x, count);
     yChannel = convert<std::int64_t>(y32);
     xChannel = convert<std::int64_t>(x32);
 }

@@ -58,7 +58,7 @@ public:
     // The 32-bit chunk with each slot's last NN filter (`last`, one per slot)
     // run first on `slot0` and `slot1` in place, block by block; with `fits`,
     // as stereoInBothWidths, which it answers. Only for filters whose order
-    // avx2FilteringStereo32Run serves.
+    // filteringStereo32Run serves.
     void filterStereo32(NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                         std::size_t count, bool* fits = nullptr);
     // Mono files and pseudo-stereo frames; always 32-bit.

@@ -63,8 +63,9 @@ DecodingStereo32Run<Values> vectorDecodingStereo32Run(int order, VectorCode code
 
 // The stereo run (plain, or checked as CheckedStereo32Run) with each slot's
 // last NN filter (`last`, one per slot, new adaptation) run first on the
-// slot's values, block by block and in place. Null where the processor lacks
-// AVX2 or for orders other than 256 and 1280.
+// slot's values, block by block and in place, in AVX-512 where the processor
+// has AVX-512BW. Null where it lacks AVX2 or for orders other than 256 and
+// 1280.
 using FilteringStereo32Run = void (*)(NNRunState* last, Predictor3950::Channel<std::int32_t>& y,
                                       Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0, std::int32_t* slot1,
                                       std::int32_t* outY, std::int32_t* outX, std::size_t count);
@@ -72,8 +73,8 @@ using CheckedFilteringStereo32Run = bool (*)(NNRunState* last, Predictor3950::Ch
                                              Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
                                              std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
                                              std::size_t count);
-FilteringStereo32Run avx2FilteringStereo32Run(int order);
-CheckedFilteringStereo32Run avx2CheckedFilteringStereo32Run(int order);
+FilteringStereo32Run filteringStereo32Run(int order);
+CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order);
 
 // Predictor3950's mono run fed from the range decoder, one stream, through
 // the first NN filter `first` for orders 16, 32 and 64 (as

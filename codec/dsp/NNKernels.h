@@ -1,7 +1,8 @@
 // The inner loops of the NN filters: a dot product of coefficients with the
 // clipped history, and the sign-sign coefficient update, alone and as whole
-// decoding loops. Plain C++ loops, an SSE2 set and an AVX2 set;
-// bestNNKernels() picks once, at start-up, the widest the processor supports.
+// decoding loops. Plain C++ loops, an SSE2 set, an AVX2 set and an AVX-512
+// set for the long filters; bestNNKernels() picks once, at start-up, the
+// widest the processor supports.
 // All arithmetic wraps: dot products modulo 2^32, coefficients modulo 2^16.
 #pragma once
 
@@ -39,11 +40,14 @@ struct NNKernels {
 };
 
 const NNKernels& scalarNNKernels();
-const NNKernels* sse2NNKernels(); // null where SSE2 is not compiled in
-const NNKernels* avx2NNKernels(); // null where the processor lacks AVX2
+const NNKernels* sse2NNKernels();   // null where SSE2 is not compiled in
+const NNKernels* avx2NNKernels();   // null where the processor lacks AVX2
+const NNKernels* avx512NNKernels(); // null where it lacks AVX2 or AVX-512BW
 
 // Whether the processor runs AVX2 code (and it is compiled in), checked once.
 bool processorHasAvx2();
+// Whether it runs AVX-512F and BW code as well as AVX2, checked once.
+bool processorHasAvx512();
 const NNKernels& bestNNKernels();
 
 } // namespace ape

@@ -63,7 +63,8 @@ const NNKernels& scalarNNKernels()
 
 const NNKernels& bestNNKernels()
 {
-    static const NNKernels& best = avx2NNKernels()   ? *avx2NNKernels()
+    static const NNKernels& best = avx512NNKernels() ? *avx512NNKernels()
+                                   : avx2NNKernels() ? *avx2NNKernels()
                                    : sse2NNKernels() ? *sse2NNKernels()
                                                      : scalarNNKernels();
     return best;

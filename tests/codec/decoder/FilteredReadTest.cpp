@@ -235,18 +235,20 @@ TEST(FilteredRead, MonoPredictorLoopEqualsThePasses)
 
 TEST(FilteredRead, LastFilterWithThePredictorEqualsThePasses)
 {
-    if (!ape::avx2FilteringStereo32Run(256))
+    if (!ape::filteringStereo32Run(256))
         GTEST_SKIP() << "no AVX2 on this machine";
     std::mt19937 random(4000);
     for (int order : {256, 1280}) {
         SCOPED_TRACE(testing::Message() << "order " << order);
         const std::vector<std::int32_t> input0 = residuals(random), input1 = residuals(random);
-        // Reference, plain and checked: filters and predictors from the same start.
+        // Reference (plain loops), then the run plain and checked: filters
+        // and predictors from the same start.
         std::vector<ape::NNFilter> filters[3];
         ape::Predictor3950 predictors[3];
         for (int k = 0; k < 3; ++k) {
             for (int slot = 0; slot < 2; ++slot)
-                filters[k].emplace_back(order, 13, ape::NNAdaptation::new3980);
+                filters[k].emplace_back(order, 13, ape::NNAdaptation::new3980,
+                                        k == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
             predictors[k].reset();
         }
         std::vector<std::int32_t> slot0[3] = {input0, input0, input0}, slot1[3] = {input1, input1, input1};

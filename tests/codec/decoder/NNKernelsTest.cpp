@@ -12,7 +12,7 @@
 TEST(NNKernels, VectorKernelsAgreeWithThePlainLoopsIncludingWraparound)
 {
     std::vector<const ape::NNKernels*> kernels;
-    for (const ape::NNKernels* k : {ape::sse2NNKernels(), ape::avx2NNKernels()})
+    for (const ape::NNKernels* k : {ape::sse2NNKernels(), ape::avx2NNKernels(), ape::avx512NNKernels()})
         if (k)
             kernels.push_back(k);
     if (kernels.empty())
@@ -58,7 +58,7 @@ TEST(NNKernels, VectorKernelsAgreeWithThePlainLoopsIncludingWraparound)
 TEST(NNKernels, VectorDecodingLoopsAgreeWithThePlainLoopAtEveryOrder)
 {
     std::vector<const ape::NNKernels*> kernels;
-    for (const ape::NNKernels* k : {ape::sse2NNKernels(), ape::avx2NNKernels()})
+    for (const ape::NNKernels* k : {ape::sse2NNKernels(), ape::avx2NNKernels(), ape::avx512NNKernels()})
         if (k)
             kernels.push_back(k);
     if (kernels.empty())
