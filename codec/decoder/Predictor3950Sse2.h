@@ -63,9 +63,9 @@ DecodingStereo32Run<Values> vectorDecodingStereo32Run(int order, VectorCode code
 
 // The stereo run (plain, or checked as CheckedStereo32Run) with each slot's
 // last NN filter (`last`, one per slot, new adaptation) run first on the
-// slot's values, block by block and in place, in AVX-512 where the processor
-// has AVX-512BW. Null where it lacks AVX2 or for orders other than 256 and
-// 1280.
+// slot's values, block by block and in place; 1280 taps in AVX-512 where the
+// processor has AVX-512BW and VNNI. Null where it lacks AVX2 or for orders
+// other than 256 and 1280.
 using FilteringStereo32Run = void (*)(NNRunState* last, Predictor3950::Channel<std::int32_t>& y,
                                       Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0, std::int32_t* slot1,
                                       std::int32_t* outY, std::int32_t* outX, std::size_t count);

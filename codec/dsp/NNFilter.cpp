@@ -16,7 +16,7 @@ NNFilter::NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKer
     : filterOrder(order), fraction(fraction), adaptation(adaptation), kernels(kernels),
       decodeRun(kernels.decodeRun(order, adaptation == NNAdaptation::new3980)),
       coefStorage(std::size_t(order) + lineEntries), hist(std::size_t(order + nn::window)),
-      adapt(std::size_t(order + nn::window))
+      adapt(std::size_t(order + nn::window)), negatedAdapt(std::size_t(order + nn::window))
 {
 }
 
@@ -28,7 +28,7 @@ std::int16_t* NNFilter::coef()
 
 NNRunState NNFilter::runState()
 {
-    return {coef(), hist.data(), adapt.data(), filterOrder, fraction, pos, average};
+    return {coef(), hist.data(), adapt.data(), negatedAdapt.data(), filterOrder, fraction, pos, average};
 }
 
 void NNFilter::finish(const NNRunState& state)
@@ -42,6 +42,7 @@ void NNFilter::reset()
     std::fill(coefStorage.begin(), coefStorage.end(), 0);
     std::fill(hist.begin(), hist.end(), 0);
     std::fill(adapt.begin(), adapt.end(), 0);
+    std::fill(negatedAdapt.begin(), negatedAdapt.end(), 0);
     pos = 0;
     average = 0;
 }

@@ -59,8 +59,9 @@ private:
     // allocations of their own, they decode faster than laid out after the
     // coefficients.)
     std::vector<std::int16_t> coefStorage;
-    std::vector<std::int16_t> hist;  // window: hist[pos .. pos + filterOrder) oldest first
-    std::vector<std::int16_t> adapt; // same layout as hist
+    std::vector<std::int16_t> hist;         // window: hist[pos .. pos + filterOrder) oldest first
+    std::vector<std::int16_t> adapt;        // same layout as hist
+    std::vector<std::int16_t> negatedAdapt; // -adapt where a kernel keeps it
     std::int16_t* coef();
     int pos = 0;
     std::uint32_t average = 0; // running mean magnitude of the outputs (new adaptation)

@@ -16,6 +16,9 @@ struct NNRunState {
     std::int16_t* coef;
     std::int16_t* hist;  // window: hist[pos .. pos + order) oldest first
     std::int16_t* adapt; // same layout as hist
+    // -adapt, same layout, kept only by the loops that read it (the AVX-512
+    // ones): a coefficient step is then one add of one window or the other.
+    std::int16_t* negatedAdapt;
     int order;
     int fraction;
     int pos;
@@ -42,11 +45,11 @@ struct NNKernels {
 const NNKernels& scalarNNKernels();
 const NNKernels* sse2NNKernels();   // null where SSE2 is not compiled in
 const NNKernels* avx2NNKernels();   // null where the processor lacks AVX2
-const NNKernels* avx512NNKernels(); // null where it lacks AVX2 or AVX-512BW
+const NNKernels* avx512NNKernels(); // null where it lacks AVX2, AVX-512BW or VNNI
 
 // Whether the processor runs AVX2 code (and it is compiled in), checked once.
 bool processorHasAvx2();
-// Whether it runs AVX-512F and BW code as well as AVX2, checked once.
+// Whether it runs AVX-512F, BW and VNNI code as well as AVX2, checked once.
 bool processorHasAvx512();
 const NNKernels& bestNNKernels();
 

@@ -37,14 +37,20 @@ inline std::int32_t roundedShift(std::int32_t dot, int shift)
 }
 
 // Appends one output to the history and its adaptation value, ages the
-// older adaptation values and slides the windows when they are full.
-// `order` is s.order, passed so that a caller that knows it at compile time
-// gets constant offsets.
-template <bool New>
+// older adaptation values and slides the windows when they are full; with
+// Mirrored, keeps s.negatedAdapt too. `order` is s.order, passed so that a
+// caller that knows it at compile time gets constant offsets.
+template <bool New, bool Mirrored = false>
 inline void push(NNRunState& s, int order, std::int32_t output)
 {
     std::int16_t* h = s.hist + s.pos;
     std::int16_t* a = s.adapt + s.pos;
+    std::int16_t* n = Mirrored ? s.negatedAdapt + s.pos : nullptr;
+    auto setAdapt = [&](int at, std::int32_t value) {
+        a[at] = std::int16_t(value);
+        if constexpr (Mirrored)
+            n[at] = std::int16_t(-value);
+    };
     h[order] = clip16(output);
     if constexpr (New) {
         std::uint32_t magnitude = output < 0 ? 0u - std::uint32_t(output) : std::uint32_t(output);
@@ -52,21 +58,23 @@ inline void push(NNRunState& s, int order, std::int32_t output)
         // (A 64-bit product costs several instructions on 32-bit targets.)
         const bool tripled = (magnitude > 3 * s.average) & (s.average <= 0x55555555u);
         int scale = int(tripled) + (magnitude > s.average + s.average / 3);
-        a[order] = std::int16_t((8 << scale) * negatedSign(output));
+        setAdapt(order, (8 << scale) * negatedSign(output));
         // A zero output still pulls the average down.
         s.average += std::uint32_t(std::int32_t(magnitude - s.average) / 16);
         // Newest at order: the values written 2, 3 and 9 steps ago lose half.
-        a[order - 1] = std::int16_t(a[order - 1] >> 1);
-        a[order - 2] = std::int16_t(a[order - 2] >> 1);
-        a[order - 8] = std::int16_t(a[order - 8] >> 1);
+        setAdapt(order - 1, a[order - 1] >> 1);
+        setAdapt(order - 2, a[order - 2] >> 1);
+        setAdapt(order - 8, a[order - 8] >> 1);
     } else {
-        a[order] = std::int16_t(4 * negatedSign(output));
-        a[order - 4] = std::int16_t(a[order - 4] >> 1);
-        a[order - 8] = std::int16_t(a[order - 8] >> 1);
+        setAdapt(order, 4 * negatedSign(output));
+        setAdapt(order - 4, a[order - 4] >> 1);
+        setAdapt(order - 8, a[order - 8] >> 1);
     }
     if (++s.pos == window) {
         std::memmove(s.hist, s.hist + window, std::size_t(order) * sizeof(std::int16_t));
         std::memmove(s.adapt, s.adapt + window, std::size_t(order) * sizeof(std::int16_t));
+        if constexpr (Mirrored)
+            std::memmove(s.negatedAdapt, s.negatedAdapt + window, std::size_t(order) * sizeof(std::int16_t));
         s.pos = 0;
     }
 }
