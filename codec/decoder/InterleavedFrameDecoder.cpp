@@ -37,6 +37,9 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
                 filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
         lastFilterWithPredictor =
             set.count > 1 && filteringStereo32Run(set.filters[std::size_t(set.count - 1)].order) != nullptr;
+        allFiltersWithPredictor = lastFilterWithPredictor && set.count == 3 && set.filters[0].order == 16 &&
+                                  set.filters[1].order == 256 && set.filters[2].order == 1280 &&
+                                  decodingFilteringStereo32Run(false) != nullptr;
     } else {
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
@@ -140,15 +143,33 @@ bool InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
     return true;
 }
 
-void InterleavedFrameDecoder::runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count)
+void InterleavedFrameDecoder::runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count,
+                                                        bool reading)
 {
     NNRunState last[2] = {filters[0].back().runState(), filters[1].back().runState()};
+    NNRunState first[2], second[2];
+    if (reading)
+        for (int slot = 0; slot < 2; ++slot) {
+            first[slot] = filters[slot][0].runState();
+            second[slot] = filters[slot][1].runState();
+        }
     const Predictor3950 atStart = predictor3950;
     bool fits = false;
-    predictor3950.filterStereo32(last, slot0.data(), slot1.data(), left, right, count,
-                                 widthRule.narrow() ? nullptr : &fits);
-    for (int slot = 0; slot < 2; ++slot)
+    bool* const watch = widthRule.narrow() ? nullptr : &fits;
+    if (reading)
+        predictor3950.decodeFilterStereo32(rc, streams, first, second, last, slot0.data(), slot1.data(), left, right,
+                                           count, watch);
+    else
+        predictor3950.filterStereo32(last, slot0.data(), slot1.data(), left, right, count, watch);
+    for (int slot = 0; slot < 2; ++slot) {
         filters[slot].back().finish(last[slot]);
+        if (reading) {
+            filters[slot][0].finish(first[slot]);
+            filters[slot][1].finish(second[slot]);
+        }
+    }
+    if (reading)
+        checkData();
     if (widthRule.narrow())
         reconstructStereo(left, right, count);
     else
@@ -226,17 +247,24 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
             return;
         }
     }
+    // A long last filter runs with the predictor, block by block; at level
+    // 5000 the values come from the range decoder through the other filters
+    // in the same loop, whose chain of divisions then overlaps the filters'
+    // loads.
+    const bool lastWithPredictor = lastFilterWithPredictor && (widthRule.narrow() || widthRule.undecided());
+    if (lastWithPredictor && allFiltersWithPredictor) {
+        runLastFilterAndPredictor(left, right, count, true);
+        return;
+    }
     const std::size_t applied = readSlots(2, count);
     checkData();
-    // A long last filter runs with the predictor, block by block.
-    const bool lastWithPredictor = lastFilterWithPredictor && (widthRule.narrow() || widthRule.undecided());
     const std::size_t passes = filters[0].size() - (lastWithPredictor ? 1 : 0);
     for (std::size_t i = applied; i < passes; ++i) {
         filters[0][i].decode(slot0.data(), count);
         filters[1][i].decode(slot1.data(), count);
     }
     if (lastWithPredictor) {
-        runLastFilterAndPredictor(left, right, count);
+        runLastFilterAndPredictor(left, right, count, false);
     } else if (version >= version::predictor3950) {
         widthRule.run(predictor3950, slot0.data(), slot1.data(), left, right, count);
     } else {

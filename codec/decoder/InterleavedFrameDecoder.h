@@ -40,8 +40,10 @@ private:
     template <class Values>
     bool decodeMono(std::int32_t* out, std::size_t count);
     // The slots' last NN filter and the predictor over a chunk, block by
-    // block, while the width is 32 bits or undecided.
-    void runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count);
+    // block, while the width is 32 bits or undecided; with `reading`, the
+    // values come from the range decoder through the earlier filters in the
+    // same loop (allFiltersWithPredictor).
+    void runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count, bool reading);
     void checkData();
 
     int version;
@@ -62,6 +64,7 @@ private:
                                                           bool&);
     FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
     bool lastFilterWithPredictor = false;            // whether runLastFilterAndPredictor is built in
+    bool allFiltersWithPredictor = false;            // whether it also reads (level 5000)
     bool (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };
 

@@ -237,6 +237,20 @@ void Predictor3950::filterStereo32(NNRunState* last, std::int32_t* slot0, std::i
     xChannel = convert<std::int64_t>(x32);
 }
 
+void Predictor3950::decodeFilterStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second,
+                                         NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y,
+                                         std::int32_t* x, std::size_t count, bool* fits)
+{
+    auto y32 = convert<std::int32_t>(yChannel);
+    auto x32 = convert<std::int32_t>(xChannel);
+    const bool held = decodingFilteringStereo32Run(fits != nullptr)(rc, streams, first, second, last, y32, x32, slot0,
+                                                                    slot1, y, x, count);
+    if (fits)
+        *fits = held;
+    yChannel = convert<std::int64_t>(y32);
+    xChannel = convert<std::int64_t>(x32);
+}
+
 bool Predictor3950::fitsIn32Bits() const
 {
     auto fits = [](const Channel<std::int64_t>& c) {

@@ -6,6 +6,7 @@
 #include "decoder/Predictor3950Sse2.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#include "decoder/FilteredValueSse2.h"
 #include "decoder/StereoStepSse2.h"
 #include "dsp/NNStepAvx2.h"
 #include "dsp/NNStepAvx512.h"
@@ -21,21 +22,45 @@ namespace {
 
 using sse2::Channel32;
 
-// The loop once for each filter step, compiled for the step's target: a
-// function for one target does not inline another target's code.
-#define APE_FILTERING_RUNS(Code, Target, decodeStep)                                                                   \
+// Where the last filter's input comes from: the slots, which earlier passes
+// filled, or (level 5000) the range decoder through the first two filters,
+// so that the decoder's chain of divisions overlaps the long filters' loads
+// too. Both inline into either target's loop (their own target is AVX2).
+struct StoredValues {
+    const std::int32_t* slot[2];
+    [[gnu::always_inline]] std::int32_t operator()(int s, std::size_t i) const { return slot[s][i]; }
+};
+
+struct DecodedValues {
+    RangeDecoder& rc;
+    StreamState* streams;
+    NNRunState* first;  // 16 taps, one per slot
+    NNRunState* second; // 256 taps
+    [[gnu::always_inline]] APE_AVX2 std::int32_t operator()(int s, std::size_t) const
+    {
+        const std::int32_t value = FilteredValue<PivotValues, 16>::next(rc, streams[s], &first[s]);
+        return nn::decodeStepAvx2<256, true>(second[s], value);
+    }
+};
+
+// The loop once for each last-filter step, compiled for the step's target:
+// a function for one target does not inline another target's code. Both
+// inputs are taken first: read from the range decoder they are one chain,
+// which the long steps after it then overlap instead of splitting it.
+#define APE_FILTERING_RUN(Code, Target, decodeStep)                                                                    \
     struct Code {                                                                                                      \
-        template <int Order, class Watch>                                                                              \
-        Target static bool run(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, \
-                               std::int32_t* outY, std::int32_t* outX, std::size_t count)                              \
+        template <int Order, class Watch, class Source>                                                                \
+        Target static bool run(Source source, NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0,       \
+                               std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)         \
         {                                                                                                              \
             sse2::VectorChannel vy(y), vx(x);                                                                          \
             Watch watch;                                                                                               \
             vy.watchStart(watch);                                                                                      \
             vx.watchStart(watch);                                                                                      \
             for (std::size_t i = 0; i < count; ++i) {                                                                  \
-                const std::int32_t value0 = nn::decodeStep<Order, true>(last[0], slot0[i]);                            \
-                const std::int32_t value1 = nn::decodeStep<Order, true>(last[1], slot1[i]);                            \
+                const std::int32_t input0 = source(0, i), input1 = source(1, i);                                       \
+                const std::int32_t value0 = nn::decodeStep<Order, true>(last[0], input0);                              \
+                const std::int32_t value1 = nn::decodeStep<Order, true>(last[1], input1);                              \
                 slot0[i] = value0;                                                                                     \
                 slot1[i] = value1;                                                                                     \
                 const std::int32_t valueY = vy.step(value0, vx.filterA, watch);                                        \
@@ -46,23 +71,35 @@ using sse2::Channel32;
             vx.store(x);                                                                                               \
             return watch.held();                                                                                       \
         }                                                                                                              \
-        template <int Order>                                                                                           \
-        Target static void plain(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0,                    \
-                                 std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)       \
-        {                                                                                                              \
-            run<Order, sse2::NoWatch>(last, y, x, slot0, slot1, outY, outX, count);                                    \
-        }                                                                                                              \
-        template <int Order>                                                                                           \
-        Target static bool checked(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0,                  \
-                                   std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)     \
-        {                                                                                                              \
-            return run<Order, sse2::RangeWatch>(last, y, x, slot0, slot1, outY, outX, count);                          \
-        }                                                                                                              \
     };
 
-APE_FILTERING_RUNS(Avx2Code, APE_AVX2, decodeStepAvx2)
-APE_FILTERING_RUNS(Avx512Code, APE_AVX512, decodeStepAvx512)
-#undef APE_FILTERING_RUNS
+APE_FILTERING_RUN(Avx2Code, APE_AVX2, decodeStepAvx2)
+APE_FILTERING_RUN(Avx512Code, APE_AVX512, decodeStepAvx512)
+#undef APE_FILTERING_RUN
+
+template <class Code, int Order>
+void plain(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
+           std::int32_t* outX, std::size_t count)
+{
+    Code::template run<Order, sse2::NoWatch>(StoredValues{{slot0, slot1}}, last, y, x, slot0, slot1, outY, outX, count);
+}
+
+template <class Code, int Order>
+bool checked(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
+             std::int32_t* outX, std::size_t count)
+{
+    return Code::template run<Order, sse2::RangeWatch>(StoredValues{{slot0, slot1}}, last, y, x, slot0, slot1, outY,
+                                                       outX, count);
+}
+
+template <class Code, class Watch>
+bool decoding(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second, NNRunState* last,
+              Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
+              std::int32_t* outX, std::size_t count)
+{
+    return Code::template run<1280, Watch>(DecodedValues{rc, streams, first, second}, last, y, x, slot0, slot1, outY,
+                                           outX, count);
+}
 
 // AVX-512 for the 1280 taps only: at 256 its longer reduction and the
 // mirrored window cost more than its wider vectors save.
@@ -80,16 +117,30 @@ Run pick(int order, Run avx2At256, Run avx2At1280, Run avx512At1280)
 
 FilteringStereo32Run filteringStereo32Run(int order)
 {
-    return pick<FilteringStereo32Run>(order, Avx2Code::plain<256>, Avx2Code::plain<1280>, Avx512Code::plain<1280>);
+    return pick<FilteringStereo32Run>(order, plain<Avx2Code, 256>, plain<Avx2Code, 1280>, plain<Avx512Code, 1280>);
 }
 
 CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order)
 {
-    return pick<CheckedFilteringStereo32Run>(order, Avx2Code::checked<256>, Avx2Code::checked<1280>,
-                                             Avx512Code::checked<1280>);
+    return pick<CheckedFilteringStereo32Run>(order, checked<Avx2Code, 256>, checked<Avx2Code, 1280>,
+                                             checked<Avx512Code, 1280>);
+}
+
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(bool watched)
+{
+    if (!processorHasAvx2())
+        return nullptr;
+    if (processorHasAvx512())
+        return watched ? decoding<Avx512Code, sse2::RangeWatch> : decoding<Avx512Code, sse2::NoWatch>;
+    return watched ? decoding<Avx2Code, sse2::RangeWatch> : decoding<Avx2Code, sse2::NoWatch>;
 }
 #else
 FilteringStereo32Run filteringStereo32Run(int)
+{
+    return nullptr;
+}
+
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(bool)
 {
     return nullptr;
 }

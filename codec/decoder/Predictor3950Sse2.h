@@ -76,6 +76,20 @@ using CheckedFilteringStereo32Run = bool (*)(NNRunState* last, Predictor3950::Ch
 FilteringStereo32Run filteringStereo32Run(int order);
 CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order);
 
+// Level 5000's whole chunk in one loop: values from the range decoder
+// (PivotValues, one stream per slot) through each slot's 16-, 256- and
+// 1280-tap filters (`first`, `second`, `last`, one per slot, new adaptation)
+// into the stereo run, the last filter's outputs kept in `slot0` and
+// `slot1`. Watched (as CheckedStereo32Run, which it then answers) or not
+// (it answers true). Null where the processor lacks AVX2.
+using DecodingFilteringStereo32Run = bool (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
+                                              NNRunState* second, NNRunState* last,
+                                              Predictor3950::Channel<std::int32_t>& y,
+                                              Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
+                                              std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
+                                              std::size_t count);
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(bool watched);
+
 // Predictor3950's mono run fed from the range decoder, one stream, through
 // the first NN filter `first` for orders 16, 32 and 64 (as
 // vectorDecodingStereo32Run). Null without SSE2 or for other orders.

@@ -10,6 +10,7 @@
 #include "decoder/RangeDecoder.h"
 #include "decoder/ValueDecoder.h"
 #include "dsp/NNFilter.h"
+#include "dsp/NNFilterSets.h"
 #include "encoder/RangeEncoder.h"
 #include "encoder/ValueEncoder.h"
 
@@ -189,6 +190,68 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
         EXPECT_TRUE(checkedX == expectX);
         EXPECT_TRUE(keptSlot0 == slot0);
         EXPECT_TRUE(keptSlot1 == slot1);
+    }
+}
+
+// Level 5000's loop: values from the coder through the 16-, 256- and
+// 1280-tap filters into the predictor, plain and watched, against reading,
+// the plain filter loops and the predictor in passes.
+TEST(FilteredRead, Level5000LoopFromTheCoderEqualsThePasses)
+{
+    if (!ape::decodingFilteringStereo32Run(false))
+        GTEST_SKIP() << "no AVX2 on this machine";
+    constexpr ape::NNFilterShape shapes[3] = {{16, 11}, {256, 13}, {1280, 15}};
+    std::mt19937 random(5000);
+    const auto bytes = encodeFrame({residuals(random), residuals(random)});
+    Frame frames[3] = {Frame(bytes), Frame(bytes), Frame(bytes)}; // reference, plain, watched
+    std::vector<ape::NNFilter> filters[3][2];
+    ape::Predictor3950 predictors[3];
+    for (int k = 0; k < 3; ++k) {
+        for (int slot = 0; slot < 2; ++slot)
+            for (const auto& shape : shapes)
+                filters[k][slot].emplace_back(shape.order, shape.fraction, ape::NNAdaptation::new3980,
+                                              k == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
+        predictors[k].reset();
+    }
+    std::vector<std::int32_t> slots[3][2], y[3], x[3];
+    for (int k = 0; k < 3; ++k) {
+        slots[k][0].resize(blocks);
+        slots[k][1].resize(blocks);
+        y[k].resize(blocks);
+        x[k].resize(blocks);
+    }
+    std::size_t at = 0;
+    for (std::size_t n : chunks) {
+        for (std::size_t i = at; i < at + n; ++i)
+            for (int slot = 0; slot < 2; ++slot)
+                slots[0][slot][i] = ape::PivotValues::decode(frames[0].rc, frames[0].streams[slot]);
+        for (int slot = 0; slot < 2; ++slot)
+            for (auto& filter : filters[0][slot])
+                filter.decode(slots[0][slot].data() + at, n);
+        const bool reallyFits = predictors[0].stereoInBothWidths(slots[0][0].data() + at, slots[0][1].data() + at,
+                                                                 y[0].data() + at, x[0].data() + at, n, true);
+        for (int k = 1; k < 3; ++k) {
+            ape::NNRunState states[3][2];
+            for (int f = 0; f < 3; ++f)
+                for (int slot = 0; slot < 2; ++slot)
+                    states[f][slot] = filters[k][slot][std::size_t(f)].runState();
+            bool fits = false;
+            predictors[k].decodeFilterStereo32(frames[k].rc, frames[k].streams, states[0], states[1], states[2],
+                                               slots[k][0].data() + at, slots[k][1].data() + at, y[k].data() + at,
+                                               x[k].data() + at, n, k == 2 ? &fits : nullptr);
+            EXPECT_TRUE(!fits || reallyFits);
+            for (int f = 0; f < 3; ++f)
+                for (int slot = 0; slot < 2; ++slot)
+                    filters[k][slot][std::size_t(f)].finish(states[f][slot]);
+        }
+        at += n;
+    }
+    for (int k = 1; k < 3; ++k) {
+        SCOPED_TRACE(k == 1 ? "plain" : "watched");
+        EXPECT_FALSE(frames[k].rc.failed());
+        EXPECT_EQ(frames[k].reader.remaining(), frames[0].reader.remaining());
+        EXPECT_TRUE(slots[k][0] == slots[0][0] && slots[k][1] == slots[0][1]);
+        EXPECT_TRUE(y[k] == y[0] && x[k] == x[0]);
     }
 }
 
