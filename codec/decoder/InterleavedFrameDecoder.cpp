@@ -37,9 +37,10 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
                 filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
         lastFilterWithPredictor =
             set.count > 1 && filteringStereo32Run(set.filters[std::size_t(set.count - 1)].order) != nullptr;
-        allFiltersWithPredictor = lastFilterWithPredictor && set.count == 3 && set.filters[0].order == 16 &&
-                                  set.filters[1].order == 256 && set.filters[2].order == 1280 &&
-                                  decodingFilteringStereo32Run(false) != nullptr;
+        allFiltersWithPredictor =
+            lastFilterWithPredictor &&
+            decodingFilteringStereo32Run(set.filters[0].order, set.filters[std::size_t(set.count - 1)].order, false) !=
+                nullptr;
     } else {
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
@@ -146,34 +147,42 @@ bool InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
 void InterleavedFrameDecoder::runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count,
                                                         bool reading)
 {
-    NNRunState last[2] = {filters[0].back().runState(), filters[1].back().runState()};
-    NNRunState first[2], second[2];
-    if (reading)
-        for (int slot = 0; slot < 2; ++slot) {
-            first[slot] = filters[slot][0].runState();
-            second[slot] = filters[slot][1].runState();
-        }
+    const std::size_t filterCount = filters[0].size();
+    NNRunState states[3][2]{}; // per filter in decoding order, per slot
+    for (std::size_t f = reading ? 0 : filterCount - 1; f < filterCount; ++f)
+        for (int slot = 0; slot < 2; ++slot)
+            states[f][slot] = filters[slot][f].runState();
+    NNRunState* last = states[filterCount - 1];
     const Predictor3950 atStart = predictor3950;
     bool fits = false;
     bool* const watch = widthRule.narrow() ? nullptr : &fits;
     if (reading)
-        predictor3950.decodeFilterStereo32(rc, streams, first, second, last, slot0.data(), slot1.data(), left, right,
-                                           count, watch);
+        predictor3950.decodeFilterStereo32(rc, streams, states[0], filterCount == 3 ? states[1] : nullptr, last,
+                                           slot0.data(), slot1.data(), left, right, count, watch);
     else
         predictor3950.filterStereo32(last, slot0.data(), slot1.data(), left, right, count, watch);
-    for (int slot = 0; slot < 2; ++slot) {
-        filters[slot].back().finish(last[slot]);
-        if (reading) {
-            filters[slot][0].finish(first[slot]);
-            filters[slot][1].finish(second[slot]);
-        }
-    }
+    for (std::size_t f = reading ? 0 : filterCount - 1; f < filterCount; ++f)
+        for (int slot = 0; slot < 2; ++slot)
+            filters[slot][f].finish(states[f][slot]);
     if (reading)
         checkData();
     if (widthRule.narrow())
         reconstructStereo(left, right, count);
     else
         widthRule.afterPass(predictor3950, atStart, fits, slot0.data(), slot1.data(), left, right, count);
+}
+
+void InterleavedFrameDecoder::runFiltersAndMonoPredictor(std::int32_t* out, std::size_t count)
+{
+    const std::size_t filterCount = filters[0].size();
+    NNRunState states[3]{};
+    for (std::size_t f = 0; f < filterCount; ++f)
+        states[f] = filters[0][f].runState();
+    predictor3950.decodeFilterMono32(rc, streams[0], &states[0], filterCount == 3 ? &states[1] : nullptr,
+                                     &states[filterCount - 1], out, count);
+    for (std::size_t f = 0; f < filterCount; ++f)
+        filters[0][f].finish(states[f]);
+    checkData();
 }
 
 void InterleavedFrameDecoder::checkData()
@@ -192,6 +201,8 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
             // The values went straight through the only NN filter, if any,
             // into the predictor.
             checkData();
+        } else if (allFiltersWithPredictor) {
+            runFiltersAndMonoPredictor(left, count);
         } else {
             const std::size_t applied = readSlots(1, count);
             checkData();
@@ -247,10 +258,10 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
             return;
         }
     }
-    // A long last filter runs with the predictor, block by block; at level
-    // 5000 the values come from the range decoder through the other filters
-    // in the same loop, whose chain of divisions then overlaps the filters'
-    // loads.
+    // A long last filter runs with the predictor, block by block; at levels
+    // 4000 and 5000 the values come from the range decoder through the other
+    // filters in the same loop, whose chain of divisions then overlaps the
+    // filters' loads.
     const bool lastWithPredictor = lastFilterWithPredictor && (widthRule.narrow() || widthRule.undecided());
     if (lastWithPredictor && allFiltersWithPredictor) {
         runLastFilterAndPredictor(left, right, count, true);

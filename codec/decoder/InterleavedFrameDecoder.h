@@ -44,6 +44,8 @@ private:
     // values come from the range decoder through the earlier filters in the
     // same loop (allFiltersWithPredictor).
     void runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count, bool reading);
+    // Its mono form, always reading (allFiltersWithPredictor).
+    void runFiltersAndMonoPredictor(std::int32_t* out, std::size_t count);
     void checkData();
 
     int version;
@@ -64,7 +66,7 @@ private:
                                                           bool&);
     FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
     bool lastFilterWithPredictor = false;            // whether runLastFilterAndPredictor is built in
-    bool allFiltersWithPredictor = false;            // whether it also reads (level 5000)
+    bool allFiltersWithPredictor = false;            // whether it also reads (levels 4000 and 5000)
     bool (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };
 

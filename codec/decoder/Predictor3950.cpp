@@ -243,12 +243,20 @@ void Predictor3950::decodeFilterStereo32(RangeDecoder& rc, StreamState* streams,
 {
     auto y32 = convert<std::int32_t>(yChannel);
     auto x32 = convert<std::int32_t>(xChannel);
-    const bool held = decodingFilteringStereo32Run(fits != nullptr)(rc, streams, first, second, last, y32, x32, slot0,
-                                                                    slot1, y, x, count);
+    const bool held = decodingFilteringStereo32Run(first->order, last->order, fits != nullptr)(
+        rc, streams, first, second, last, y32, x32, slot0, slot1, y, x, count);
     if (fits)
         *fits = held;
     yChannel = convert<std::int64_t>(y32);
     xChannel = convert<std::int64_t>(x32);
+}
+
+void Predictor3950::decodeFilterMono32(RangeDecoder& rc, StreamState& stream, NNRunState* first, NNRunState* second,
+                                       NNRunState* last, std::int32_t* out, std::size_t count)
+{
+    auto c = convert<std::int32_t>(yChannel);
+    decodingFilteringMono32Run(first->order, last->order)(rc, &stream, first, second, last, c, out, count);
+    yChannel = convert<std::int64_t>(c);
 }
 
 bool Predictor3950::fitsIn32Bits() const

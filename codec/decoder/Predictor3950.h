@@ -62,12 +62,15 @@ public:
     void filterStereo32(NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
                         std::size_t count, bool* fits = nullptr);
     // The same with the values read straight from the range decoder and run
-    // through the 16- and 256-tap filters `first` and `second` before `last`
-    // (level 5000, PivotValues); the last filter's outputs are left in
-    // `slot0` and `slot1`. Only where decodingFilteringStereo32Run serves.
+    // through the slots' earlier filters `first` and `second` (null at level
+    // 4000) before `last` (PivotValues); the last filter's outputs are left
+    // in `slot0` and `slot1`. Only where decodingFilteringStereo32Run serves.
     void decodeFilterStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second,
                               NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y,
                               std::int32_t* x, std::size_t count, bool* fits = nullptr);
+    // Its mono form (decodingFilteringMono32Run), one stream and one filter of each.
+    void decodeFilterMono32(RangeDecoder& rc, StreamState& stream, NNRunState* first, NNRunState* second,
+                            NNRunState* last, std::int32_t* out, std::size_t count);
     // Mono files and pseudo-stereo frames; always 32-bit.
     void mono(std::int32_t* values, std::size_t count);
     // The same with the values read straight from the range decoder, in one

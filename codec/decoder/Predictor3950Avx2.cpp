@@ -31,15 +31,22 @@ struct StoredValues {
     [[gnu::always_inline]] std::int32_t operator()(int s, std::size_t i) const { return slot[s][i]; }
 };
 
+// Values straight from the range decoder through a slot's filters before
+// the last: the first (FirstOrder taps) and, where there is one between,
+// the 256-tap filter (SecondOrder).
+template <int FirstOrder, int SecondOrder>
 struct DecodedValues {
     RangeDecoder& rc;
     StreamState* streams;
-    NNRunState* first;  // 16 taps, one per slot
-    NNRunState* second; // 256 taps
+    NNRunState* first;  // one per slot
+    NNRunState* second; // one per slot where SecondOrder is not 0
     [[gnu::always_inline]] APE_AVX2 std::int32_t operator()(int s, std::size_t) const
     {
-        const std::int32_t value = FilteredValue<PivotValues, 16>::next(rc, streams[s], &first[s]);
-        return nn::decodeStepAvx2<256, true>(second[s], value);
+        const std::int32_t value = FilteredValue<PivotValues, FirstOrder>::next(rc, streams[s], &first[s]);
+        if constexpr (SecondOrder == 0)
+            return value;
+        else
+            return nn::decodeStepAvx2<SecondOrder, true>(second[s], value);
     }
 };
 
@@ -71,6 +78,15 @@ struct DecodedValues {
             vx.store(x);                                                                                               \
             return watch.held();                                                                                       \
         }                                                                                                              \
+        template <int Order, class Source>                                                                             \
+        Target static void monoRun(Source source, NNRunState* last, Channel32& c, std::int32_t* out,                   \
+                                   std::size_t count)                                                                  \
+        {                                                                                                              \
+            sse2::VectorChannel v(c);                                                                                  \
+            for (std::size_t i = 0; i < count; ++i)                                                                    \
+                out[i] = v.monoStep(nn::decodeStep<Order, true>(last[0], source(0, i)));                               \
+            v.store(c);                                                                                                \
+        }                                                                                                              \
     };
 
 APE_FILTERING_RUN(Avx2Code, APE_AVX2, decodeStepAvx2)
@@ -92,13 +108,21 @@ bool checked(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0, 
                                                        outX, count);
 }
 
-template <class Code, class Watch>
+template <class Code, int FirstOrder, int SecondOrder, int LastOrder, class Watch>
 bool decoding(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second, NNRunState* last,
               Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
               std::int32_t* outX, std::size_t count)
 {
-    return Code::template run<1280, Watch>(DecodedValues{rc, streams, first, second}, last, y, x, slot0, slot1, outY,
-                                           outX, count);
+    return Code::template run<LastOrder, Watch>(DecodedValues<FirstOrder, SecondOrder>{rc, streams, first, second},
+                                                last, y, x, slot0, slot1, outY, outX, count);
+}
+
+template <class Code, int FirstOrder, int SecondOrder, int LastOrder>
+void decodingMono(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second, NNRunState* last,
+                  Channel32& c, std::int32_t* out, std::size_t count)
+{
+    Code::template monoRun<LastOrder>(DecodedValues<FirstOrder, SecondOrder>{rc, streams, first, second}, last, c, out,
+                                      count);
 }
 
 // AVX-512 for the 1280 taps only: at 256 its longer reduction and the
@@ -126,13 +150,32 @@ CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order)
                                              checked<Avx512Code, 1280>);
 }
 
-DecodingFilteringStereo32Run decodingFilteringStereo32Run(bool watched)
+// Level 4000's filters (32 and 256 taps) and level 5000's (16, 256, 1280).
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int lastOrder, bool watched)
 {
     if (!processorHasAvx2())
         return nullptr;
+    if (firstOrder == 32 && lastOrder == 256)
+        return watched ? decoding<Avx2Code, 32, 0, 256, sse2::RangeWatch>
+                       : decoding<Avx2Code, 32, 0, 256, sse2::NoWatch>;
+    if (firstOrder != 16 || lastOrder != 1280)
+        return nullptr;
     if (processorHasAvx512())
-        return watched ? decoding<Avx512Code, sse2::RangeWatch> : decoding<Avx512Code, sse2::NoWatch>;
-    return watched ? decoding<Avx2Code, sse2::RangeWatch> : decoding<Avx2Code, sse2::NoWatch>;
+        return watched ? decoding<Avx512Code, 16, 256, 1280, sse2::RangeWatch>
+                       : decoding<Avx512Code, 16, 256, 1280, sse2::NoWatch>;
+    return watched ? decoding<Avx2Code, 16, 256, 1280, sse2::RangeWatch>
+                   : decoding<Avx2Code, 16, 256, 1280, sse2::NoWatch>;
+}
+
+DecodingFilteringMono32Run decodingFilteringMono32Run(int firstOrder, int lastOrder)
+{
+    if (!processorHasAvx2())
+        return nullptr;
+    if (firstOrder == 32 && lastOrder == 256)
+        return decodingMono<Avx2Code, 32, 0, 256>;
+    if (firstOrder != 16 || lastOrder != 1280)
+        return nullptr;
+    return processorHasAvx512() ? decodingMono<Avx512Code, 16, 256, 1280> : decodingMono<Avx2Code, 16, 256, 1280>;
 }
 #else
 FilteringStereo32Run filteringStereo32Run(int)
@@ -140,7 +183,12 @@ FilteringStereo32Run filteringStereo32Run(int)
     return nullptr;
 }
 
-DecodingFilteringStereo32Run decodingFilteringStereo32Run(bool)
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(int, int, bool)
+{
+    return nullptr;
+}
+
+DecodingFilteringMono32Run decodingFilteringMono32Run(int, int)
 {
     return nullptr;
 }

@@ -76,19 +76,28 @@ using CheckedFilteringStereo32Run = bool (*)(NNRunState* last, Predictor3950::Ch
 FilteringStereo32Run filteringStereo32Run(int order);
 CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order);
 
-// Level 5000's whole chunk in one loop: values from the range decoder
-// (PivotValues, one stream per slot) through each slot's 16-, 256- and
-// 1280-tap filters (`first`, `second`, `last`, one per slot, new adaptation)
-// into the stereo run, the last filter's outputs kept in `slot0` and
-// `slot1`. Watched (as CheckedStereo32Run, which it then answers) or not
-// (it answers true). Null where the processor lacks AVX2.
+// A level's whole chunk in one loop: values from the range decoder
+// (PivotValues, one stream per slot) through each slot's NN filters into
+// the stereo run, the last filter's outputs kept in `slot0` and `slot1`.
+// The filters (one per slot each, new adaptation) are `first`, `second`
+// (level 5000's 256 taps; null at level 4000) and `last`. Watched (as
+// CheckedStereo32Run, which it then answers) or not (it answers true). Null
+// where the processor lacks AVX2 or for filters other than level 4000's
+// (first 32, last 256 taps) and level 5000's (first 16, last 1280).
 using DecodingFilteringStereo32Run = bool (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
                                               NNRunState* second, NNRunState* last,
                                               Predictor3950::Channel<std::int32_t>& y,
                                               Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
                                               std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
                                               std::size_t count);
-DecodingFilteringStereo32Run decodingFilteringStereo32Run(bool watched);
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int lastOrder, bool watched);
+
+// The same for mono: one stream (`streams[0]`), one filter of each.
+using DecodingFilteringMono32Run = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
+                                            NNRunState* second, NNRunState* last,
+                                            Predictor3950::Channel<std::int32_t>& c, std::int32_t* out,
+                                            std::size_t count);
+DecodingFilteringMono32Run decodingFilteringMono32Run(int firstOrder, int lastOrder);
 
 // Predictor3950's mono run fed from the range decoder, one stream, through
 // the first NN filter `first` for orders 16, 32 and 64 (as

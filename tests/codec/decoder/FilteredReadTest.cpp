@@ -193,65 +193,89 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
     }
 }
 
-// Level 5000's loop: values from the coder through the 16-, 256- and
-// 1280-tap filters into the predictor, plain and watched, against reading,
-// the plain filter loops and the predictor in passes.
-TEST(FilteredRead, Level5000LoopFromTheCoderEqualsThePasses)
+// Levels 4000 and 5000's loops: values from the coder through all the
+// slots' filters into the predictor, stereo plain and watched and mono,
+// against reading, the plain filter loops and the predictor in passes.
+TEST(FilteredRead, LoopsFromTheCoderThroughEveryFilterEqualThePasses)
 {
-    if (!ape::decodingFilteringStereo32Run(false))
+    if (!ape::decodingFilteringStereo32Run(16, 1280, false))
         GTEST_SKIP() << "no AVX2 on this machine";
-    constexpr ape::NNFilterShape shapes[3] = {{16, 11}, {256, 13}, {1280, 15}};
     std::mt19937 random(5000);
-    const auto bytes = encodeFrame({residuals(random), residuals(random)});
-    Frame frames[3] = {Frame(bytes), Frame(bytes), Frame(bytes)}; // reference, plain, watched
-    std::vector<ape::NNFilter> filters[3][2];
-    ape::Predictor3950 predictors[3];
-    for (int k = 0; k < 3; ++k) {
-        for (int slot = 0; slot < 2; ++slot)
-            for (const auto& shape : shapes)
-                filters[k][slot].emplace_back(shape.order, shape.fraction, ape::NNAdaptation::new3980,
-                                              k == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
-        predictors[k].reset();
-    }
-    std::vector<std::int32_t> slots[3][2], y[3], x[3];
-    for (int k = 0; k < 3; ++k) {
-        slots[k][0].resize(blocks);
-        slots[k][1].resize(blocks);
-        y[k].resize(blocks);
-        x[k].resize(blocks);
-    }
-    std::size_t at = 0;
-    for (std::size_t n : chunks) {
-        for (std::size_t i = at; i < at + n; ++i)
-            for (int slot = 0; slot < 2; ++slot)
-                slots[0][slot][i] = ape::PivotValues::decode(frames[0].rc, frames[0].streams[slot]);
-        for (int slot = 0; slot < 2; ++slot)
-            for (auto& filter : filters[0][slot])
-                filter.decode(slots[0][slot].data() + at, n);
-        const bool reallyFits = predictors[0].stereoInBothWidths(slots[0][0].data() + at, slots[0][1].data() + at,
-                                                                 y[0].data() + at, x[0].data() + at, n, true);
-        for (int k = 1; k < 3; ++k) {
-            ape::NNRunState states[3][2];
-            for (int f = 0; f < 3; ++f)
-                for (int slot = 0; slot < 2; ++slot)
-                    states[f][slot] = filters[k][slot][std::size_t(f)].runState();
-            bool fits = false;
-            predictors[k].decodeFilterStereo32(frames[k].rc, frames[k].streams, states[0], states[1], states[2],
-                                               slots[k][0].data() + at, slots[k][1].data() + at, y[k].data() + at,
-                                               x[k].data() + at, n, k == 2 ? &fits : nullptr);
-            EXPECT_TRUE(!fits || reallyFits);
-            for (int f = 0; f < 3; ++f)
-                for (int slot = 0; slot < 2; ++slot)
-                    filters[k][slot][std::size_t(f)].finish(states[f][slot]);
+    for (int level : {4000, 5000}) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        const ape::NNFilterSet& set = ape::nnFilterSet(level);
+        const auto bytes = encodeFrame({residuals(random), residuals(random)});
+        const auto monoBytes = encodeFrame({residuals(random)});
+        // Reference, stereo plain, stereo watched, then the same three for mono.
+        Frame frames[6] = {Frame(bytes),     Frame(bytes),     Frame(bytes),
+                           Frame(monoBytes), Frame(monoBytes), Frame(monoBytes)};
+        std::vector<ape::NNFilter> filters[6][2];
+        ape::Predictor3950 predictors[6];
+        std::vector<std::int32_t> slots[6][2], y[6], x[6];
+        for (int k = 0; k < 6; ++k) {
+            for (int slot = 0; slot < 2; ++slot) {
+                for (int f = 0; f < set.count; ++f)
+                    filters[k][slot].emplace_back(set.filters[std::size_t(f)].order,
+                                                  set.filters[std::size_t(f)].fraction, ape::NNAdaptation::new3980,
+                                                  k % 3 == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
+                slots[k][slot].resize(blocks);
+            }
+            predictors[k].reset();
+            y[k].resize(blocks);
+            x[k].resize(blocks);
         }
-        at += n;
-    }
-    for (int k = 1; k < 3; ++k) {
-        SCOPED_TRACE(k == 1 ? "plain" : "watched");
-        EXPECT_FALSE(frames[k].rc.failed());
-        EXPECT_EQ(frames[k].reader.remaining(), frames[0].reader.remaining());
-        EXPECT_TRUE(slots[k][0] == slots[0][0] && slots[k][1] == slots[0][1]);
-        EXPECT_TRUE(y[k] == y[0] && x[k] == x[0]);
+        std::size_t at = 0;
+        for (std::size_t n : chunks) {
+            for (int mono = 0; mono < 2; ++mono) {
+                const int k0 = 3 * mono, slotCount = 2 - mono;
+                for (std::size_t i = at; i < at + n; ++i)
+                    for (int slot = 0; slot < slotCount; ++slot)
+                        slots[k0][slot][i] = ape::PivotValues::decode(frames[k0].rc, frames[k0].streams[slot]);
+                for (int slot = 0; slot < slotCount; ++slot)
+                    for (auto& filter : filters[k0][slot])
+                        filter.decode(slots[k0][slot].data() + at, n);
+                bool reallyFits = true;
+                if (mono) {
+                    std::copy_n(slots[k0][0].data() + at, n, y[k0].data() + at);
+                    predictors[k0].mono(y[k0].data() + at, n);
+                } else {
+                    reallyFits = predictors[k0].stereoInBothWidths(slots[k0][0].data() + at, slots[k0][1].data() + at,
+                                                                   y[k0].data() + at, x[k0].data() + at, n, true);
+                }
+                for (int k = k0 + 1; k < k0 + 3 - mono; ++k) {
+                    ape::NNRunState states[3][2];
+                    for (int f = 0; f < set.count; ++f)
+                        for (int slot = 0; slot < 2; ++slot)
+                            states[f][slot] = filters[k][slot][std::size_t(f)].runState();
+                    ape::NNRunState* second = set.count == 3 ? states[1] : nullptr;
+                    ape::NNRunState* last = states[set.count - 1];
+                    bool fits = false;
+                    if (mono)
+                        predictors[k].decodeFilterMono32(frames[k].rc, frames[k].streams[0], states[0], second, last,
+                                                         y[k].data() + at, n);
+                    else
+                        predictors[k].decodeFilterStereo32(
+                            frames[k].rc, frames[k].streams, states[0], second, last, slots[k][0].data() + at,
+                            slots[k][1].data() + at, y[k].data() + at, x[k].data() + at, n, k == 2 ? &fits : nullptr);
+                    EXPECT_TRUE(!fits || reallyFits);
+                    for (int f = 0; f < set.count; ++f)
+                        for (int slot = 0; slot < 2; ++slot)
+                            filters[k][slot][std::size_t(f)].finish(states[f][slot]);
+                }
+            }
+            at += n;
+        }
+        for (int k : {1, 2, 4}) {
+            SCOPED_TRACE(k == 1 ? "plain" : k == 2 ? "watched" : "mono");
+            const int k0 = k < 3 ? 0 : 3;
+            EXPECT_FALSE(frames[k].rc.failed());
+            EXPECT_EQ(frames[k].reader.remaining(), frames[k0].reader.remaining());
+            EXPECT_TRUE(y[k] == y[k0]);
+            if (k < 3) {
+                EXPECT_TRUE(slots[k][0] == slots[k0][0] && slots[k][1] == slots[k0][1]);
+                EXPECT_TRUE(x[k] == x[k0]);
+            }
+        }
     }
 }
 
