@@ -1,8 +1,10 @@
-// The stereo run that first passes each block's slot values through the
-// slots' last NN filter: the filter's long dot products (throughput) and the
-// predictor's chain of dependent steps (latency) overlap instead of running
-// in two passes. AVX2, or for 1280 taps AVX-512 where the processor has it,
-// chosen at run time.
+// The runs that pass each block's values through the slots' last NN filter
+// on their way into the predictor: the filter's long dot products
+// (throughput) and the predictor's chain of dependent steps (latency)
+// overlap instead of running in two passes; at levels 4000 and 5000 the
+// values come from the range decoder through the earlier filters in the same
+// loop. AVX2, or for 1280 taps AVX-512 where the processor has it, chosen at
+// run time.
 #include "decoder/Predictor3950Sse2.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
@@ -10,8 +12,6 @@
 #include "decoder/StereoStepSse2.h"
 #include "dsp/NNStepAvx2.h"
 #include "dsp/NNStepAvx512.h"
-
-#include <type_traits>
 #define APE_HAVE_AVX2_RUNS 1
 #endif
 
@@ -23,9 +23,9 @@ namespace {
 using sse2::Channel32;
 
 // Where the last filter's input comes from: the slots, which earlier passes
-// filled, or (level 5000) the range decoder through the first two filters,
-// so that the decoder's chain of divisions overlaps the long filters' loads
-// too. Both inline into either target's loop (their own target is AVX2).
+// filled, or the range decoder through the earlier filters, so that the
+// decoder's chain of divisions overlaps the long filters' loads too. Both
+// inline into either target's loop (their own target is at most AVX2).
 struct StoredValues {
     const std::int32_t* slot[2];
     [[gnu::always_inline]] std::int32_t operator()(int s, std::size_t i) const { return slot[s][i]; }
