@@ -35,12 +35,9 @@ InterleavedFrameDecoder::InterleavedFrameDecoder(const ApeContainer& container, 
         if (set.count > 0)
             for (int slots = 1; slots <= 2; ++slots)
                 filteredReads[slots - 1] = sse2FilteredRead(set.filters[0].order, slots);
-        lastFilterWithPredictor =
-            set.count > 1 && filteringStereo32Run(set.filters[std::size_t(set.count - 1)].order) != nullptr;
-        allFiltersWithPredictor =
-            lastFilterWithPredictor &&
-            decodingFilteringStereo32Run(set.filters[0].order, set.filters[std::size_t(set.count - 1)].order, false) !=
-                nullptr;
+        filtersWithPredictor =
+            set.count > 1 && decodingFilteringStereo32Run(
+                                 set.filters[0].order, set.filters[std::size_t(set.count - 1)].order, false) != nullptr;
     } else {
         monoReader = &InterleavedFrameDecoder::readMono<KValues<true>>;
         stereoReader = &InterleavedFrameDecoder::readStereo<KValues<true>>;
@@ -144,28 +141,22 @@ bool InterleavedFrameDecoder::decodeMono(std::int32_t* out, std::size_t count)
     return true;
 }
 
-void InterleavedFrameDecoder::runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count,
-                                                        bool reading)
+void InterleavedFrameDecoder::runFiltersAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count)
 {
     const std::size_t filterCount = filters[0].size();
     NNRunState states[3][2]{}; // per filter in decoding order, per slot
-    for (std::size_t f = reading ? 0 : filterCount - 1; f < filterCount; ++f)
+    for (std::size_t f = 0; f < filterCount; ++f)
         for (int slot = 0; slot < 2; ++slot)
             states[f][slot] = filters[slot][f].runState();
-    NNRunState* last = states[filterCount - 1];
     const Predictor3950 atStart = predictor3950;
     bool fits = false;
-    bool* const watch = widthRule.narrow() ? nullptr : &fits;
-    if (reading)
-        predictor3950.decodeFilterStereo32(rc, streams, states[0], filterCount == 3 ? states[1] : nullptr, last,
-                                           slot0.data(), slot1.data(), left, right, count, watch);
-    else
-        predictor3950.filterStereo32(last, slot0.data(), slot1.data(), left, right, count, watch);
-    for (std::size_t f = reading ? 0 : filterCount - 1; f < filterCount; ++f)
+    predictor3950.decodeFilterStereo32(rc, streams, states[0], filterCount == 3 ? states[1] : nullptr,
+                                       states[filterCount - 1], slot0.data(), slot1.data(), left, right, count,
+                                       widthRule.narrow() ? nullptr : &fits);
+    for (std::size_t f = 0; f < filterCount; ++f)
         for (int slot = 0; slot < 2; ++slot)
             filters[slot][f].finish(states[f][slot]);
-    if (reading)
-        checkData();
+    checkData();
     if (widthRule.narrow())
         reconstructStereo(left, right, count);
     else
@@ -201,7 +192,7 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
             // The values went straight through the only NN filter, if any,
             // into the predictor.
             checkData();
-        } else if (allFiltersWithPredictor) {
+        } else if (filtersWithPredictor) {
             runFiltersAndMonoPredictor(left, count);
         } else {
             const std::size_t applied = readSlots(1, count);
@@ -258,25 +249,20 @@ void InterleavedFrameDecoder::decode(std::int32_t* left, std::int32_t* right, st
             return;
         }
     }
-    // A long last filter runs with the predictor, block by block; at levels
-    // 4000 and 5000 the values come from the range decoder through the other
-    // filters in the same loop, whose chain of divisions then overlaps the
-    // filters' loads.
-    const bool lastWithPredictor = lastFilterWithPredictor && (widthRule.narrow() || widthRule.undecided());
-    if (lastWithPredictor && allFiltersWithPredictor) {
-        runLastFilterAndPredictor(left, right, count, true);
+    // At levels 4000 and 5000 the values go from the range decoder through
+    // every filter into the predictor in one loop: the decoder's chain of
+    // divisions (latency) and the long filters' loads (throughput) overlap.
+    if (filtersWithPredictor && (widthRule.narrow() || widthRule.undecided())) {
+        runFiltersAndPredictor(left, right, count);
         return;
     }
     const std::size_t applied = readSlots(2, count);
     checkData();
-    const std::size_t passes = filters[0].size() - (lastWithPredictor ? 1 : 0);
-    for (std::size_t i = applied; i < passes; ++i) {
+    for (std::size_t i = applied; i < filters[0].size(); ++i) {
         filters[0][i].decode(slot0.data(), count);
         filters[1][i].decode(slot1.data(), count);
     }
-    if (lastWithPredictor) {
-        runLastFilterAndPredictor(left, right, count, false);
-    } else if (version >= version::predictor3950) {
+    if (version >= version::predictor3950) {
         widthRule.run(predictor3950, slot0.data(), slot1.data(), left, right, count);
     } else {
         predictor3930.stereo(slot0.data(), slot1.data(), left, right, count);

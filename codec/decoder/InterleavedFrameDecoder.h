@@ -39,12 +39,10 @@ private:
     std::size_t readSlots(int slots, std::size_t count);
     template <class Values>
     bool decodeMono(std::int32_t* out, std::size_t count);
-    // The slots' last NN filter and the predictor over a chunk, block by
-    // block, while the width is 32 bits or undecided; with `reading`, the
-    // values come from the range decoder through the earlier filters in the
-    // same loop (allFiltersWithPredictor).
-    void runLastFilterAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count, bool reading);
-    // Its mono form, always reading (allFiltersWithPredictor).
+    // Levels 4000 and 5000 (filtersWithPredictor): a chunk read from the
+    // range decoder through every NN filter into the predictor in one loop,
+    // while the width is 32 bits or undecided; and the same for mono.
+    void runFiltersAndPredictor(std::int32_t* left, std::int32_t* right, std::size_t count);
     void runFiltersAndMonoPredictor(std::int32_t* out, std::size_t count);
     void checkData();
 
@@ -65,8 +63,7 @@ private:
     bool (InterleavedFrameDecoder::*checkedStereoDecoder)(std::int32_t*, std::int32_t*, NNRunState*, std::size_t,
                                                           bool&);
     FilteredRead<PivotValues> filteredReads[2] = {}; // by slots - 1; null where there is none
-    bool lastFilterWithPredictor = false;            // whether runLastFilterAndPredictor is built in
-    bool allFiltersWithPredictor = false;            // whether it also reads (levels 4000 and 5000)
+    bool filtersWithPredictor = false;               // whether runFiltersAndPredictor is built in
     bool (InterleavedFrameDecoder::*monoDecoder)(std::int32_t*, std::size_t);
 };
 

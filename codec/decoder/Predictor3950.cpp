@@ -224,19 +224,6 @@ bool Predictor3950::stereoInBothWidths(const std::int32_t* slot0, const std::int
     return fits;
 }
 
-void Predictor3950::filterStereo32(NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y,
-                                   std::int32_t* x, std::size_t count, bool* fits)
-{
-    auto y32 = convert<std::int32_t>(yChannel);
-    auto x32 = convert<std::int32_t>(xChannel);
-    if (fits)
-        *fits = checkedFilteringStereo32Run(last->order)(last, y32, x32, slot0, slot1, y, x, count);
-    else
-        filteringStereo32Run(last->order)(last, y32, x32, slot0, slot1, y, x, count);
-    yChannel = convert<std::int64_t>(y32);
-    xChannel = convert<std::int64_t>(x32);
-}
-
 void Predictor3950::decodeFilterStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second,
                                          NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y,
                                          std::int32_t* x, std::size_t count, bool* fits)

@@ -55,16 +55,12 @@ public:
     template <class Values>
     bool decodeStereoInBothWidths(RangeDecoder& rc, StreamState* streams, NNRunState* filters, std::int32_t* slot0,
                                   std::int32_t* slot1, std::int32_t* y, std::int32_t* x, std::size_t count, bool& fits);
-    // The 32-bit chunk with each slot's last NN filter (`last`, one per slot)
-    // run first on `slot0` and `slot1` in place, block by block; with `fits`,
-    // as stereoInBothWidths, which it answers. Only for filters whose order
-    // filteringStereo32Run serves.
-    void filterStereo32(NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y, std::int32_t* x,
-                        std::size_t count, bool* fits = nullptr);
-    // The same with the values read straight from the range decoder and run
-    // through the slots' earlier filters `first` and `second` (null at level
-    // 4000) before `last` (PivotValues); the last filter's outputs are left
-    // in `slot0` and `slot1`. Only where decodingFilteringStereo32Run serves.
+    // The 32-bit chunk with its values read straight from the range decoder
+    // (PivotValues) and run through each slot's NN filters, `first`, `second`
+    // (null at level 4000) and `last` (one per slot each), block by block; the
+    // last filter's outputs are left in `slot0` and `slot1`. With `fits`, as
+    // stereoInBothWidths, which it answers. Only where
+    // decodingFilteringStereo32Run serves.
     void decodeFilterStereo32(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second,
                               NNRunState* last, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* y,
                               std::int32_t* x, std::size_t count, bool* fits = nullptr);

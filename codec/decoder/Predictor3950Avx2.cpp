@@ -1,10 +1,8 @@
-// The runs that pass each block's values through the slots' last NN filter
-// on their way into the predictor: the filter's long dot products
-// (throughput) and the predictor's chain of dependent steps (latency)
-// overlap instead of running in two passes; at levels 4000 and 5000 the
-// values come from the range decoder through the earlier filters in the same
-// loop. AVX2, or for 1280 taps AVX-512 where the processor has it, chosen at
-// run time.
+// Levels 4000 and 5000 in one loop a chunk: each value read from the range
+// decoder goes through its slot's NN filters into the predictor, so that
+// the decoder's chain of divisions (latency), the long filters' loads
+// (throughput) and the predictor's chain of dependent steps overlap. AVX2,
+// or for 1280 taps AVX-512 where the processor has it, chosen at run time.
 #include "decoder/Predictor3950Sse2.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
@@ -21,15 +19,6 @@ namespace ape {
 namespace {
 
 using sse2::Channel32;
-
-// Where the last filter's input comes from: the slots, which earlier passes
-// filled, or the range decoder through the earlier filters, so that the
-// decoder's chain of divisions overlaps the long filters' loads too. Both
-// inline into either target's loop (their own target is at most AVX2).
-struct StoredValues {
-    const std::int32_t* slot[2];
-    [[gnu::always_inline]] std::int32_t operator()(int s, std::size_t i) const { return slot[s][i]; }
-};
 
 // Values straight from the range decoder through a slot's filters before
 // the last: the first (FirstOrder taps) and, where there is one between,
@@ -52,8 +41,8 @@ struct DecodedValues {
 
 // The loop once for each last-filter step, compiled for the step's target:
 // a function for one target does not inline another target's code. Both
-// inputs are taken first: read from the range decoder they are one chain,
-// which the long steps after it then overlap instead of splitting it.
+// inputs are taken first: reading them is one chain, which the long steps
+// after it then overlap instead of splitting it.
 #define APE_FILTERING_RUN(Code, Target, decodeStep)                                                                    \
     struct Code {                                                                                                      \
         template <int Order, class Watch, class Source>                                                                \
@@ -93,21 +82,6 @@ APE_FILTERING_RUN(Avx2Code, APE_AVX2, decodeStepAvx2)
 APE_FILTERING_RUN(Avx512Code, APE_AVX512, decodeStepAvx512)
 #undef APE_FILTERING_RUN
 
-template <class Code, int Order>
-void plain(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
-           std::int32_t* outX, std::size_t count)
-{
-    Code::template run<Order, sse2::NoWatch>(StoredValues{{slot0, slot1}}, last, y, x, slot0, slot1, outY, outX, count);
-}
-
-template <class Code, int Order>
-bool checked(NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
-             std::int32_t* outX, std::size_t count)
-{
-    return Code::template run<Order, sse2::RangeWatch>(StoredValues{{slot0, slot1}}, last, y, x, slot0, slot1, outY,
-                                                       outX, count);
-}
-
 template <class Code, int FirstOrder, int SecondOrder, int LastOrder, class Watch>
 bool decoding(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNRunState* second, NNRunState* last,
               Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY,
@@ -126,74 +100,49 @@ void decodingMono(RangeDecoder& rc, StreamState* streams, NNRunState* first, NNR
 }
 
 // AVX-512 for the 1280 taps only: at 256 its longer reduction and the
-// mirrored window cost more than its wider vectors save.
-template <class Run>
-Run pick(int order, Run avx2At256, Run avx2At1280, Run avx512At1280)
+// mirrored window cost more than its wider vectors save. VectorCode::avx2
+// asks for AVX2 alone.
+bool avx512For1280(VectorCode code)
 {
-    if (!processorHasAvx2() || (order != 256 && order != 1280))
-        return nullptr;
-    if (order == 256)
-        return avx2At256;
-    return processorHasAvx512() ? avx512At1280 : avx2At1280;
+    return code == VectorCode::best && processorHasAvx512();
 }
 
 } // namespace
 
-FilteringStereo32Run filteringStereo32Run(int order)
-{
-    return pick<FilteringStereo32Run>(order, plain<Avx2Code, 256>, plain<Avx2Code, 1280>, plain<Avx512Code, 1280>);
-}
-
-CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order)
-{
-    return pick<CheckedFilteringStereo32Run>(order, checked<Avx2Code, 256>, checked<Avx2Code, 1280>,
-                                             checked<Avx512Code, 1280>);
-}
-
 // Level 4000's filters (32 and 256 taps) and level 5000's (16, 256, 1280).
-DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int lastOrder, bool watched)
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int lastOrder, bool watched, VectorCode code)
 {
-    if (!processorHasAvx2())
+    if (code == VectorCode::sse2 || !processorHasAvx2())
         return nullptr;
     if (firstOrder == 32 && lastOrder == 256)
         return watched ? decoding<Avx2Code, 32, 0, 256, sse2::RangeWatch>
                        : decoding<Avx2Code, 32, 0, 256, sse2::NoWatch>;
     if (firstOrder != 16 || lastOrder != 1280)
         return nullptr;
-    if (processorHasAvx512())
+    if (avx512For1280(code))
         return watched ? decoding<Avx512Code, 16, 256, 1280, sse2::RangeWatch>
                        : decoding<Avx512Code, 16, 256, 1280, sse2::NoWatch>;
     return watched ? decoding<Avx2Code, 16, 256, 1280, sse2::RangeWatch>
                    : decoding<Avx2Code, 16, 256, 1280, sse2::NoWatch>;
 }
 
-DecodingFilteringMono32Run decodingFilteringMono32Run(int firstOrder, int lastOrder)
+DecodingFilteringMono32Run decodingFilteringMono32Run(int firstOrder, int lastOrder, VectorCode code)
 {
-    if (!processorHasAvx2())
+    if (code == VectorCode::sse2 || !processorHasAvx2())
         return nullptr;
     if (firstOrder == 32 && lastOrder == 256)
         return decodingMono<Avx2Code, 32, 0, 256>;
     if (firstOrder != 16 || lastOrder != 1280)
         return nullptr;
-    return processorHasAvx512() ? decodingMono<Avx512Code, 16, 256, 1280> : decodingMono<Avx2Code, 16, 256, 1280>;
+    return avx512For1280(code) ? decodingMono<Avx512Code, 16, 256, 1280> : decodingMono<Avx2Code, 16, 256, 1280>;
 }
 #else
-FilteringStereo32Run filteringStereo32Run(int)
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(int, int, bool, VectorCode)
 {
     return nullptr;
 }
 
-DecodingFilteringStereo32Run decodingFilteringStereo32Run(int, int, bool)
-{
-    return nullptr;
-}
-
-DecodingFilteringMono32Run decodingFilteringMono32Run(int, int)
-{
-    return nullptr;
-}
-
-CheckedFilteringStereo32Run checkedFilteringStereo32Run(int)
+DecodingFilteringMono32Run decodingFilteringMono32Run(int, int, VectorCode)
 {
     return nullptr;
 }

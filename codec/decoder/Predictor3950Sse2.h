@@ -61,43 +61,33 @@ CheckedDecodingStereo32Run<Values> vectorCheckedDecodingStereo32Run(int order, V
 template <class Values>
 DecodingStereo32Run<Values> vectorDecodingStereo32Run(int order, VectorCode code = VectorCode::best);
 
-// The stereo run (plain, or checked as CheckedStereo32Run) with each slot's
-// last NN filter (`last`, one per slot, new adaptation) run first on the
-// slot's values, block by block and in place; 1280 taps in AVX-512 where the
-// processor has AVX-512BW and VNNI. Null where it lacks AVX2 or for orders
-// other than 256 and 1280.
-using FilteringStereo32Run = void (*)(NNRunState* last, Predictor3950::Channel<std::int32_t>& y,
-                                      Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0, std::int32_t* slot1,
-                                      std::int32_t* outY, std::int32_t* outX, std::size_t count);
-using CheckedFilteringStereo32Run = bool (*)(NNRunState* last, Predictor3950::Channel<std::int32_t>& y,
-                                             Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
-                                             std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
-                                             std::size_t count);
-FilteringStereo32Run filteringStereo32Run(int order);
-CheckedFilteringStereo32Run checkedFilteringStereo32Run(int order);
-
 // A level's whole chunk in one loop: values from the range decoder
 // (PivotValues, one stream per slot) through each slot's NN filters into
 // the stereo run, the last filter's outputs kept in `slot0` and `slot1`.
 // The filters (one per slot each, new adaptation) are `first`, `second`
 // (level 5000's 256 taps; null at level 4000) and `last`. Watched (as
-// CheckedStereo32Run, which it then answers) or not (it answers true). Null
-// where the processor lacks AVX2 or for filters other than level 4000's
-// (first 32, last 256 taps) and level 5000's (first 16, last 1280).
+// CheckedStereo32Run, which it then answers) or not (it answers true).
+// Level 5000's 1280 taps run in AVX-512 where the processor has AVX-512BW
+// and VNNI and `code` is best (avx2 asks for AVX2 alone). Null where the
+// processor lacks AVX2,
+// for sse2, or for filters other than level 4000's (first 32, last 256 taps)
+// and level 5000's (first 16, last 1280).
 using DecodingFilteringStereo32Run = bool (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
                                               NNRunState* second, NNRunState* last,
                                               Predictor3950::Channel<std::int32_t>& y,
                                               Predictor3950::Channel<std::int32_t>& x, std::int32_t* slot0,
                                               std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,
                                               std::size_t count);
-DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int lastOrder, bool watched);
+DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int lastOrder, bool watched,
+                                                          VectorCode code = VectorCode::best);
 
 // The same for mono: one stream (`streams[0]`), one filter of each.
 using DecodingFilteringMono32Run = void (*)(RangeDecoder& rc, StreamState* streams, NNRunState* first,
                                             NNRunState* second, NNRunState* last,
                                             Predictor3950::Channel<std::int32_t>& c, std::int32_t* out,
                                             std::size_t count);
-DecodingFilteringMono32Run decodingFilteringMono32Run(int firstOrder, int lastOrder);
+DecodingFilteringMono32Run decodingFilteringMono32Run(int firstOrder, int lastOrder,
+                                                      VectorCode code = VectorCode::best);
 
 // Predictor3950's mono run fed from the range decoder, one stream, through
 // the first NN filter `first` for orders 16, 32 and 64 (as

@@ -194,86 +194,94 @@ TEST(FilteredRead, StereoPredictorLoopWithTheOnlyFilterEqualsThePasses)
 }
 
 // Levels 4000 and 5000's loops: values from the coder through all the
-// slots' filters into the predictor, stereo plain and watched and mono,
-// against reading, the plain filter loops and the predictor in passes.
+// slots' filters into the predictor, stereo plain and watched and mono, in
+// AVX2 and in the best code the machine runs, against reading, the plain
+// filter loops and the predictor in passes.
 TEST(FilteredRead, LoopsFromTheCoderThroughEveryFilterEqualThePasses)
 {
+    using ape::VectorCode;
     if (!ape::decodingFilteringStereo32Run(16, 1280, false))
         GTEST_SKIP() << "no AVX2 on this machine";
     std::mt19937 random(5000);
-    for (int level : {4000, 5000}) {
-        SCOPED_TRACE(testing::Message() << "level " << level);
-        const ape::NNFilterSet& set = ape::nnFilterSet(level);
-        const auto bytes = encodeFrame({residuals(random), residuals(random)});
-        const auto monoBytes = encodeFrame({residuals(random)});
-        // Reference, stereo plain, stereo watched, then the same three for mono.
-        Frame frames[6] = {Frame(bytes),     Frame(bytes),     Frame(bytes),
-                           Frame(monoBytes), Frame(monoBytes), Frame(monoBytes)};
-        std::vector<ape::NNFilter> filters[6][2];
-        ape::Predictor3950 predictors[6];
-        std::vector<std::int32_t> slots[6][2], y[6], x[6];
-        for (int k = 0; k < 6; ++k) {
-            for (int slot = 0; slot < 2; ++slot) {
-                for (int f = 0; f < set.count; ++f)
-                    filters[k][slot].emplace_back(set.filters[std::size_t(f)].order,
-                                                  set.filters[std::size_t(f)].fraction, ape::NNAdaptation::new3980,
-                                                  k % 3 == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
-                slots[k][slot].resize(blocks);
+    for (VectorCode code : {VectorCode::avx2, VectorCode::best}) {
+        for (int level : {4000, 5000}) {
+            SCOPED_TRACE(testing::Message() << "level " << level << (code == VectorCode::avx2 ? ", AVX2" : ", best"));
+            const ape::NNFilterSet& set = ape::nnFilterSet(level);
+            const int firstOrder = set.filters[0].order, lastOrder = set.filters[std::size_t(set.count - 1)].order;
+            const auto bytes = encodeFrame({residuals(random), residuals(random)});
+            const auto monoBytes = encodeFrame({residuals(random)});
+            // Reference, stereo plain, stereo watched, then the same three for mono.
+            Frame frames[6] = {Frame(bytes),     Frame(bytes),     Frame(bytes),
+                               Frame(monoBytes), Frame(monoBytes), Frame(monoBytes)};
+            std::vector<ape::NNFilter> filters[6][2];
+            ape::Predictor3950 reference[2];
+            ape::Predictor3950::Channel<std::int32_t> ys[6], xs[6]; // the single loops' predictors, from a reset
+            std::vector<std::int32_t> slots[6][2], y[6], x[6];
+            for (int k = 0; k < 6; ++k) {
+                for (int slot = 0; slot < 2; ++slot) {
+                    for (int f = 0; f < set.count; ++f)
+                        filters[k][slot].emplace_back(set.filters[std::size_t(f)].order,
+                                                      set.filters[std::size_t(f)].fraction, ape::NNAdaptation::new3980,
+                                                      k % 3 == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
+                    slots[k][slot].resize(blocks);
+                }
+                y[k].resize(blocks);
+                x[k].resize(blocks);
             }
-            predictors[k].reset();
-            y[k].resize(blocks);
-            x[k].resize(blocks);
-        }
-        std::size_t at = 0;
-        for (std::size_t n : chunks) {
-            for (int mono = 0; mono < 2; ++mono) {
-                const int k0 = 3 * mono, slotCount = 2 - mono;
-                for (std::size_t i = at; i < at + n; ++i)
+            reference[0].reset();
+            reference[1].reset();
+            std::size_t at = 0;
+            for (std::size_t n : chunks) {
+                for (int mono = 0; mono < 2; ++mono) {
+                    const int k0 = 3 * mono, slotCount = 2 - mono;
+                    for (std::size_t i = at; i < at + n; ++i)
+                        for (int slot = 0; slot < slotCount; ++slot)
+                            slots[k0][slot][i] = ape::PivotValues::decode(frames[k0].rc, frames[k0].streams[slot]);
                     for (int slot = 0; slot < slotCount; ++slot)
-                        slots[k0][slot][i] = ape::PivotValues::decode(frames[k0].rc, frames[k0].streams[slot]);
-                for (int slot = 0; slot < slotCount; ++slot)
-                    for (auto& filter : filters[k0][slot])
-                        filter.decode(slots[k0][slot].data() + at, n);
-                bool reallyFits = true;
-                if (mono) {
-                    std::copy_n(slots[k0][0].data() + at, n, y[k0].data() + at);
-                    predictors[k0].mono(y[k0].data() + at, n);
-                } else {
-                    reallyFits = predictors[k0].stereoInBothWidths(slots[k0][0].data() + at, slots[k0][1].data() + at,
-                                                                   y[k0].data() + at, x[k0].data() + at, n, true);
+                        for (auto& filter : filters[k0][slot])
+                            filter.decode(slots[k0][slot].data() + at, n);
+                    bool reallyFits = true;
+                    if (mono) {
+                        std::copy_n(slots[k0][0].data() + at, n, y[k0].data() + at);
+                        reference[1].mono(y[k0].data() + at, n);
+                    } else {
+                        reallyFits = reference[0].stereoInBothWidths(slots[k0][0].data() + at, slots[k0][1].data() + at,
+                                                                     y[k0].data() + at, x[k0].data() + at, n, true);
+                    }
+                    for (int k = k0 + 1; k < k0 + 3 - mono; ++k) {
+                        ape::NNRunState states[3][2];
+                        for (int f = 0; f < set.count; ++f)
+                            for (int slot = 0; slot < 2; ++slot)
+                                states[f][slot] = filters[k][slot][std::size_t(f)].runState();
+                        ape::NNRunState* second = set.count == 3 ? states[1] : nullptr;
+                        ape::NNRunState* last = states[set.count - 1];
+                        if (mono) {
+                            ape::decodingFilteringMono32Run(firstOrder, lastOrder, code)(
+                                frames[k].rc, frames[k].streams, states[0], second, last, ys[k], y[k].data() + at, n);
+                        } else {
+                            const bool held = ape::decodingFilteringStereo32Run(firstOrder, lastOrder, k == 2, code)(
+                                frames[k].rc, frames[k].streams, states[0], second, last, ys[k], xs[k],
+                                slots[k][0].data() + at, slots[k][1].data() + at, y[k].data() + at, x[k].data() + at,
+                                n);
+                            EXPECT_TRUE(k != 2 || !held || reallyFits);
+                        }
+                        for (int f = 0; f < set.count; ++f)
+                            for (int slot = 0; slot < 2; ++slot)
+                                filters[k][slot][std::size_t(f)].finish(states[f][slot]);
+                    }
                 }
-                for (int k = k0 + 1; k < k0 + 3 - mono; ++k) {
-                    ape::NNRunState states[3][2];
-                    for (int f = 0; f < set.count; ++f)
-                        for (int slot = 0; slot < 2; ++slot)
-                            states[f][slot] = filters[k][slot][std::size_t(f)].runState();
-                    ape::NNRunState* second = set.count == 3 ? states[1] : nullptr;
-                    ape::NNRunState* last = states[set.count - 1];
-                    bool fits = false;
-                    if (mono)
-                        predictors[k].decodeFilterMono32(frames[k].rc, frames[k].streams[0], states[0], second, last,
-                                                         y[k].data() + at, n);
-                    else
-                        predictors[k].decodeFilterStereo32(
-                            frames[k].rc, frames[k].streams, states[0], second, last, slots[k][0].data() + at,
-                            slots[k][1].data() + at, y[k].data() + at, x[k].data() + at, n, k == 2 ? &fits : nullptr);
-                    EXPECT_TRUE(!fits || reallyFits);
-                    for (int f = 0; f < set.count; ++f)
-                        for (int slot = 0; slot < 2; ++slot)
-                            filters[k][slot][std::size_t(f)].finish(states[f][slot]);
-                }
+                at += n;
             }
-            at += n;
-        }
-        for (int k : {1, 2, 4}) {
-            SCOPED_TRACE(k == 1 ? "plain" : k == 2 ? "watched" : "mono");
-            const int k0 = k < 3 ? 0 : 3;
-            EXPECT_FALSE(frames[k].rc.failed());
-            EXPECT_EQ(frames[k].reader.remaining(), frames[k0].reader.remaining());
-            EXPECT_TRUE(y[k] == y[k0]);
-            if (k < 3) {
-                EXPECT_TRUE(slots[k][0] == slots[k0][0] && slots[k][1] == slots[k0][1]);
-                EXPECT_TRUE(x[k] == x[k0]);
+            for (int k : {1, 2, 4}) {
+                SCOPED_TRACE(k == 1 ? "plain" : k == 2 ? "watched" : "mono");
+                const int k0 = k < 3 ? 0 : 3;
+                EXPECT_FALSE(frames[k].rc.failed());
+                EXPECT_EQ(frames[k].reader.remaining(), frames[k0].reader.remaining());
+                EXPECT_TRUE(y[k] == y[k0]);
+                if (k < 3) {
+                    EXPECT_TRUE(slots[k][0] == slots[k0][0] && slots[k][1] == slots[k0][1]);
+                    EXPECT_TRUE(x[k] == x[k0]);
+                }
             }
         }
     }
@@ -318,56 +326,6 @@ TEST(FilteredRead, MonoPredictorLoopEqualsThePasses)
     predictor.reset();
     std::vector<std::int32_t> out(blocks);
     EXPECT_FALSE(predictor.decodeMono<ape::KValues<true>>(frame.rc, frame.streams[0], &state, out.data(), blocks));
-}
-
-TEST(FilteredRead, LastFilterWithThePredictorEqualsThePasses)
-{
-    if (!ape::filteringStereo32Run(256))
-        GTEST_SKIP() << "no AVX2 on this machine";
-    std::mt19937 random(4000);
-    for (int order : {256, 1280}) {
-        SCOPED_TRACE(testing::Message() << "order " << order);
-        const std::vector<std::int32_t> input0 = residuals(random), input1 = residuals(random);
-        // Reference (plain loops), then the run plain and checked: filters
-        // and predictors from the same start.
-        std::vector<ape::NNFilter> filters[3];
-        ape::Predictor3950 predictors[3];
-        for (int k = 0; k < 3; ++k) {
-            for (int slot = 0; slot < 2; ++slot)
-                filters[k].emplace_back(order, 13, ape::NNAdaptation::new3980,
-                                        k == 0 ? ape::scalarNNKernels() : ape::bestNNKernels());
-            predictors[k].reset();
-        }
-        std::vector<std::int32_t> slot0[3] = {input0, input0, input0}, slot1[3] = {input1, input1, input1};
-        std::vector<std::int32_t> y[3], x[3];
-        for (int k = 0; k < 3; ++k) {
-            y[k].resize(blocks);
-            x[k].resize(blocks);
-        }
-        std::size_t at = 0;
-        for (std::size_t n : chunks) {
-            filters[0][0].decode(slot0[0].data() + at, n);
-            filters[0][1].decode(slot1[0].data() + at, n);
-            const bool reallyFits = predictors[0].stereoInBothWidths(slot0[0].data() + at, slot1[0].data() + at,
-                                                                     y[0].data() + at, x[0].data() + at, n, true);
-            for (int k = 1; k < 3; ++k) {
-                ape::NNRunState last[2] = {filters[k][0].runState(), filters[k][1].runState()};
-                bool fits = false;
-                predictors[k].filterStereo32(last, slot0[k].data() + at, slot1[k].data() + at, y[k].data() + at,
-                                             x[k].data() + at, n, k == 2 ? &fits : nullptr);
-                EXPECT_TRUE(!fits || reallyFits);
-                filters[k][0].finish(last[0]);
-                filters[k][1].finish(last[1]);
-            }
-            at += n;
-        }
-        for (int k = 1; k < 3; ++k) {
-            EXPECT_TRUE(slot0[k] == slot0[0]);
-            EXPECT_TRUE(slot1[k] == slot1[0]);
-            EXPECT_TRUE(y[k] == y[0]);
-            EXPECT_TRUE(x[k] == x[0]);
-        }
-    }
 }
 
 TEST(FilteredRead, Avx2EncodingOfTheLoopsEqualsSse2)
