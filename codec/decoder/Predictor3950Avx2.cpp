@@ -29,7 +29,7 @@ struct DecodedValues {
     StreamState* streams;
     NNRunState* first;  // one per slot
     NNRunState* second; // one per slot where SecondOrder is not 0
-    [[gnu::always_inline]] APE_AVX2 std::int32_t operator()(int s, std::size_t) const
+    [[gnu::always_inline]] APE_AVX2 std::int32_t operator()(int s) const
     {
         const std::int32_t value = FilteredValue<PivotValues, FirstOrder>::next(rc, streams[s], &first[s]);
         if constexpr (SecondOrder == 0)
@@ -54,7 +54,7 @@ struct DecodedValues {
             vy.watchStart(watch);                                                                                      \
             vx.watchStart(watch);                                                                                      \
             for (std::size_t i = 0; i < count; ++i) {                                                                  \
-                const std::int32_t input0 = source(0, i), input1 = source(1, i);                                       \
+                const std::int32_t input0 = source(0), input1 = source(1);                                             \
                 const std::int32_t value0 = nn::decodeStep<Order, true>(last[0], input0);                              \
                 const std::int32_t value1 = nn::decodeStep<Order, true>(last[1], input1);                              \
                 slot0[i] = value0;                                                                                     \
@@ -73,7 +73,7 @@ struct DecodedValues {
         {                                                                                                              \
             sse2::VectorChannel v(c);                                                                                  \
             for (std::size_t i = 0; i < count; ++i)                                                                    \
-                out[i] = v.monoStep(nn::decodeStep<Order, true>(last[0], source(0, i)));                               \
+                out[i] = v.monoStep(nn::decodeStep<Order, true>(last[0], source(0)));                                  \
             v.store(c);                                                                                                \
         }                                                                                                              \
     };
