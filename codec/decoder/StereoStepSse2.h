@@ -53,9 +53,10 @@ struct NoWatch {
 // is safe while filterA and filterB stay within 2^26; the two sums shifted
 // right (pB, and pA + pB / 2) must stay below 2^31. The sums are taken in
 // single precision: their error is below 2^-20 of the sum of the products'
-// magnitudes, which is held below 2^34, so a margin of 2^16 under 2^31
-// covers it. A value that first broke a bound had exact operands, so
-// bounds that hold on every value seen hold for the whole run.
+// magnitudes, so the largest sum seen must stay that far under 2^31. (A
+// fixed cap on the magnitudes refused most chunks of quiet 24-bit noise,
+// whose large products cancel.) A value that first broke a bound had exact
+// operands, so bounds that hold on every value seen hold for the whole run.
 class RangeWatch {
 public:
     void history(std::int32_t v) { historyBits |= magnitude(v); }
@@ -82,10 +83,9 @@ public:
         alignas(16) float m[4], s[4];
         _mm_store_ps(m, magnitudes);
         _mm_store_ps(s, largestSums);
-        const float total = m[0] + m[1] + m[2] + m[3] + _mm_cvtss_f32(fifth);
-        const float limit = 2147418112.0f; // 2^31 - 2^16
-        return historyBits < (1u << 30) && smoothedBits < (1u << 26) && total < 17179869184.0f /* 2^34 */ &&
-               s[0] < limit && s[1] < limit;
+        const double total = double(m[0]) + m[1] + m[2] + m[3] + _mm_cvtss_f32(fifth);
+        const double limit = 2147483648.0 - 256.0 - total / 1048576.0; // 2^31 less the rounding's bound
+        return historyBits < (1u << 30) && smoothedBits < (1u << 26) && s[0] < limit && s[1] < limit;
     }
 
 private:

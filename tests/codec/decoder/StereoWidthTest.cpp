@@ -5,6 +5,7 @@
 #include "DecoderTestSupport.h"
 #include "encoder/ApeEncoder.h"
 #include "encoder/Predictor3950Encoder.h"
+#include "decoder/StereoStepSse2.h"
 #include "decoder/StereoWidthRule.h"
 
 #include <gtest/gtest.h>
@@ -205,4 +206,24 @@ TEST(StereoWidth, VectorWatchPassesOnlyChunksThatFitAndMostThatDo)
     EXPECT_GT(passed, 10);
     EXPECT_GT(wrapped, 3) << "the chunks no longer reach the limit";
     EXPECT_LE(refusedAlthoughFit, passed / 2);
+}
+
+// The watch's margin under 2^31 grows with the products' magnitudes, the
+// bound of the single-precision sums' error: large products that cancel
+// pass, and a sum within that margin of the limit does not.
+TEST(StereoWidth, WatchMarginFollowsTheProductsMagnitudes)
+{
+    auto held = [](std::int32_t r, std::int32_t c0, std::int32_t c1) {
+        ape::sse2::RangeWatch watch;
+        const __m128i rA = _mm_set1_epi32(r), cA = _mm_setr_epi32(c0, c1, 0, 0), zero = _mm_setzero_si128();
+        watch.products(rA, cA, zero, zero, 0, 0);
+        return watch.held();
+    };
+    // Products of 2^36 each: the rounding stays under 2^17.
+    EXPECT_TRUE(held(1 << 20, 1 << 16, -(1 << 16)));
+    EXPECT_TRUE(held(1 << 16, (1 << 20) + (1 << 15) - 4, -(1 << 20)));  // a sum of 2^31 - 2^18
+    EXPECT_FALSE(held(1 << 16, (1 << 20) + (1 << 15) - 1, -(1 << 20))); // 2^31 - 2^16, within the margin
+    // Small products keep the margin small.
+    EXPECT_TRUE(held(1 << 20, 2047, 0));
+    EXPECT_FALSE(held(1 << 20, 2048, 0));
 }
