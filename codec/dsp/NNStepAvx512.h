@@ -27,24 +27,27 @@ alignas(64) inline constexpr std::int16_t noAdaptation[1280]{};
 template <int Order>
 APE_AVX512 inline std::int32_t stepAvx512(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* step)
 {
-    static_assert(Order % 64 == 0 && Order <= 1280, "two vectors of 32 taps an iteration");
-    __m512i sum0 = _mm512_setzero_si512(), sum1 = _mm512_setzero_si512();
-    for (int j = 0; j < Order; j += 64) {
+    static_assert(Order % 128 == 0 && Order <= 1280, "four vectors of 32 taps an iteration");
+    // Four sums: each multiply-accumulate waits for the last one into its
+    // sum, and with two the chains, not the loads, would bound the step.
+    __m512i sum[4] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
+                      _mm512_setzero_si512()};
+    for (int j = 0; j < Order; j += 128) {
         auto* c = reinterpret_cast<__m512i*>(coef + j);
-        __m512i c0 = _mm512_loadu_si512(c), c1 = _mm512_loadu_si512(c + 1);
-        // Kept in registers: GCC would otherwise load each again as the add's
-        // operand, and loads are what bounds this loop.
-        asm("" : "+v"(c0), "+v"(c1));
-        sum0 = _mm512_dpwssd_epi32(sum0, c0, _mm512_loadu_si512(hist + j));
-        sum1 = _mm512_dpwssd_epi32(sum1, c1, _mm512_loadu_si512(hist + j + 32));
-        _mm512_storeu_si512(c, _mm512_add_epi16(c0, _mm512_loadu_si512(step + j)));
-        _mm512_storeu_si512(c + 1, _mm512_add_epi16(c1, _mm512_loadu_si512(step + j + 32)));
+        for (int k = 0; k < 4; ++k) {
+            __m512i ck = _mm512_loadu_si512(c + k);
+            // Kept in a register: GCC would otherwise load it again as the
+            // add's operand, and loads are what bounds this loop.
+            asm("" : "+v"(ck));
+            sum[k] = _mm512_dpwssd_epi32(sum[k], ck, _mm512_loadu_si512(hist + j + 32 * k));
+            _mm512_storeu_si512(c + k, _mm512_add_epi16(ck, _mm512_loadu_si512(step + j + 32 * k)));
+        }
     }
     // Zero-masked extracts: with the unmasked ones (and so the library's
     // reduction) GCC 12 warns of an uninitialised vector.
-    const __m512i sum = _mm512_add_epi32(sum0, sum1);
-    return horizontalSumAvx2(
-        _mm256_add_epi32(_mm512_maskz_extracti64x4_epi64(0xF, sum, 0), _mm512_maskz_extracti64x4_epi64(0xF, sum, 1)));
+    const __m512i total = _mm512_add_epi32(_mm512_add_epi32(sum[0], sum[1]), _mm512_add_epi32(sum[2], sum[3]));
+    return horizontalSumAvx2(_mm256_add_epi32(_mm512_maskz_extracti64x4_epi64(0xF, total, 0),
+                                              _mm512_maskz_extracti64x4_epi64(0xF, total, 1)));
 }
 
 // Residual in, value out, the filter's state advanced by one step.
