@@ -54,7 +54,13 @@ APE_AVX512 inline std::int32_t stepAvx512(std::int16_t* coef, const std::int16_t
 template <int Order, bool New>
 APE_AVX512 inline std::int32_t decodeStepAvx512(NNRunState& s, std::int32_t residual)
 {
-    const std::int16_t* step = residual < 0 ? s.adapt + s.pos : residual > 0 ? s.negatedAdapt + s.pos : noAdaptation;
+    // Picked with masks: GCC branches on the conditional form, and the sign
+    // of a residual is a coin toss to the branch predictor.
+    const auto address = [](const std::int16_t* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    const std::uintptr_t negative = 0 - std::uintptr_t(residual < 0), positive = 0 - std::uintptr_t(residual > 0);
+    const auto* step = reinterpret_cast<const std::int16_t*>((address(s.adapt + s.pos) & negative) |
+                                                             (address(s.negatedAdapt + s.pos) & positive) |
+                                                             (address(noAdaptation) & ~(negative | positive)));
     const std::int32_t dot = stepAvx512<Order>(s.coef, s.hist + s.pos, step);
     const std::int32_t value = output(dot, s.fraction, residual);
     push<New, true>(s, Order, value);
