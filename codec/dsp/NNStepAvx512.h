@@ -1,5 +1,5 @@
 // One NN decoding step with AVX-512 vectors for the longest filter (1280
-// taps; any multiple of 64 up to it compiles), inlined into whichever loop
+// taps; any multiple of 128 up to it compiles), inlined into whichever loop
 // includes it. Every function carries its target itself, as in NNStepAvx2.h:
 // its includers call into it only once the processor reported AVX-512BW and
 // VNNI.
