@@ -30,8 +30,7 @@ APE_AVX512 inline std::int32_t stepAvx512(std::int16_t* coef, const std::int16_t
     static_assert(Order % 128 == 0 && Order <= 1280, "four vectors of 32 taps an iteration");
     // Four sums: each multiply-accumulate waits for the last one into its
     // sum, and with two the chains, not the loads, would bound the step.
-    __m512i sum[4] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
-                      _mm512_setzero_si512()};
+    __m512i sum[4] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
     for (int j = 0; j < Order; j += 128) {
         auto* c = reinterpret_cast<__m512i*>(coef + j);
         for (int k = 0; k < 4; ++k) {
