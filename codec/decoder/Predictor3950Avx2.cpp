@@ -6,6 +6,7 @@
 #include "decoder/Predictor3950Sse2.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#include "decoder/ExactSumWatch.h"
 #include "decoder/FilteredValueSse2.h"
 #include "decoder/StereoStepSse2.h"
 #include "dsp/NNStepAvx2.h"
@@ -59,8 +60,10 @@ struct DecodedValues {
                 const std::int32_t value1 = nn::decodeStep<Order, true>(last[1], input1);                              \
                 slot0[i] = value0;                                                                                     \
                 slot1[i] = value1;                                                                                     \
-                const std::int32_t valueY = vy.step(value0, vx.filterA, watch);                                        \
-                outX[i] = vx.step(value1, valueY, watch);                                                              \
+                vy.shift(vx.filterA);                                                                                  \
+                const std::int32_t valueY = vy.finish(value0, watch.sums(vy), watch);                                  \
+                vx.shift(valueY);                                                                                      \
+                outX[i] = vx.finish(value1, watch.sums(vx), watch);                                                    \
                 outY[i] = valueY;                                                                                      \
             }                                                                                                          \
             vy.store(y);                                                                                               \
@@ -115,14 +118,14 @@ DecodingFilteringStereo32Run decodingFilteringStereo32Run(int firstOrder, int la
     if (code == VectorCode::sse2 || !processorHasAvx2())
         return nullptr;
     if (firstOrder == 32 && lastOrder == 256)
-        return watched ? decoding<Avx2Code, 32, 0, 256, sse2::RangeWatch>
+        return watched ? decoding<Avx2Code, 32, 0, 256, avx2::ExactSumWatch>
                        : decoding<Avx2Code, 32, 0, 256, sse2::NoWatch>;
     if (firstOrder != 16 || lastOrder != 1280)
         return nullptr;
     if (avx512For1280(code))
-        return watched ? decoding<Avx512Code, 16, 256, 1280, sse2::RangeWatch>
+        return watched ? decoding<Avx512Code, 16, 256, 1280, avx2::ExactSumWatch>
                        : decoding<Avx512Code, 16, 256, 1280, sse2::NoWatch>;
-    return watched ? decoding<Avx2Code, 16, 256, 1280, sse2::RangeWatch>
+    return watched ? decoding<Avx2Code, 16, 256, 1280, avx2::ExactSumWatch>
                    : decoding<Avx2Code, 16, 256, 1280, sse2::NoWatch>;
 }
 

@@ -37,12 +37,40 @@ inline __m128i signs(__m128i v)
     return _mm_sub_epi32(_mm_cmpgt_epi32(zero, v), _mm_cmpgt_epi32(v, zero));
 }
 
+// A step's two sums, as 32-bit arithmetic wraps them: A's, and B's five
+// products.
+struct StepSums {
+    std::int32_t a, b;
+};
+
 // For runs that need no watching.
 struct NoWatch {
     void history(std::int32_t) {}
     void smoothed(std::int32_t) {}
-    void products(__m128i, __m128i, __m128i, __m128i, std::int32_t, std::int32_t) {}
+    void coefficients(__m128i, __m128i, std::int32_t) {}
+    template <class Channel>
+    [[gnu::always_inline]] StepSums sums(const Channel& c)
+    {
+        return c.sums();
+    }
     bool held() const { return true; }
+};
+
+// The watches' bounds on the registers (see RangeWatch).
+class RegisterWatch {
+public:
+    void history(std::int32_t v) { historyBits |= magnitude(v); }
+    void smoothed(std::int32_t v) { smoothedBits |= magnitude(v); }
+    // Single-precision sums need no bound on the coefficients; exact ones do.
+    void coefficients(__m128i, __m128i, std::int32_t) {}
+    bool held() const { return historyBits < (1u << 30) && smoothedBits < (1u << 26); }
+
+protected:
+    // |v|, or |v| - 1 for negative v: below 2^k exactly when -2^k <= v < 2^k.
+    static std::uint32_t magnitude(std::int32_t v) { return std::uint32_t(v ^ (v >> 31)); }
+
+private:
+    std::uint32_t historyBits = 0, smoothedBits = 0;
 };
 
 // Bounds that prove a 32-bit run computes what exact 64-bit arithmetic
@@ -57,10 +85,14 @@ struct NoWatch {
 // fixed cap on the magnitudes refused most chunks of quiet 24-bit noise,
 // whose large products cancel.) A value that first broke a bound had exact
 // operands, so bounds that hold on every value seen hold for the whole run.
-class RangeWatch {
+class RangeWatch : public RegisterWatch {
 public:
-    void history(std::int32_t v) { historyBits |= magnitude(v); }
-    void smoothed(std::int32_t v) { smoothedBits |= magnitude(v); }
+    template <class Channel>
+    [[gnu::always_inline]] StepSums sums(const Channel& c)
+    {
+        products(c.rA, c.cA, c.rB, c.cB, c.rB4, c.cB4);
+        return c.sums();
+    }
     void products(__m128i rA, __m128i cA, __m128i rB, __m128i cB, std::int32_t rB4, std::int32_t cB4)
     {
         const __m128 absolute = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
@@ -85,14 +117,10 @@ public:
         _mm_store_ps(s, largestSums);
         const double total = double(m[0]) + m[1] + m[2] + m[3] + _mm_cvtss_f32(fifth);
         const double limit = 2147483648.0 - 256.0 - total / 1048576.0; // 2^31 less the rounding's bound
-        return historyBits < (1u << 30) && smoothedBits < (1u << 26) && s[0] < limit && s[1] < limit;
+        return RegisterWatch::held() && s[0] < limit && s[1] < limit;
     }
 
 private:
-    // |v|, or |v| - 1 for negative v: below 2^k exactly when -2^k <= v < 2^k.
-    static std::uint32_t magnitude(std::int32_t v) { return std::uint32_t(v ^ (v >> 31)); }
-
-    std::uint32_t historyBits = 0, smoothedBits = 0;
     __m128 largestSums = _mm_setzero_ps(), magnitudes = _mm_setzero_ps(), fifth = _mm_setzero_ps();
 };
 
@@ -151,26 +179,44 @@ struct VectorChannel {
         watch.history(_mm_cvtsi128_si32(rB));
         watch.smoothed(filterA);
         watch.smoothed(filterB);
+        watch.coefficients(cA, cB, cB4);
     }
 
     template <class Watch = NoWatch>
     [[gnu::always_inline]] std::int32_t step(std::int32_t input, std::int32_t other, Watch&& watch = Watch{})
+    {
+        shift(other);
+        return finish(input, watch.sums(*this), watch);
+    }
+
+    // A step in three parts, for the runs whose watch computes the sums
+    // with instructions of their own target: the registers shifted in
+    // (`other` is what the B part sees)...
+    [[gnu::always_inline]] void shift(std::int32_t other)
     {
         rA = shifted(rA, lastA);
         const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
         rB4 = _mm_cvtsi128_si32(_mm_shuffle_epi32(rB, _MM_SHUFFLE(3, 3, 3, 3)));
         rB = shifted(rB, b0);
         filterB = other;
+    }
 
+    // ... the sums of the shifted registers' products...
+    [[gnu::always_inline]] StepSums sums() const
+    {
         // Lane 0: the A sum, lane 2: the sum of the first four B products.
         __m128i pA = multiplyLow(rA, cA), pB = multiplyLow(rB, cB);
         __m128i h = _mm_add_epi32(_mm_unpacklo_epi64(pA, pB), _mm_unpackhi_epi64(pA, pB));
         h = _mm_add_epi32(h, _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1)));
-        const std::int32_t sumA = _mm_cvtsi128_si32(h);
-        const std::int32_t sumB = wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))),
-                                          std::int32_t(std::uint32_t(rB4) * std::uint32_t(cB4)));
-        watch.products(rA, cA, rB, cB, rB4, cB4);
-        lastA = wrapAdd(input, wrapAdd(sumA, sumB >> 1) >> 10);
+        return {_mm_cvtsi128_si32(h), wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))),
+                                              std::int32_t(std::uint32_t(rB4) * std::uint32_t(cB4)))};
+    }
+
+    // ... and the output and adaptation from them.
+    template <class Watch>
+    [[gnu::always_inline]] std::int32_t finish(std::int32_t input, StepSums sum, Watch& watch)
+    {
+        lastA = wrapAdd(input, wrapAdd(sum.a, sum.b >> 1) >> 10);
         filterA = wrapAdd(lastA, times31Over32(filterA));
         watch.history(lastA);
         watch.smoothed(filterA);

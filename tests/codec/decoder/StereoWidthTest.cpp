@@ -5,6 +5,7 @@
 #include "DecoderTestSupport.h"
 #include "encoder/ApeEncoder.h"
 #include "encoder/Predictor3950Encoder.h"
+#include "decoder/ExactSumWatch.h"
 #include "decoder/StereoStepSse2.h"
 #include "decoder/StereoWidthRule.h"
 
@@ -226,4 +227,97 @@ TEST(StereoWidth, WatchMarginFollowsTheProductsMagnitudes)
     // Small products keep the margin small.
     EXPECT_TRUE(held(1 << 20, 2047, 0));
     EXPECT_FALSE(held(1 << 20, 2048, 0));
+}
+
+namespace {
+
+struct ExactVerdict {
+    bool held;
+    ape::sse2::StepSums sums;
+};
+
+// One step's sums through the AVX2 runs' watch, from a channel whose
+// registers and coefficients are given.
+APE_AVX2 ExactVerdict exactWatch(const ape::Predictor3950::Channel<std::int32_t>& c)
+{
+    const ape::sse2::VectorChannel v(c);
+    ape::avx2::ExactSumWatch watch;
+    v.watchStart(watch);
+    const ape::sse2::StepSums sums = watch.sums(v);
+    return {watch.held(), sums};
+}
+
+} // namespace
+
+// The AVX2 runs' watch passes a step exactly when the two sums the format
+// shifts right, pB and pA + pB / 2 (rounded down), are those of 32-bit
+// arithmetic, and hands the step the sums 32-bit arithmetic wraps: against
+// 64-bit sums of random registers from small to full-scale, and at the
+// limits themselves.
+TEST(StereoWidth, ExactWatchPassesExactlyTheStepsWhoseShiftedSumsFit)
+{
+    if (!ape::processorHasAvx2())
+        GTEST_SKIP() << "no AVX2 on this machine";
+    auto channel = [](std::initializer_list<std::int32_t> rA, std::initializer_list<std::int32_t> cA,
+                      std::initializer_list<std::int32_t> rB, std::initializer_list<std::int32_t> cB) {
+        ape::Predictor3950::Channel<std::int32_t> c;
+        std::copy(rA.begin(), rA.end(), c.rA);
+        std::copy(cA.begin(), cA.end(), c.cA);
+        std::copy(rB.begin(), rB.end(), c.rB);
+        std::copy(cB.begin(), cB.end(), c.cB);
+        c.lastA = 0;
+        return c;
+    };
+    std::mt19937 random(64);
+    int passed = 0, refused = 0;
+    for (int n = 0; n < 20000; ++n) {
+        const int registerBits = 4 + int(random() % 28), coefficientBits = 1 + int(random() % 25);
+        auto value = [&](int bits) {
+            return std::int32_t(std::int64_t(std::uint64_t(random()) % (std::uint64_t(2) << bits)) - (1ll << bits));
+        };
+        ape::Predictor3950::Channel<std::int32_t> c;
+        for (int i = 0; i < 4; ++i) {
+            c.rA[i] = value(registerBits);
+            c.cA[i] = value(coefficientBits);
+        }
+        for (int i = 0; i < 5; ++i) {
+            c.rB[i] = value(registerBits);
+            c.cB[i] = value(coefficientBits);
+        }
+        // The heads of the registers within the bound of the values they hold.
+        c.rA[0] = value(std::min(registerBits, 29));
+        c.rB[0] = value(std::min(registerBits, 29));
+        c.lastA = 0;
+        std::int64_t pA = 0, pB = 0;
+        for (int i = 0; i < 4; ++i)
+            pA += std::int64_t(c.rA[i]) * c.cA[i];
+        for (int i = 0; i < 5; ++i)
+            pB += std::int64_t(c.rB[i]) * c.cB[i];
+        const auto fits = [](std::int64_t v) { return v == std::int32_t(v); };
+        const ExactVerdict verdict = exactWatch(c);
+        ASSERT_EQ(verdict.held, fits(pB) && fits(pA + (pB >> 1))) << pA << " " << pB;
+        ASSERT_EQ(verdict.sums.a, std::int32_t(std::uint64_t(pA)));
+        ASSERT_EQ(verdict.sums.b, std::int32_t(std::uint64_t(pB)));
+        passed += verdict.held;
+        refused += !verdict.held;
+    }
+    EXPECT_GT(passed, 1000);
+    EXPECT_GT(refused, 1000);
+
+    constexpr std::int32_t big = 1 << 30, half = 1 << 25;
+    // Products of 2^55 that cancel.
+    EXPECT_TRUE(exactWatch(channel({0, big, big, big}, {0, half, -half, 0}, {}, {})).held);
+    // pB at the ends of the range, and one past.
+    EXPECT_TRUE(exactWatch(channel({}, {}, {1 << 16, -1}, {1 << 15, 1})).held); // 2^31 - 1
+    EXPECT_FALSE(exactWatch(channel({}, {}, {1 << 16, 0}, {1 << 15, 1})).held); // 2^31
+    EXPECT_TRUE(exactWatch(channel({}, {}, {1 << 16}, {-(1 << 15)})).held);     // -2^31
+    // pA + pB / 2 at the ends of the range, and one past.
+    EXPECT_TRUE(exactWatch(channel({1 << 16, -1}, {1 << 15, 1}, {1}, {1})).held);  // 2^31 - 1 + 0
+    EXPECT_FALSE(exactWatch(channel({1 << 16, -1}, {1 << 15, 1}, {2}, {1})).held); // 2^31 - 1 + 1
+    EXPECT_TRUE(exactWatch(channel({1 << 16}, {-(1 << 15)}, {}, {})).held);        // -2^31
+    EXPECT_FALSE(exactWatch(channel({1 << 16}, {-(1 << 15)}, {-1}, {1})).held);    // -2^31 - 1
+    // Coefficients from 2^26 on could let a chunk's sums overflow 64 bits.
+    EXPECT_TRUE(exactWatch(channel({}, {(1 << 26) - 1}, {}, {-(1 << 26) + 1})).held);
+    EXPECT_FALSE(exactWatch(channel({}, {1 << 26}, {}, {})).held);
+    EXPECT_FALSE(exactWatch(channel({}, {}, {}, {0, 0, 0, 0, -(1 << 26) - 1})).held);
 }
