@@ -1,9 +1,12 @@
 // The watch of the 32-bit stereo step (see RangeWatch in StereoStepSse2.h)
-// for runs compiled for AVX2: it takes the products as exact 64-bit values
-// with the signed multiply of SSE4.1 and adds them exactly, so one set of
-// multiplies gives both the sums the step wraps (their low halves) and the
-// proof, where RangeWatch adds single-precision copies beside the step's
-// own products and bounds their rounding.
+// for the runs compiled for AVX2: it takes the products as exact 64-bit
+// values with the signed multiply of SSE4.1 and adds them exactly, so one
+// set of multiplies gives both the sums the step wraps (their low halves)
+// and the proof, where RangeWatch adds single-precision copies beside the
+// step's own products and bounds their rounding. Its sums() is an ordinary
+// inline function: the step that calls it is plain code, into which an
+// AVX2 function cannot be forced; once the step is inlined into an AVX2
+// run, the compiler inlines sums() there.
 //
 // The sums shifted right must lie in the signed 32-bit range: pB, and
 // pA + pB / 2 (rounded down), which does exactly when 2 pA + pB lies in
@@ -34,7 +37,7 @@ public:
             _mm_movemask_epi8(_mm_cmpgt_epi32(bits, _mm_set1_epi32((1 << 26) - 1))) == 0 && magnitude(cB4) < (1u << 26);
     }
 
-    [[gnu::always_inline]] APE_AVX2 sse2::StepSums sums(const sse2::VectorChannel& c)
+    APE_AVX2 sse2::StepSums sums(const sse2::VectorChannel& c)
     {
         const __m128i a = pairSums(c.rA, c.cA), b = pairSums(c.rB, c.cB);
         const __m128i fifth = _mm_mul_epi32(_mm_cvtsi32_si128(c.rB4), _mm_cvtsi32_si128(c.cB4));
@@ -55,7 +58,7 @@ public:
 
 private:
     // [r0 c0 + r1 c1, r2 c2 + r3 c3], exact.
-    [[gnu::always_inline]] APE_AVX2 static __m128i pairSums(__m128i r, __m128i c)
+    APE_AVX2 static __m128i pairSums(__m128i r, __m128i c)
     {
         return _mm_add_epi64(_mm_mul_epi32(r, c), _mm_mul_epi32(_mm_srli_epi64(r, 32), _mm_srli_epi64(c, 32)));
     }

@@ -60,10 +60,8 @@ struct DecodedValues {
                 const std::int32_t value1 = nn::decodeStep<Order, true>(last[1], input1);                              \
                 slot0[i] = value0;                                                                                     \
                 slot1[i] = value1;                                                                                     \
-                vy.shift(vx.filterA);                                                                                  \
-                const std::int32_t valueY = vy.finish(value0, watch.sums(vy), watch);                                  \
-                vx.shift(valueY);                                                                                      \
-                outX[i] = vx.finish(value1, watch.sums(vx), watch);                                                    \
+                const std::int32_t valueY = vy.step(value0, vx.filterA, watch);                                        \
+                outX[i] = vx.step(value1, valueY, watch);                                                              \
                 outY[i] = valueY;                                                                                      \
             }                                                                                                          \
             vy.store(y);                                                                                               \

@@ -6,6 +6,7 @@
 #include "dsp/PredictorArithmetic.h"
 
 #if defined(__SSE2__)
+#include "decoder/ExactSumWatch.h"
 #include "decoder/FilteredValueSse2.h"
 #include "decoder/StereoStepSse2.h"
 
@@ -104,7 +105,7 @@ template <class Values, int Order>
     v.store(c);
 }
 
-#define APE_ENTRY_POINTS(Name, Target)                                                                                 \
+#define APE_ENTRY_POINTS(Name, Target, Watch)                                                                          \
     struct Name {                                                                                                      \
         Target static void stereo(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,    \
                                   std::int32_t* outY, std::int32_t* outX, std::size_t count)                           \
@@ -115,7 +116,7 @@ template <class Values, int Order>
                                          const std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX,            \
                                          std::size_t count)                                                            \
         {                                                                                                              \
-            return stereoRun<RangeWatch>(y, x, slot0, slot1, outY, outX, count);                                       \
+            return stereoRun<Watch>(y, x, slot0, slot1, outY, outX, count);                                            \
         }                                                                                                              \
         template <class Values, int Order>                                                                             \
         Target static void decodingStereo(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y,     \
@@ -128,8 +129,7 @@ template <class Values, int Order>
                                                  Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, \
                                                  std::int32_t* outY, std::int32_t* outX, std::size_t count)            \
         {                                                                                                              \
-            return decodingStereoRun<Values, Order, RangeWatch>(rc, streams, first, y, x, slot0, slot1, outY, outX,    \
-                                                                count);                                                \
+            return decodingStereoRun<Values, Order, Watch>(rc, streams, first, y, x, slot0, slot1, outY, outX, count); \
         }                                                                                                              \
         template <class Values, int Order>                                                                             \
         Target static void decodingMono(RangeDecoder& rc, StreamState& stream, NNRunState* first, Channel32& c,        \
@@ -139,8 +139,9 @@ template <class Values, int Order>
         }                                                                                                              \
     };
 
-APE_ENTRY_POINTS(Sse2Code, )
-APE_ENTRY_POINTS(Avx2Code, __attribute__((target("avx2"))))
+// AVX2's entry points watch with exact sums, which take SSE4.1's multiply.
+APE_ENTRY_POINTS(Sse2Code, , RangeWatch)
+APE_ENTRY_POINTS(Avx2Code, __attribute__((target("avx2"))), avx2::ExactSumWatch)
 #undef APE_ENTRY_POINTS
 
 template <class Run>

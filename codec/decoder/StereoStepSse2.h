@@ -182,6 +182,7 @@ struct VectorChannel {
         watch.coefficients(cA, cB, cB4);
     }
 
+    // The watch supplies the sums: those of sums() below, or its own.
     template <class Watch = NoWatch>
     [[gnu::always_inline]] std::int32_t step(std::int32_t input, std::int32_t other, Watch&& watch = Watch{})
     {
@@ -189,19 +190,7 @@ struct VectorChannel {
         return finish(input, watch.sums(*this), watch);
     }
 
-    // A step in three parts, for the runs whose watch computes the sums
-    // with instructions of their own target: the registers shifted in
-    // (`other` is what the B part sees)...
-    [[gnu::always_inline]] void shift(std::int32_t other)
-    {
-        rA = shifted(rA, lastA);
-        const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
-        rB4 = _mm_cvtsi128_si32(_mm_shuffle_epi32(rB, _MM_SHUFFLE(3, 3, 3, 3)));
-        rB = shifted(rB, b0);
-        filterB = other;
-    }
-
-    // ... the sums of the shifted registers' products...
+    // The sums of the shifted registers' products.
     [[gnu::always_inline]] StepSums sums() const
     {
         // Lane 0: the A sum, lane 2: the sum of the first four B products.
@@ -210,22 +199,6 @@ struct VectorChannel {
         h = _mm_add_epi32(h, _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1)));
         return {_mm_cvtsi128_si32(h), wrapAdd(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, _MM_SHUFFLE(2, 2, 2, 2))),
                                               std::int32_t(std::uint32_t(rB4) * std::uint32_t(cB4)))};
-    }
-
-    // ... and the output and adaptation from them.
-    template <class Watch>
-    [[gnu::always_inline]] std::int32_t finish(std::int32_t input, StepSums sum, Watch& watch)
-    {
-        lastA = wrapAdd(input, wrapAdd(sum.a, sum.b >> 1) >> 10);
-        filterA = wrapAdd(lastA, times31Over32(filterA));
-        watch.history(lastA);
-        watch.smoothed(filterA);
-
-        const Adaptation adapt(input);
-        cA = _mm_add_epi32(cA, adapt(rA));
-        cB = _mm_add_epi32(cB, adapt(rB));
-        cB4 += sgn(rB4) * adapt.s;
-        return filterA;
     }
 
     // The A part alone: the step of mono frames.
@@ -242,6 +215,32 @@ struct VectorChannel {
     }
 
 private:
+    // The registers shifted in; `other` is what the B part sees.
+    [[gnu::always_inline]] void shift(std::int32_t other)
+    {
+        rA = shifted(rA, lastA);
+        const std::int32_t b0 = wrapSub(other, times31Over32(filterB));
+        rB4 = _mm_cvtsi128_si32(_mm_shuffle_epi32(rB, _MM_SHUFFLE(3, 3, 3, 3)));
+        rB = shifted(rB, b0);
+        filterB = other;
+    }
+
+    // The output and the adaptation from the sums.
+    template <class Watch>
+    [[gnu::always_inline]] std::int32_t finish(std::int32_t input, StepSums sum, Watch& watch)
+    {
+        lastA = wrapAdd(input, wrapAdd(sum.a, sum.b >> 1) >> 10);
+        filterA = wrapAdd(lastA, times31Over32(filterA));
+        watch.history(lastA);
+        watch.smoothed(filterA);
+
+        const Adaptation adapt(input);
+        cA = _mm_add_epi32(cA, adapt(rA));
+        cB = _mm_add_epi32(cB, adapt(rB));
+        cB4 += sgn(rB4) * adapt.s;
+        return filterA;
+    }
+
     // Coefficients move by the register's sign times the input's sign: the
     // sign vector, negated for a negative input, cleared for zero.
     struct Adaptation {
