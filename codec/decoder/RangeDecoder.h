@@ -117,11 +117,43 @@ public:
         }
         return v;
     }
-    // One overflow symbol 0..63 against a frequency table.
+    // One overflow symbol 0..63 against a frequency table. The first few
+    // symbols, which most values take, are found without a division:
+    // cum <= low / h exactly when h * cum <= low, and those products do not
+    // wait for one another, whereas the division and the table search after
+    // it lay on the chain from one value to the next. Which of them it is,
+    // is a coin toss, so masks pick it, not branches; a rarer symbol takes
+    // the one branch to the division.
     [[gnu::always_inline]] std::uint32_t symbol(const SymbolIndex& index)
     {
         const SymbolTable& table = index.table;
-        std::uint32_t cf = decodeShift(16);
+        normalise();
+        const std::uint32_t h = range >> 16; // < 2^16, so h * cum < 2^32
+        constexpr int fast = 4;
+        std::uint32_t width[fast], start[fast + 1];
+        start[0] = 0;
+        for (int s = 0; s < fast; ++s) {
+            width[s] = h * table.width(s);
+            start[s + 1] = start[s] + width[s];
+        }
+        if (low < start[fast]) [[likely]] {
+            std::uint32_t past[fast + 1]; // all ones where low >= start[s]
+            past[0] = ~0u;
+            past[fast] = 0;
+            for (int s = 1; s < fast; ++s)
+                past[s] = 0u - std::uint32_t(low >= start[s]);
+            std::uint32_t below = 0, span = 0, symbol = 0;
+            for (int s = 0; s < fast; ++s) {
+                below += width[s] & past[s + 1];
+                span += width[s] & (past[s] ^ past[s + 1]);
+                symbol += past[s + 1] & 1;
+            }
+            low -= below;
+            range = span;
+            return symbol;
+        }
+        help = h;
+        std::uint32_t cf = low / help;
         if (cf > lastTableCum) {
             if (cf > 0xFFFF) {
                 hasFailed = true;

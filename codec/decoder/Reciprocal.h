@@ -2,6 +2,7 @@
 // divisions sets its speed.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace ape {
@@ -40,18 +41,37 @@ inline std::uint32_t multiplyHigh(std::uint32_t a, std::uint32_t b)
 // n <= 2^31 by it takes a multiplication: with 2^(l-1) < d <= 2^l and
 // m = ceil(2^(31+l) / d), n * m / 2^(31+l) exceeds n / d by less than
 // n (d - 1) / (d 2^(31+l)) < 1 / d, too little to reach the next integer.
-// The multiplier needs a division of its own, but one that does not wait
-// for the decoder's state, so the processor does it alongside.
+// The multiplier needs a division of its own. Made on the spot, that
+// division does not wait for the range decoder's state, but it does wait for
+// the previous value (the pivot follows the values' running sum), and so it
+// lies on the chain from one value to the next; tabled() looks it up instead.
 class Reciprocal {
 public:
-    explicit Reciprocal(std::uint32_t d)
+    explicit Reciprocal(std::uint32_t d) : Reciprocal(d, multiplierOf(d)) {}
+    // The same for d <= 2^16, from a table the library makes as it loads.
+    static Reciprocal tabled(std::uint32_t d) { return Reciprocal(d, table.multipliers[d]); }
+    std::uint32_t divide(std::uint32_t n) const
+    {
+        const std::uint32_t high = multiplyHigh(n, multiplier) >> shift;
+        return multiplier ? high : n;
+    }
+
+private:
+    struct Table {
+        Table();
+        std::array<std::uint32_t, 0x10001> multipliers;
+    };
+    static const Table table;
+
+    Reciprocal(std::uint32_t d, std::uint32_t m) : multiplier(m), shift(shiftOf(d)) {}
+    static unsigned shiftOf(std::uint32_t d) { return d > 1 ? 31 - unsigned(__builtin_clz(d - 1)) : 0; } // l - 1
+    static std::uint32_t multiplierOf(std::uint32_t d)
     {
         if (d == 1)
-            return;
-        shift = 31 - unsigned(__builtin_clz(d - 1)); // l - 1
-
+            return 0;
         // floor((2^(31+l) - 1) / d) + 1: the dividend's high half,
         // 2^(l-1) - 1, is below d, so the quotient fits 32 bits.
+        const unsigned shift = shiftOf(d);
 #if defined(__i386__)
         // In halves there: the 32-bit compiler shifts a 64-bit value with a
         // branch. The 64-bit build decodes faster with the plain form.
@@ -61,15 +81,9 @@ public:
         const std::uint32_t high = std::uint32_t(dividend >> 32), low = std::uint32_t(dividend);
 #endif
         std::uint32_t remainder;
-        multiplier = divideNarrowing(high, low, d, remainder) + 1;
-    }
-    std::uint32_t divide(std::uint32_t n) const
-    {
-        const std::uint32_t high = multiplyHigh(n, multiplier) >> shift;
-        return multiplier ? high : n;
+        return divideNarrowing(high, low, d, remainder) + 1;
     }
 
-private:
     std::uint32_t multiplier = 0; // 0: d is 1
     unsigned shift = 0;
 };

@@ -57,16 +57,16 @@ struct PivotValues {
         }
         std::uint32_t base;
         if (pivot < 0x10000) {
-            base = rc.decodeFrequency(Reciprocal(pivot));
+            base = rc.decodeFrequency(Reciprocal::tabled(pivot));
             rc.update(1, base);
         } else {
             int shift = 0;
             while ((pivot >> shift) >= 0x10000)
                 ++shift;
             if (shift <= 8) {
-                base = rc.decodeSplit(Reciprocal((pivot >> shift) + 1), unsigned(shift));
+                base = rc.decodeSplit(Reciprocal::tabled((pivot >> shift) + 1), unsigned(shift));
             } else {
-                std::uint32_t high = rc.decodeFrequency(Reciprocal((pivot >> shift) + 1));
+                std::uint32_t high = rc.decodeFrequency(Reciprocal::tabled((pivot >> shift) + 1));
                 rc.update(1, high);
                 std::uint32_t low = rc.decodeFrequency(1u << shift);
                 rc.update(1, low);
