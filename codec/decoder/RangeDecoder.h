@@ -117,40 +117,34 @@ public:
         }
         return v;
     }
-    // One overflow symbol 0..63 against a frequency table. The first few
-    // symbols, which most values take, are found without a division:
-    // cum <= low / h exactly when h * cum <= low, and those products do not
-    // wait for one another, whereas the division and the table search after
-    // it lay on the chain from one value to the next. Which of them it is,
-    // is a coin toss, so masks pick it, not branches; a rarer symbol takes
-    // the one branch to the division.
+    // One overflow symbol 0..63 against a frequency table. Undivided, the
+    // first four symbols, which most values take, are found without a
+    // division: cum <= low / h exactly when h * cum <= low, and those
+    // products do not wait for one another, whereas the division and the
+    // table search after it lie on the chain from one value to the next.
+    // Which of them it is, is a coin toss, so masks pick it, not branches.
+    // That pays where the chain sets the speed; where filters' work overlaps
+    // it, the division's fewer instructions cost less.
+    template <bool Undivided>
     [[gnu::always_inline]] std::uint32_t symbol(const SymbolIndex& index)
     {
         const SymbolTable& table = index.table;
         normalise();
         const std::uint32_t h = range >> 16; // < 2^16, so h * cum < 2^32
-        constexpr int fast = 4;
-        std::uint32_t width[fast], start[fast + 1];
-        start[0] = 0;
-        for (int s = 0; s < fast; ++s) {
-            width[s] = h * table.width(s);
-            start[s + 1] = start[s] + width[s];
-        }
-        if (low < start[fast]) [[likely]] {
-            std::uint32_t past[fast + 1]; // all ones where low >= start[s]
-            past[0] = ~0u;
-            past[fast] = 0;
-            for (int s = 1; s < fast; ++s)
-                past[s] = 0u - std::uint32_t(low >= start[s]);
-            std::uint32_t below = 0, span = 0, symbol = 0;
-            for (int s = 0; s < fast; ++s) {
-                below += width[s] & past[s + 1];
-                span += width[s] & (past[s] ^ past[s + 1]);
-                symbol += past[s + 1] & 1;
+        if constexpr (Undivided) {
+            // Spelt out: as arrays, GCC kept them in memory in some loops.
+            const std::uint32_t width0 = h * table.width(0), width1 = h * table.width(1), width2 = h * table.width(2),
+                                width3 = h * table.width(3);
+            const std::uint32_t start2 = width0 + width1, start3 = start2 + width2;
+            if (low < start3 + width3) [[likely]] {
+                // All ones where low has passed the start of symbol 1, 2, 3.
+                const std::uint32_t past1 = 0u - std::uint32_t(low >= width0),
+                                    past2 = 0u - std::uint32_t(low >= start2),
+                                    past3 = 0u - std::uint32_t(low >= start3);
+                low -= (width0 & past1) + (width1 & past2) + (width2 & past3);
+                range = (width0 & ~past1) + (width1 & (past1 ^ past2)) + (width2 & (past2 ^ past3)) + (width3 & past3);
+                return (past1 & 1) + (past2 & 1) + (past3 & 1);
             }
-            low -= below;
-            range = span;
-            return symbol;
         }
         help = h;
         std::uint32_t cf = low / help;

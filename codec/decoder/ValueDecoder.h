@@ -2,7 +2,9 @@
 // and the per-version ways of reading a value. Each reader is a small struct
 // with a static decode(), so frame decoding picks one as a template argument
 // once and the per-value loop carries no version test. decodeInline is for
-// the loops whose decoder state is a local: inlined, it stays in registers.
+// the loops whose decoder state is a local: inlined, it stays in registers,
+// and with no filter's work to overlap the decoder's chain of dependent
+// steps, it finds the common symbols without dividing (RangeDecoder::symbol).
 #pragma once
 
 #include "decoder/RangeDecoder.h"
@@ -44,13 +46,18 @@ inline std::int32_t foldedToSigned(std::uint32_t x)
 
 // Version 3990: the base is coded against a divisor taken from ksum.
 struct PivotValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return decodeInline(rc, s); }
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false>(rc, s); }
     [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
+    {
+        return read<true>(rc, s);
+    }
+    template <bool Undivided>
+    [[gnu::always_inline]] static std::int32_t read(RangeDecoder& rc, StreamState& s)
     {
         std::uint32_t pivot = s.kSum >> 5;
         if (pivot == 0)
             pivot = 1;
-        std::uint32_t overflow = rc.symbol(symbolIndex3980);
+        std::uint32_t overflow = rc.symbol<Undivided>(symbolIndex3980);
         if (overflow == escapeSymbol) {
             std::uint32_t high = rc.bits(16);
             overflow = (high << 16) | rc.bits(16);
@@ -83,10 +90,15 @@ struct PivotValues {
 // value wider than 16 bits is read in two halves (Split).
 template <bool Split>
 struct KValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return decodeInline(rc, s); }
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false>(rc, s); }
     [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {
-        std::uint32_t overflow = rc.symbol(symbolIndex3970);
+        return read<true>(rc, s);
+    }
+    template <bool Undivided>
+    [[gnu::always_inline]] static std::int32_t read(RangeDecoder& rc, StreamState& s)
+    {
+        std::uint32_t overflow = rc.symbol<Undivided>(symbolIndex3970);
         std::uint32_t bitCount;
         if (overflow == escapeSymbol) {
             bitCount = rc.bits(5);

@@ -117,8 +117,9 @@ TEST(RangeDecoder, ShortcutsDecodeAsThePlainSteps)
             switch (random() % 4) {
             case 0: {
                 const bool newer = random() % 2;
-                ASSERT_EQ(fast.rc.symbol(newer ? ape::symbolIndex3980 : ape::symbolIndex3970),
-                          plainSymbol(plain.rc, newer ? ape::symbolTable3980 : ape::symbolTable3970))
+                const ape::SymbolIndex& index = newer ? ape::symbolIndex3980 : ape::symbolIndex3970;
+                ASSERT_EQ(random() % 2 ? fast.rc.symbol<true>(index) : fast.rc.symbol<false>(index),
+                          plainSymbol(plain.rc, index.table))
                     << "stream " << stream << " step " << step;
                 break;
             }
