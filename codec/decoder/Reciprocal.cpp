@@ -2,7 +2,7 @@
 
 namespace ape {
 
-// Made at load time (65,536 divisions, well under a millisecond) rather than
+// Made at load time (65,535 divisions, under a millisecond) rather than
 // on first use, whose guard would sit in every value's step; not a constant
 // table, which would add its 256 KiB to the library's file.
 const Reciprocal::Table Reciprocal::table;
