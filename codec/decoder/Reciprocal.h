@@ -71,17 +71,8 @@ private:
             return 0;
         // floor((2^(31+l) - 1) / d) + 1: the dividend's high half,
         // 2^(l-1) - 1, is below d, so the quotient fits 32 bits.
-        const unsigned shift = shiftOf(d);
-#if defined(__i386__)
-        // In halves there: the 32-bit compiler shifts a 64-bit value with a
-        // branch. The 64-bit build decodes faster with the plain form.
-        const std::uint32_t high = (1u << shift) - 1, low = 0xFFFFFFFFu;
-#else
-        const std::uint64_t dividend = (std::uint64_t(1) << (32 + shift)) - 1;
-        const std::uint32_t high = std::uint32_t(dividend >> 32), low = std::uint32_t(dividend);
-#endif
         std::uint32_t remainder;
-        return divideNarrowing(high, low, d, remainder) + 1;
+        return divideNarrowing((1u << shiftOf(d)) - 1, 0xFFFFFFFFu, d, remainder) + 1;
     }
 
     std::uint32_t multiplier = 0; // 0: d is 1
