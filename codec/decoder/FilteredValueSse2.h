@@ -12,14 +12,14 @@
 
 namespace ape {
 
-template <class Values, int Order>
+template <class Values, int Order, PivotScan Scan = PivotScan::stepped>
 struct FilteredValue {
     static_assert(Order == 0 || Order == 16 || Order == 32 || Order == 64);
 
     [[gnu::always_inline]] static std::int32_t next(RangeDecoder& rc, StreamState& stream, NNRunState* filter)
     {
         if constexpr (Order == 0)
-            return Values::decodeInline(rc, stream);
+            return Values::template decodeInline<Scan>(rc, stream);
         else
             return nn::decodeStepSse2<Order, true>(*filter, Values::decode(rc, stream));
     }

@@ -55,12 +55,12 @@ template <class Watch>
 // decoder's chain of divisions with the filters' and the predictor's chains.
 // A watched run keeps the values it read, for the 64-bit trial should the
 // watch fail.
-template <class Values, int Order, class Watch>
+template <class Values, int Order, PivotScan Scan, class Watch>
 [[gnu::always_inline]] inline bool
 decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y, Channel32& x,
                   std::int32_t* slot0, std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)
 {
-    using Source = FilteredValue<Values, Order>;
+    using Source = FilteredValue<Values, Order, Scan>;
     constexpr bool keepsValues = !std::is_same_v<Watch, NoWatch>;
     VectorChannel vy(y), vx(x);
     Watch watch;
@@ -90,11 +90,11 @@ decodingStereoRun(RangeDecoder& rc, StreamState* streams, NNRunState* first, Cha
 // The mono step fed from the range decoder (through the only NN filter at
 // levels with one): the predictor's registers in vectors leave the 32-bit
 // build's few general registers to the decoder.
-template <class Values, int Order>
+template <class Values, int Order, PivotScan Scan>
 [[gnu::always_inline]] inline void decodingMonoRun(RangeDecoder& rc, StreamState& stream, NNRunState* first,
                                                    Channel32& c, std::int32_t* out, std::size_t count)
 {
-    using Source = FilteredValue<Values, Order>;
+    using Source = FilteredValue<Values, Order, Scan>;
     VectorChannel v(c);
     RangeDecoder local = rc;
     StreamState s = stream;
@@ -105,7 +105,7 @@ template <class Values, int Order>
     v.store(c);
 }
 
-#define APE_ENTRY_POINTS(Name, Target, Watch)                                                                          \
+#define APE_ENTRY_POINTS(Name, Target, Watch, Scan)                                                                    \
     struct Name {                                                                                                      \
         Target static void stereo(Channel32& y, Channel32& x, const std::int32_t* slot0, const std::int32_t* slot1,    \
                                   std::int32_t* outY, std::int32_t* outX, std::size_t count)                           \
@@ -122,26 +122,29 @@ template <class Values, int Order>
         Target static void decodingStereo(RangeDecoder& rc, StreamState* streams, NNRunState* first, Channel32& y,     \
                                           Channel32& x, std::int32_t* outY, std::int32_t* outX, std::size_t count)     \
         {                                                                                                              \
-            decodingStereoRun<Values, Order, NoWatch>(rc, streams, first, y, x, nullptr, nullptr, outY, outX, count);  \
+            decodingStereoRun<Values, Order, Scan, NoWatch>(rc, streams, first, y, x, nullptr, nullptr, outY, outX,    \
+                                                            count);                                                    \
         }                                                                                                              \
         template <class Values, int Order>                                                                             \
         Target static bool checkedDecodingStereo(RangeDecoder& rc, StreamState* streams, NNRunState* first,            \
                                                  Channel32& y, Channel32& x, std::int32_t* slot0, std::int32_t* slot1, \
                                                  std::int32_t* outY, std::int32_t* outX, std::size_t count)            \
         {                                                                                                              \
-            return decodingStereoRun<Values, Order, Watch>(rc, streams, first, y, x, slot0, slot1, outY, outX, count); \
+            return decodingStereoRun<Values, Order, Scan, Watch>(rc, streams, first, y, x, slot0, slot1, outY, outX,   \
+                                                                 count);                                               \
         }                                                                                                              \
         template <class Values, int Order>                                                                             \
         Target static void decodingMono(RangeDecoder& rc, StreamState& stream, NNRunState* first, Channel32& c,        \
                                         std::int32_t* out, std::size_t count)                                          \
         {                                                                                                              \
-            decodingMonoRun<Values, Order>(rc, stream, first, c, out, count);                                          \
+            decodingMonoRun<Values, Order, Scan>(rc, stream, first, c, out, count);                                    \
         }                                                                                                              \
     };
 
 // AVX2's entry points watch with exact sums, which take SSE4.1's multiply.
-APE_ENTRY_POINTS(Sse2Code, , RangeWatch)
-APE_ENTRY_POINTS(Avx2Code, __attribute__((target("avx2"))), avx2::ExactSumWatch)
+// Every processor with AVX2 has lzcnt, and the test for AVX2 asks for both.
+APE_ENTRY_POINTS(Sse2Code, , RangeWatch, PivotScan::stepped)
+APE_ENTRY_POINTS(Avx2Code, __attribute__((target("avx2,lzcnt"))), avx2::ExactSumWatch, PivotScan::lzcnt)
 #undef APE_ENTRY_POINTS
 
 template <class Run>

@@ -44,14 +44,23 @@ inline std::int32_t foldedToSigned(std::uint32_t x)
     return (x & 1) ? std::int32_t((x >> 1) + 1) : std::int32_t(0u - (x >> 1));
 }
 
+// How a pivot above 2^16 finds the shift that brings it below. Its width
+// follows the values' running sum, so a loop's count mispredicts where that
+// sum wanders, and steady sums make the loop free. Counting the leading
+// zeros costs a cycle with lzcnt, but bsr, the form without it, adds more to
+// the chain from one value to the next than the loop's mispredictions cost.
+// So only code compiled for lzcnt counts.
+enum class PivotScan { stepped, lzcnt };
+
 // Version 3990: the base is coded against a divisor taken from ksum.
 struct PivotValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false>(rc, s); }
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false, PivotScan::stepped>(rc, s); }
+    template <PivotScan Scan = PivotScan::stepped>
     [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {
-        return read<true>(rc, s);
+        return read<true, Scan>(rc, s);
     }
-    template <bool Undivided>
+    template <bool Undivided, PivotScan Scan>
     [[gnu::always_inline]] static std::int32_t read(RangeDecoder& rc, StreamState& s)
     {
         std::uint32_t pivot = s.kSum >> 5;
@@ -68,8 +77,12 @@ struct PivotValues {
             rc.update(1, base);
         } else {
             int shift = 0;
-            while ((pivot >> shift) >= 0x10000)
-                ++shift;
+            if constexpr (Scan == PivotScan::lzcnt) {
+                shift = 16 - __builtin_clz(pivot);
+            } else {
+                while ((pivot >> shift) >= 0x10000)
+                    ++shift;
+            }
             if (shift <= 8) {
                 base = rc.decodeSplit(Reciprocal::tabled((pivot >> shift) + 1), unsigned(shift));
             } else {
@@ -91,6 +104,7 @@ struct PivotValues {
 template <bool Split>
 struct KValues {
     static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false>(rc, s); }
+    template <PivotScan = PivotScan::stepped>
     [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {
         return read<true>(rc, s);

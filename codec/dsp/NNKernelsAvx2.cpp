@@ -5,6 +5,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include "dsp/NNStepAvx2.h"
+
+#include <cpuid.h>
 #define APE_HAVE_AVX2_KERNELS 1
 #endif
 
@@ -61,7 +63,12 @@ bool processorHasAvx2()
 {
     static const bool available = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        // The code chosen with AVX2 counts leading zeros with lzcnt, which
+        // the compilers' feature tests do not name alike.
+        constexpr unsigned lzcntBit = 1u << 5; // leaf 0x80000001, ecx
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        const bool lzcnt = __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) && (ecx & lzcntBit) != 0;
+        return __builtin_cpu_supports("avx2") != 0 && lzcnt;
     }();
     return available;
 }
