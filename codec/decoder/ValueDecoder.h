@@ -44,12 +44,12 @@ inline std::int32_t foldedToSigned(std::uint32_t x)
     return (x & 1) ? std::int32_t((x >> 1) + 1) : std::int32_t(0u - (x >> 1));
 }
 
-// How a pivot above 2^16 finds the shift that brings it below. Its width
-// follows the values' running sum, so a loop's count mispredicts where that
-// sum wanders, and steady sums make the loop free. Counting the leading
-// zeros costs a cycle with lzcnt, but bsr, the form without it, adds more to
-// the chain from one value to the next than the loop's mispredictions cost.
-// So only code compiled for lzcnt counts.
+// How a pivot of 2^16 or more finds the shift that brings it below 2^16.
+// The pivot's width follows the values' running sum: where the sum wanders,
+// a loop's count mispredicts; where it is steady, the loop costs nothing.
+// Counting leading zeros takes a cycle with lzcnt, but bsr, the count
+// without lzcnt, lengthens the chain from one value to the next by more than
+// the loop's mispredictions cost. So only code compiled for lzcnt counts.
 enum class PivotScan { stepped, lzcnt };
 
 // Version 3990: the base is coded against a divisor taken from ksum.

@@ -48,6 +48,7 @@ const NNKernels* avx2NNKernels();   // null where the processor lacks AVX2
 const NNKernels* avx512NNKernels(); // null where it lacks AVX2, AVX-512BW or VNNI
 
 // Whether the processor runs AVX2 code (and it is compiled in), checked once.
+// The code chosen with it counts leading zeros too, so lzcnt is asked for.
 bool processorHasAvx2();
 // Whether it runs AVX-512F, BW and VNNI code as well as AVX2, checked once.
 bool processorHasAvx512();

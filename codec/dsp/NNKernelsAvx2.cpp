@@ -63,8 +63,8 @@ bool processorHasAvx2()
 {
     static const bool available = [] {
         __builtin_cpu_init();
-        // The code chosen with AVX2 counts leading zeros with lzcnt, which
-        // the compilers' feature tests do not name alike.
+        // Asked of the processor itself: the compilers' feature tests do not
+        // name lzcnt alike.
         constexpr unsigned lzcntBit = 1u << 5; // leaf 0x80000001, ecx
         unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
         const bool lzcnt = __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) && (ecx & lzcntBit) != 0;
