@@ -21,7 +21,7 @@ struct FilteredValue {
         if constexpr (Order == 0)
             return Values::template decodeInline<Scan>(rc, stream);
         else
-            return nn::decodeStepSse2<Order, true>(*filter, Values::decode(rc, stream));
+            return nn::decodeStepSse2<Order, true>(*filter, Values::template decode<Scan>(rc, stream));
     }
 };
 

@@ -23,7 +23,8 @@ using sse2::Channel32;
 
 // Values straight from the range decoder through a slot's filters before
 // the last: the first (FirstOrder taps) and, where there is one between,
-// the 256-tap filter (SecondOrder).
+// the 256-tap filter (SecondOrder). Both codes that use them run only where
+// the processor has lzcnt too (the AVX2 test asks for it).
 template <int FirstOrder, int SecondOrder>
 struct DecodedValues {
     RangeDecoder& rc;
@@ -32,7 +33,8 @@ struct DecodedValues {
     NNRunState* second; // one per slot where SecondOrder is not 0
     [[gnu::always_inline]] APE_AVX2 std::int32_t operator()(int s) const
     {
-        const std::int32_t value = FilteredValue<PivotValues, FirstOrder>::next(rc, streams[s], &first[s]);
+        const std::int32_t value =
+            FilteredValue<PivotValues, FirstOrder, PivotScan::lzcnt>::next(rc, streams[s], &first[s]);
         if constexpr (SecondOrder == 0)
             return value;
         else

@@ -54,7 +54,20 @@ enum class PivotScan { stepped, lzcnt };
 
 // Version 3990: the base is coded against a divisor taken from ksum.
 struct PivotValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false, PivotScan::stepped>(rc, s); }
+    template <PivotScan Scan = PivotScan::stepped>
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s)
+    {
+        if constexpr (Scan == PivotScan::lzcnt)
+            return decodeCounting(rc, s);
+        else
+            return read<false, PivotScan::stepped>(rc, s);
+    }
+    // Out of line like decode(), for callers compiled for lzcnt: a function
+    // compiled without it would count with bsr.
+    [[gnu::target("lzcnt")]] static std::int32_t decodeCounting(RangeDecoder& rc, StreamState& s)
+    {
+        return read<false, PivotScan::lzcnt>(rc, s);
+    }
     template <PivotScan Scan = PivotScan::stepped>
     [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {
@@ -103,7 +116,11 @@ struct PivotValues {
 // value wider than 16 bits is read in two halves (Split).
 template <bool Split>
 struct KValues {
-    static std::int32_t decode(RangeDecoder& rc, StreamState& s) { return read<false>(rc, s); }
+    template <PivotScan = PivotScan::stepped>
+    static std::int32_t decode(RangeDecoder& rc, StreamState& s)
+    {
+        return read<false>(rc, s);
+    }
     template <PivotScan = PivotScan::stepped>
     [[gnu::always_inline]] static std::int32_t decodeInline(RangeDecoder& rc, StreamState& s)
     {

@@ -203,13 +203,22 @@ TEST(FilteredRead, LoopsFromTheCoderThroughEveryFilterEqualThePasses)
     if (!ape::decodingFilteringStereo32Run(16, 1280, false))
         GTEST_SKIP() << "no AVX2 on this machine";
     std::mt19937 random(5000);
+    auto scaled = [&](std::int32_t scale) {
+        auto out = residuals(random);
+        for (auto& v : out)
+            v *= scale;
+        return out;
+    };
     for (VectorCode code : {VectorCode::avx2, VectorCode::best}) {
-        for (int level : {4000, 5000}) {
-            SCOPED_TRACE(testing::Message() << "level " << level << (code == VectorCode::avx2 ? ", AVX2" : ", best"));
+        // Scaled by 300, values are coded against divisors of 2^16 and more.
+        for (auto [level, scale] :
+             {std::pair{4000, 1}, std::pair{5000, 1}, std::pair{4000, 300}, std::pair{5000, 300}}) {
+            SCOPED_TRACE(testing::Message() << "level " << level << ", scale " << scale
+                                            << (code == VectorCode::avx2 ? ", AVX2" : ", best"));
             const ape::NNFilterSet& set = ape::nnFilterSet(level);
             const int firstOrder = set.filters[0].order, lastOrder = set.filters[std::size_t(set.count - 1)].order;
-            const auto bytes = encodeFrame({residuals(random), residuals(random)});
-            const auto monoBytes = encodeFrame({residuals(random)});
+            const auto bytes = encodeFrame({scaled(scale), scaled(scale)});
+            const auto monoBytes = encodeFrame({scaled(scale)});
             // Reference, stereo plain, stereo watched, then the same three for mono.
             Frame frames[6] = {Frame(bytes),     Frame(bytes),     Frame(bytes),
                                Frame(monoBytes), Frame(monoBytes), Frame(monoBytes)};
