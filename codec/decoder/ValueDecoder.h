@@ -62,8 +62,8 @@ struct PivotValues {
         else
             return read<false, PivotScan::stepped>(rc, s);
     }
-    // Out of line like decode(), for callers compiled for lzcnt: a function
-    // compiled without it would count with bsr.
+    // decode() for callers compiled for lzcnt. It carries the target itself:
+    // compiled for the baseline, the count would become bsr.
     [[gnu::target("lzcnt")]] static std::int32_t decodeCounting(RangeDecoder& rc, StreamState& s)
     {
         return read<false, PivotScan::lzcnt>(rc, s);
