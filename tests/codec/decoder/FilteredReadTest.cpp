@@ -59,13 +59,15 @@ struct Frame {
     ape::StreamState streams[2];
 };
 
-std::vector<std::int32_t> residuals(std::mt19937& random)
+// Scaled by 300, the values are coded against divisors of 2^16 and more.
+std::vector<std::int32_t> residuals(std::mt19937& random, std::int32_t scale = 1)
 {
     std::vector<std::int32_t> out(blocks);
     for (auto& r : out) {
         const unsigned kind = random() % 8;
         // Zeros (no adaptation), large values (clipped history), the rest moderate.
         r = kind == 0 ? 0 : kind == 1 ? std::int32_t(random() % 400001) - 200000 : std::int32_t(random() % 4001) - 2000;
+        r *= scale;
     }
     return out;
 }
@@ -203,22 +205,15 @@ TEST(FilteredRead, LoopsFromTheCoderThroughEveryFilterEqualThePasses)
     if (!ape::decodingFilteringStereo32Run(16, 1280, false))
         GTEST_SKIP() << "no AVX2 on this machine";
     std::mt19937 random(5000);
-    auto scaled = [&](std::int32_t scale) {
-        auto out = residuals(random);
-        for (auto& v : out)
-            v *= scale;
-        return out;
-    };
     for (VectorCode code : {VectorCode::avx2, VectorCode::best}) {
-        // Scaled by 300, values are coded against divisors of 2^16 and more.
         for (auto [level, scale] :
              {std::pair{4000, 1}, std::pair{5000, 1}, std::pair{4000, 300}, std::pair{5000, 300}}) {
             SCOPED_TRACE(testing::Message() << "level " << level << ", scale " << scale
                                             << (code == VectorCode::avx2 ? ", AVX2" : ", best"));
             const ape::NNFilterSet& set = ape::nnFilterSet(level);
             const int firstOrder = set.filters[0].order, lastOrder = set.filters[std::size_t(set.count - 1)].order;
-            const auto bytes = encodeFrame({scaled(scale), scaled(scale)});
-            const auto monoBytes = encodeFrame({scaled(scale)});
+            const auto bytes = encodeFrame({residuals(random, scale), residuals(random, scale)});
+            const auto monoBytes = encodeFrame({residuals(random, scale)});
             // Reference, stereo plain, stereo watched, then the same three for mono.
             Frame frames[6] = {Frame(bytes),     Frame(bytes),     Frame(bytes),
                                Frame(monoBytes), Frame(monoBytes), Frame(monoBytes)};
@@ -396,10 +391,7 @@ TEST(FilteredRead, Avx2EncodingOfTheLoopsEqualsSse2)
     // Scaled residuals make the watched loops refuse some chunks.
     std::mt19937 random(5000);
     for (std::int32_t scale : {1, 300}) {
-        std::vector<std::int32_t> input[2] = {residuals(random), residuals(random)};
-        for (auto& slot : input)
-            for (auto& v : slot)
-                v *= scale;
+        const std::vector<std::int32_t> input[2] = {residuals(random, scale), residuals(random, scale)};
         const auto bytes = encodeFrame({input[0], input[1]}), monoBytes = encodeFrame({input[0]});
         for (int order : {0, 16, 32, 64}) {
             SCOPED_TRACE(testing::Message() << "scale " << scale << ", order " << order);
