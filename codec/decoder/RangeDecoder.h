@@ -68,31 +68,64 @@ public:
         help = total.divide(range);
         return low / help;
     }
-    // A value coded as a part against `total` followed by 1..8 more bits,
-    // (high << shift) + low, as those two steps give it with one division
-    // instead of three. high's divisor h = range / total is at most 2^16, so
-    // the normalisation between the steps brings in k >= 8 bits of stream,
-    // and the low part is divided by h << (k - shift). high's remainder with
-    // the new bits below it over that divisor is low; so the old `low` with
-    // the new bits below it over h << (k - shift) is (high << shift) + low,
-    // and its remainder the state after both steps.
+    // A value coded as a part against `total` (2^15 < total <= 2^16)
+    // followed by `shift` (1..8) more bits, (high << shift) + low, as those
+    // two steps give it with one division instead of three. high's divisor
+    // s = range / total is below 2^17, so the normalisation between the steps
+    // brings in k >= 1 bytes B, and the low part is divided by s << j,
+    // j = 8k - shift. high's remainder with B below it over that divisor is
+    // low; so the old `low` with B below it over s << j is (high << shift) +
+    // low, and its remainder the state after both steps.
+    //
+    // With ByteFirst, the j low bits of both sides are dropped: `low` with
+    // B's top `shift` bits, all in B's first byte, over s. The division then
+    // need not wait for k, and the bytes after the first come in behind it.
+    // That shortens the chain from one value to the next, which pays where
+    // the chain sets the speed; where filters' work overlaps it, the extra
+    // instructions cost more.
+    //
+    // low < range on entry (only a clamped overflow symbol leaves it larger,
+    // and bits() follow that), so the quotient fits 32 bits; the tests of
+    // the dividend's high half guard the division instruction all the same.
+    template <bool ByteFirst>
     [[gnu::always_inline]] std::uint32_t decodeSplit(const Reciprocal& total, unsigned shift)
     {
         normalise();
-        std::uint32_t scaled = total.divide(range);
-        std::uint64_t wide = low;
-        while (scaled <= rangeBottom) {
-            wide = (wide << 8) | in->nextStraddling();
-            scaled <<= 8;
+        if constexpr (ByteFirst) {
+            const std::uint32_t scaled = total.divide(range);
+            const std::uint32_t first = in->nextStraddling();
+            const unsigned rest = 8 - shift; // the first byte's bits below those the division takes
+            const std::uint32_t top = first >> rest;
+            const std::uint32_t high = low >> (32 - shift), below = (low << shift) | top;
+            std::uint32_t quotient, remainder;
+            if (high < scaled) {
+                quotient = divideNarrowing(high, below, scaled, remainder);
+            } else {
+                const std::uint64_t n = (std::uint64_t(high) << 32) | below;
+                quotient = std::uint32_t(n / scaled);
+                remainder = std::uint32_t(n % scaled);
+            }
+            // The remainder with the first byte's other bits below it.
+            low = ((remainder - top) << rest) + first;
+            range = scaled << rest;
+            for (std::uint32_t more = scaled; more <= (rangeBottom >> 8); more <<= 8) {
+                low = (low << 8) | in->nextStraddling();
+                range <<= 8;
+            }
+            return quotient;
+        } else {
+            std::uint32_t scaled = total.divide(range);
+            std::uint64_t wide = low;
+            while (scaled <= rangeBottom) {
+                wide = (wide << 8) | in->nextStraddling();
+                scaled <<= 8;
+            }
+            range = scaled >> shift;
+            if ((wide >> 32) < range)
+                return divideNarrowing(std::uint32_t(wide >> 32), std::uint32_t(wide), range, low);
+            low = std::uint32_t(wide % range);
+            return std::uint32_t(wide / range);
         }
-        range = scaled >> shift;
-        // low < range on entry (only a clamped overflow symbol leaves it
-        // larger, and bits() follow that), so the quotient fits 32 bits; the
-        // test guards the division instruction all the same.
-        if ((wide >> 32) < range)
-            return divideNarrowing(std::uint32_t(wide >> 32), std::uint32_t(wide), range, low);
-        low = std::uint32_t(wide % range);
-        return std::uint32_t(wide / range);
     }
     [[gnu::always_inline]] std::uint32_t decodeShift(unsigned shift)
     {

@@ -4,7 +4,9 @@
 // once and the per-value loop carries no version test. decodeInline is for
 // the loops whose decoder state is a local: inlined, it stays in registers,
 // and with no filter's work to overlap the decoder's chain of dependent
-// steps, it finds the common symbols without dividing (RangeDecoder::symbol).
+// steps, it finds the common symbols without dividing (RangeDecoder::symbol)
+// and starts a split value's division before its bytes are all in
+// (RangeDecoder::decodeSplit).
 #pragma once
 
 #include "decoder/RangeDecoder.h"
@@ -73,13 +75,17 @@ struct PivotValues {
     {
         return read<true, Scan>(rc, s);
     }
-    template <bool Undivided, PivotScan Scan>
+    // ChainBound: the forms of decodeInline. A split value's division goes
+    // first only in the 32-bit build, which spills the bytes' loop before
+    // it; the 64-bit build keeps that loop in registers, and the other form's
+    // extra instructions cost it more than they save.
+    template <bool ChainBound, PivotScan Scan>
     [[gnu::always_inline]] static std::int32_t read(RangeDecoder& rc, StreamState& s)
     {
         std::uint32_t pivot = s.kSum >> 5;
         if (pivot == 0)
             pivot = 1;
-        std::uint32_t overflow = rc.symbol<Undivided>(symbolIndex3980);
+        std::uint32_t overflow = rc.symbol<ChainBound>(symbolIndex3980);
         if (overflow == escapeSymbol) {
             std::uint32_t high = rc.bits(16);
             overflow = (high << 16) | rc.bits(16);
@@ -97,7 +103,8 @@ struct PivotValues {
                     ++shift;
             }
             if (shift <= 8) {
-                base = rc.decodeSplit(Reciprocal::tabled((pivot >> shift) + 1), unsigned(shift));
+                constexpr bool byteFirst = ChainBound && sizeof(void*) == 4;
+                base = rc.decodeSplit<byteFirst>(Reciprocal::tabled((pivot >> shift) + 1), unsigned(shift));
             } else {
                 std::uint32_t high = rc.decodeFrequency(Reciprocal::tabled((pivot >> shift) + 1));
                 rc.update(1, high);
