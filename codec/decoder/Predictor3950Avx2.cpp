@@ -51,9 +51,12 @@ struct DecodedValues {
 // The loop once for each last-filter step, compiled for the step's target:
 // a function for one target does not inline another target's code. Both
 // inputs are taken first: reading them is one chain, which the long steps
-// after it then overlap instead of splitting it.
-#define APE_FILTERING_RUN(Code, Target, decodeStep)                                                                    \
+// after it then overlap instead of splitting it. With Narrows, a filter of
+// nn::narrowFrom taps or more steps over its adaptation window in bytes.
+#define APE_FILTERING_RUN(Code, Target, decodeStep, Narrows)                                                           \
     struct Code {                                                                                                      \
+        template <int Order>                                                                                           \
+        static constexpr bool narrow = Narrows&& Order >= nn::narrowFrom;                                              \
         template <int Order, class Watch, class Source>                                                                \
         Target static bool run(Source source, NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0,       \
                                std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)         \
@@ -62,6 +65,10 @@ struct DecodedValues {
             Watch watch;                                                                                               \
             vy.watchStart(watch);                                                                                      \
             vx.watchStart(watch);                                                                                      \
+            if constexpr (narrow<Order>) {                                                                             \
+                nn::narrowAdaptation(last[0], Order);                                                                  \
+                nn::narrowAdaptation(last[1], Order);                                                                  \
+            }                                                                                                          \
             for (std::size_t i = 0; i < count; ++i) {                                                                  \
                 const std::int32_t input0 = source(0), input1 = source(1);                                             \
                 const std::int32_t value0 = nn::decodeStep<Order, true>(last[0], input0);                              \
@@ -72,6 +79,10 @@ struct DecodedValues {
                 outX[i] = vx.step(value1, valueY, watch);                                                              \
                 outY[i] = valueY;                                                                                      \
             }                                                                                                          \
+            if constexpr (narrow<Order>) {                                                                             \
+                nn::widenAdaptation(last[0], Order);                                                                   \
+                nn::widenAdaptation(last[1], Order);                                                                   \
+            }                                                                                                          \
             vy.store(y);                                                                                               \
             vx.store(x);                                                                                               \
             return watch.held();                                                                                       \
@@ -81,14 +92,19 @@ struct DecodedValues {
                                    std::size_t count)                                                                  \
         {                                                                                                              \
             sse2::VectorChannel v(c);                                                                                  \
+            if constexpr (narrow<Order>)                                                                               \
+                nn::narrowAdaptation(last[0], Order);                                                                  \
             for (std::size_t i = 0; i < count; ++i)                                                                    \
                 out[i] = v.monoStep(nn::decodeStep<Order, true>(last[0], source(0)));                                  \
+            if constexpr (narrow<Order>)                                                                               \
+                nn::widenAdaptation(last[0], Order);                                                                   \
             v.store(c);                                                                                                \
         }                                                                                                              \
     };
 
-APE_FILTERING_RUN(Avx2Code, APE_AVX2, decodeStepAvx2)
-APE_FILTERING_RUN(Avx512Code, APE_AVX512, decodeStepAvx512)
+// AVX-512's step reads the words and their negation (see NNStepAvx512.h).
+APE_FILTERING_RUN(Avx2Code, APE_AVX2, decodeStepAvx2, true)
+APE_FILTERING_RUN(Avx512Code, APE_AVX512, decodeStepAvx512, false)
 #undef APE_FILTERING_RUN
 
 template <class Code, int FirstOrder, int SecondOrder, int LastOrder, class Watch>

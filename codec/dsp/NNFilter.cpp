@@ -16,7 +16,8 @@ NNFilter::NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKer
     : filterOrder(order), fraction(fraction), adaptation(adaptation), kernels(kernels),
       decodeRun(kernels.decodeRun(order, adaptation == NNAdaptation::new3980)),
       coefStorage(std::size_t(order) + lineEntries), hist(std::size_t(order + nn::window)),
-      adapt(std::size_t(order + nn::window)), negatedAdapt(std::size_t(order + nn::window))
+      adapt(std::size_t(order + nn::window)), negatedAdapt(std::size_t(order + nn::window)),
+      narrowAdapt(order >= nn::narrowFrom ? std::size_t(order + nn::window) : 0)
 {
 }
 
@@ -28,7 +29,8 @@ std::int16_t* NNFilter::coef()
 
 NNRunState NNFilter::runState()
 {
-    return {coef(), hist.data(), adapt.data(), negatedAdapt.data(), filterOrder, fraction, pos, average};
+    std::int8_t* narrow = narrowAdapt.empty() ? nullptr : narrowAdapt.data();
+    return {coef(), hist.data(), adapt.data(), negatedAdapt.data(), narrow, filterOrder, fraction, pos, average};
 }
 
 void NNFilter::finish(const NNRunState& state)

@@ -62,6 +62,7 @@ private:
     std::vector<std::int16_t> hist;         // window: hist[pos .. pos + filterOrder) oldest first
     std::vector<std::int16_t> adapt;        // same layout as hist
     std::vector<std::int16_t> negatedAdapt; // -adapt where a kernel keeps it
+    std::vector<std::int8_t> narrowAdapt;   // room for adapt in bytes, from nn::narrowFrom taps on
     std::int16_t* coef();
     int pos = 0;
     std::uint32_t average = 0; // running mean magnitude of the outputs (new adaptation)

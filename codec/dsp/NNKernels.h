@@ -19,6 +19,9 @@ struct NNRunState {
     // -adapt, same layout, kept only by the loops that read it (the AVX-512
     // ones): a coefficient step is then one add of one window or the other.
     std::int16_t* negatedAdapt;
+    // Room for adapt in bytes, where a run keeps it so (see nn::narrowFrom);
+    // null for filters of fewer taps.
+    std::int8_t* narrowAdapt;
     int order;
     int fraction;
     int pos;

@@ -45,8 +45,12 @@ template <int Order, bool New>
 struct Avx2Run {
     APE_AVX2 static void run(NNRunState& s, std::int32_t* values, std::size_t count)
     {
+        if constexpr (Order >= nn::narrowFrom)
+            nn::narrowAdaptation(s, Order);
         for (std::size_t i = 0; i < count; ++i)
             values[i] = nn::decodeStepAvx2<Order, New>(s, values[i]);
+        if constexpr (Order >= nn::narrowFrom)
+            nn::widenAdaptation(s, Order);
     }
 };
 

@@ -17,6 +17,11 @@ namespace ape::nn {
 // entries back to the front.
 constexpr int window = 512;
 
+// The order from which a run's AVX2 steps keep the adaptation window in
+// bytes (see narrowAdaptation() in NNStepAvx2.h): at 1280 taps that is
+// faster, at 256 slower.
+constexpr int narrowFrom = 1024;
+
 inline std::int16_t clip16(std::int32_t v)
 {
     return std::int16_t(std::clamp<std::int32_t>(v, -32768, 32767));
@@ -39,15 +44,17 @@ inline std::int32_t roundedShift(std::int32_t dot, int shift)
 // Appends one output to the history and its adaptation value, ages the
 // older adaptation values and slides the windows when they are full; with
 // Mirrored, keeps s.negatedAdapt too. `order` is s.order, passed so that a
-// caller that knows it at compile time gets constant offsets.
-template <bool New, bool Mirrored = false>
-inline void push(NNRunState& s, int order, std::int32_t output)
+// caller that knows it at compile time gets constant offsets. `adaptWindow`
+// is s.adapt, or a run's copy of it in narrower values (no adaptation value
+// exceeds 32 in magnitude).
+template <bool New, bool Mirrored = false, class Adaptation = std::int16_t>
+inline void push(NNRunState& s, int order, std::int32_t output, Adaptation* adaptWindow)
 {
     std::int16_t* h = s.hist + s.pos;
-    std::int16_t* a = s.adapt + s.pos;
+    Adaptation* a = adaptWindow + s.pos;
     std::int16_t* n = Mirrored ? s.negatedAdapt + s.pos : nullptr;
     auto setAdapt = [&](int at, std::int32_t value) {
-        a[at] = std::int16_t(value);
+        a[at] = Adaptation(value);
         if constexpr (Mirrored)
             n[at] = std::int16_t(-value);
     };
@@ -72,11 +79,17 @@ inline void push(NNRunState& s, int order, std::int32_t output)
     }
     if (++s.pos == window) {
         std::memmove(s.hist, s.hist + window, std::size_t(order) * sizeof(std::int16_t));
-        std::memmove(s.adapt, s.adapt + window, std::size_t(order) * sizeof(std::int16_t));
+        std::memmove(adaptWindow, adaptWindow + window, std::size_t(order) * sizeof(Adaptation));
         if constexpr (Mirrored)
             std::memmove(s.negatedAdapt, s.negatedAdapt + window, std::size_t(order) * sizeof(std::int16_t));
         s.pos = 0;
     }
+}
+
+template <bool New, bool Mirrored = false>
+inline void push(NNRunState& s, int order, std::int32_t output)
+{
+    push<New, Mirrored>(s, order, output, s.adapt);
 }
 
 // The value of one step from its residual and the dot product.

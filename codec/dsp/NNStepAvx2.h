@@ -54,6 +54,18 @@ APE_AVX2 inline std::int32_t dotAndAdaptAvx2(std::int16_t* coef, const std::int1
     return dotAndAdaptLoopAvx2<0>(coef, hist, adapt, order);
 }
 
+// Sixteen adaptation values as words, from the filter's window or from a
+// run's copy of it in bytes.
+APE_AVX2 inline __m256i adaptationAvx2(const std::int16_t* adapt)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(adapt));
+}
+
+APE_AVX2 inline __m256i adaptationAvx2(const std::int8_t* adapt)
+{
+    return _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(adapt)));
+}
+
 // One decoding step's dot product and adaptation; the sign instruction
 // applies the residual's sign without a branch, which the sign of a residual
 // (a coin toss to the branch predictor) would mispredict often, at every
@@ -61,7 +73,9 @@ APE_AVX2 inline std::int32_t dotAndAdaptAvx2(std::int16_t* coef, const std::int1
 //
 // At 1280 taps the step is bound by its loads: three a vector, two of them
 // (the history and adaptation windows, which move one entry a step) crossing
-// a cache line every other time. Tried on a Zen 3 and left out, as no
+// a cache line every other time; so there it reads the adaptation values as
+// bytes (see narrowAdaptation()), half a vector that crosses a line a
+// quarter of the time. Tried on a Zen 3 and left out, as no
 // faster there: two steps in one pass over the coefficients (five loads for
 // two steps' six, but the second step's last vector waits for the first
 // step's output: a few per cent faster in x64, slower in the 32-bit library,
@@ -69,9 +83,9 @@ APE_AVX2 inline std::int32_t dotAndAdaptAvx2(std::int16_t* coef, const std::int1
 // that every load is aligned (the cross-lane shift that rotates them cost
 // more than the crossings it saved); more running sums (the chain of adds
 // is not what bounds the step).
-template <int Order>
-APE_AVX2 inline std::int32_t stepAvx2(std::int16_t* coef, const std::int16_t* hist, const std::int16_t* adapt,
-                                      int order, int direction)
+template <int Order, class Adaptation>
+APE_AVX2 inline std::int32_t stepAvx2(std::int16_t* coef, const std::int16_t* hist, const Adaptation* adapt, int order,
+                                      int direction)
 {
     if constexpr (Order == 0)
         return dotAndAdaptAvx2(coef, hist, adapt, order, direction);
@@ -84,10 +98,26 @@ APE_AVX2 inline std::int32_t stepAvx2(std::int16_t* coef, const std::int16_t* hi
         __m256i v = _mm256_loadu_si256(c);
         __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist + j));
         sum = _mm256_add_epi32(sum, _mm256_madd_epi16(v, h));
-        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(adapt + j));
-        _mm256_storeu_si256(c, _mm256_add_epi16(v, _mm256_sign_epi16(a, d)));
+        _mm256_storeu_si256(c, _mm256_add_epi16(v, _mm256_sign_epi16(adaptationAvx2(adapt + j), d)));
     }
     return horizontalSumAvx2(sum);
+}
+
+// From narrowFrom taps on, a run keeps the filter's adaptation window in
+// bytes (s.narrowAdapt) and its steps read that: a run calls
+// narrowAdaptation() before its first step and widenAdaptation() after its
+// last. (Kept beside the words step by step, or on the run's stack, the
+// bytes saved nothing.)
+inline void narrowAdaptation(NNRunState& s, int order)
+{
+    for (int i = s.pos; i < s.pos + order; ++i)
+        s.narrowAdapt[i] = std::int8_t(s.adapt[i]);
+}
+
+inline void widenAdaptation(NNRunState& s, int order)
+{
+    for (int i = s.pos; i < s.pos + order; ++i)
+        s.adapt[i] = s.narrowAdapt[i];
 }
 
 // Residual in, value out, the filter's state advanced by one step.
@@ -95,9 +125,16 @@ template <int Order, bool New>
 APE_AVX2 inline std::int32_t decodeStepAvx2(NNRunState& s, std::int32_t residual)
 {
     const int order = Order ? Order : s.order;
-    const std::int32_t dot = stepAvx2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, negatedSign(residual));
-    const std::int32_t value = output(dot, s.fraction, residual);
-    push<New>(s, order, value);
+    std::int32_t dot, value;
+    if constexpr (Order >= narrowFrom) {
+        dot = stepAvx2<Order>(s.coef, s.hist + s.pos, s.narrowAdapt + s.pos, order, negatedSign(residual));
+        value = output(dot, s.fraction, residual);
+        push<New>(s, order, value, s.narrowAdapt);
+    } else {
+        dot = stepAvx2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, negatedSign(residual));
+        value = output(dot, s.fraction, residual);
+        push<New>(s, order, value);
+    }
     return value;
 }
 
