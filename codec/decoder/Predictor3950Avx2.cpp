@@ -56,7 +56,7 @@ struct DecodedValues {
 #define APE_FILTERING_RUN(Code, Target, decodeStep, Narrows)                                                           \
     struct Code {                                                                                                      \
         template <int Order>                                                                                           \
-        static constexpr bool narrow = Narrows&& Order >= nn::narrowFrom;                                              \
+        static constexpr bool narrow = (Narrows) && Order >= nn::narrowFrom;                                           \
         template <int Order, class Watch, class Source>                                                                \
         Target static bool run(Source source, NNRunState* last, Channel32& y, Channel32& x, std::int32_t* slot0,       \
                                std::int32_t* slot1, std::int32_t* outY, std::int32_t* outX, std::size_t count)         \

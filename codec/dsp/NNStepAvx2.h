@@ -125,16 +125,15 @@ template <int Order, bool New>
 APE_AVX2 inline std::int32_t decodeStepAvx2(NNRunState& s, std::int32_t residual)
 {
     const int order = Order ? Order : s.order;
-    std::int32_t dot, value;
-    if constexpr (Order >= narrowFrom) {
-        dot = stepAvx2<Order>(s.coef, s.hist + s.pos, s.narrowAdapt + s.pos, order, negatedSign(residual));
-        value = output(dot, s.fraction, residual);
-        push<New>(s, order, value, s.narrowAdapt);
-    } else {
-        dot = stepAvx2<Order>(s.coef, s.hist + s.pos, s.adapt + s.pos, order, negatedSign(residual));
-        value = output(dot, s.fraction, residual);
-        push<New>(s, order, value);
-    }
+    auto* const adaptation = [&] {
+        if constexpr (Order >= narrowFrom)
+            return s.narrowAdapt;
+        else
+            return s.adapt;
+    }();
+    const std::int32_t dot = stepAvx2<Order>(s.coef, s.hist + s.pos, adaptation + s.pos, order, negatedSign(residual));
+    const std::int32_t value = output(dot, s.fraction, residual);
+    push<New>(s, order, value, adaptation);
     return value;
 }
 
