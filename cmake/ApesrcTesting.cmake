@@ -18,10 +18,16 @@ if(WIN32)
     # The prefix has the build's width: a 64-bit prefix (which runs 32-bit
     # programs too, through its WOW64 side) for the x64 build. The `wine`
     # loader starts the 64-bit loader by itself for a 64-bit program.
+    # Debian's `wine` always starts the 32-bit loader, which hands a 64-bit
+    # program on to the 64-bit one: a kernel without 32-bit support fails at
+    # the first step. The x64 build therefore starts the 64-bit loader itself
+    # (which starts the 32-bit one for a 32-bit program, where it can run).
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(APESRC_WINEARCH win64)
+        find_program(APESRC_WINE wine64 PATHS /usr/lib/wine REQUIRED)
     else()
         set(APESRC_WINEARCH win32)
+        set(APESRC_WINE wine)
     endif()
     set(APESRC_WINE_HOME ${CMAKE_BINARY_DIR}/wine/home)
     set(APESRC_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
@@ -36,14 +42,15 @@ if(WIN32)
         # No Mono or Gecko: nothing may be downloaded, and nothing here needs them.
         WINEDLLOVERRIDES=mscoree,mshtml=
         DISPLAY=)
-    set(CMAKE_CROSSCOMPILING_EMULATOR env ${APESRC_WINE_ENV} wine)
-    # The same environment for scripts that drive the prefix outside CTest.
+    set(CMAKE_CROSSCOMPILING_EMULATOR env ${APESRC_WINE_ENV} ${APESRC_WINE})
+    # The same environment for scripts that drive the prefix outside CTest,
+    # with the loader to start as APESRC_WINE.
     list(JOIN APESRC_WINE_ENV "' '" quoted)
-    file(WRITE ${CMAKE_BINARY_DIR}/wine/environment "export '${quoted}'\n")
+    file(WRITE ${CMAKE_BINARY_DIR}/wine/environment "export '${quoted}' 'APESRC_WINE=${APESRC_WINE}'\n")
     # `wineserver -w` returns once the first boot has really finished; without
     # it the first tests race the prefix's set-up.
     add_custom_command(OUTPUT ${APESRC_WINE_PREFIX}/system.reg
-        COMMAND env ${APESRC_WINE_ENV} wineboot -i
+        COMMAND env ${APESRC_WINE_ENV} ${APESRC_WINE} wineboot -i
         COMMAND env ${APESRC_WINE_ENV} wineserver -w
         COMMENT "Creating the private Wine prefix for the tests"
         VERBATIM)

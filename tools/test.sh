@@ -24,7 +24,7 @@ hold_wineserver() {
     (
         . "$root/build/$1/wine/environment"
         wineserver -k
-        wineserver -p && wine cmd /c exit
+        wineserver -p && "$APESRC_WINE" cmd /c exit
     ) </dev/null >/dev/null 2>&1
 }
 release_wineserver() {
