@@ -23,8 +23,8 @@ enum class NNAdaptation {
 class NNFilter {
 public:
     NNFilter(int order, int fraction, NNAdaptation adaptation, const NNKernels& kernels = bestNNKernels());
-    // The coefficients sit at an offset into their storage that depends on
-    // its address, which a copy would not keep; a move keeps the storage.
+    // The pointers lead into the storage, which a copy would not share and
+    // a move keeps.
     NNFilter(const NNFilter&) = delete;
     NNFilter& operator=(const NNFilter&) = delete;
     NNFilter(NNFilter&&) = default;
@@ -53,17 +53,14 @@ private:
     NNAdaptation adaptation;
     const NNKernels& kernels;
     NNDecodeRun decodeRun; // chosen for the order and the adaptation rule
-    // The coefficients start on a cache line: they are loaded and stored
-    // whole every step, and a vector that straddles two lines costs two
-    // accesses. (The windows are read at every offset anyway; kept in
-    // allocations of their own, they decode faster than laid out after the
-    // coefficients.)
-    std::vector<std::int16_t> coefStorage;
-    std::vector<std::int16_t> hist;         // window: hist[pos .. pos + filterOrder) oldest first
-    std::vector<std::int16_t> adapt;        // same layout as hist
-    std::vector<std::int16_t> negatedAdapt; // -adapt where a kernel keeps it
-    std::vector<std::int8_t> narrowAdapt;   // room for adapt in bytes, from nn::narrowFrom taps on
-    std::int16_t* coef();
+    // One allocation holds the coefficients and the windows, each window at
+    // an address the constructor chooses relative to the coefficients.
+    std::vector<std::int16_t> storage;
+    std::int16_t* coef;         // `order` entries, starting on a cache line
+    std::int16_t* hist;         // window: hist[pos .. pos + filterOrder) oldest first
+    std::int16_t* adapt;        // same layout as hist
+    std::int16_t* negatedAdapt; // -adapt where a kernel keeps it
+    std::int8_t* narrowAdapt;   // room for adapt in bytes, from nn::narrowFrom taps on; null below
     int pos = 0;
     std::uint32_t average = 0; // running mean magnitude of the outputs (new adaptation)
 };

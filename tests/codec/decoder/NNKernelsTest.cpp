@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 TEST(NNKernels, VectorKernelsAgreeWithThePlainLoopsIncludingWraparound)
@@ -86,5 +88,43 @@ TEST(NNKernels, VectorDecodingLoopsAgreeWithThePlainLoopAtEveryOrder)
                 EXPECT_TRUE(values == expected);
             }
         }
+    }
+}
+
+// The coefficients and windows share one allocation: no two regions may
+// overlap, and each window sits at its distance past the coefficients
+// modulo 4 KB (which keeps its loads clear of the coefficient stores).
+TEST(NNKernels, WindowsLieApartAtTheirPlacesPastTheCoefficients)
+{
+    for (int order : {16, 48, 256, 1280}) {
+        SCOPED_TRACE(testing::Message() << "order " << order);
+        ape::NNFilter moved(order, 11, ape::NNAdaptation::new3980);
+        const ape::NNRunState before = moved.runState();
+        ape::NNFilter filter(std::move(moved));
+        const ape::NNRunState s = filter.runState();
+        EXPECT_EQ(s.hist, before.hist);
+        EXPECT_EQ(s.narrowAdapt, before.narrowAdapt);
+        const auto at = [&s](const void* p) {
+            return reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(s.coef);
+        };
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(s.coef) % 64, 0u);
+        const std::uintptr_t window = std::uintptr_t(order + 512);
+        std::vector<std::pair<std::uintptr_t, std::uintptr_t>> regions{{0, 2 * std::uintptr_t(order)},
+                                                                       {at(s.hist), 2 * window},
+                                                                       {at(s.adapt), 2 * window},
+                                                                       {at(s.negatedAdapt), 2 * window}};
+        EXPECT_EQ(at(s.hist) % 4096, 64u);
+        EXPECT_EQ(at(s.adapt) % 4096, 320u);
+        EXPECT_EQ(at(s.negatedAdapt) % 4096, 576u);
+        if (order >= 1024) {
+            ASSERT_NE(s.narrowAdapt, nullptr);
+            EXPECT_EQ(at(s.narrowAdapt) % 4096, 1024u);
+            regions.emplace_back(at(s.narrowAdapt), window);
+        } else {
+            EXPECT_EQ(s.narrowAdapt, nullptr);
+        }
+        std::sort(regions.begin(), regions.end());
+        for (std::size_t i = 1; i < regions.size(); ++i)
+            EXPECT_LE(regions[i - 1].first + regions[i - 1].second, regions[i].first);
     }
 }
