@@ -78,5 +78,5 @@ done
 # system; that line says nothing about playing and is left out.
 # Only the error output goes through the filter; the progress line keeps
 # its way to the terminal.
-{ wine "$dir/apeplay.exe" "${arguments[@]}" 2>&1 1>&3 3>&- | { grep -v '^ALSA lib seq_hw\.c:.*snd_seq_hw_open' || true; } >&2; } 3>&1
+{ "$loader" "$dir/apeplay.exe" "${arguments[@]}" 2>&1 1>&3 3>&- | { grep -v '^ALSA lib seq_hw\.c:.*snd_seq_hw_open' || true; } >&2; } 3>&1
 exit "${PIPESTATUS[0]}"
