@@ -16,12 +16,11 @@ endforeach()
 
 if(WIN32)
     # The prefix has the build's width: a 64-bit prefix (which runs 32-bit
-    # programs too, through its WOW64 side) for the x64 build. The `wine`
-    # loader starts the 64-bit loader by itself for a 64-bit program.
-    # Debian's `wine` always starts the 32-bit loader, which hands a 64-bit
-    # program on to the 64-bit one: a kernel without 32-bit support fails at
-    # the first step. The x64 build therefore starts the 64-bit loader itself
-    # (which starts the 32-bit one for a 32-bit program, where it can run).
+    # programs too, through its WOW64 side) for the x64 build. Debian's `wine`
+    # always starts the 32-bit loader, which hands a 64-bit program on to the
+    # 64-bit one: a kernel without 32-bit support fails at the first step. The
+    # x64 build therefore starts the 64-bit loader itself (which starts the
+    # 32-bit one for a 32-bit program, where it can run).
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(APESRC_WINEARCH win64)
         find_program(APESRC_WINE wine64 PATHS /usr/lib/wine REQUIRED)

@@ -38,7 +38,7 @@ export DISPLAY=
 # In a 64-bit prefix `wine` starts the 32-bit reg and regsvr32 (it picks
 # its loader by the program, and finds those two in the 32-bit system
 # folder); the 64-bit loader starts the 64-bit ones, which see the 64-bit
-# registry view that the x64 player reads.
+# registry view that the x64 player reads, and the player itself.
 loader=wine
 if grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
     loader=$(command -v wine64 || echo /usr/lib/wine/wine64)

@@ -56,7 +56,7 @@ private:
     // One allocation holds the coefficients and the windows, each window at
     // an address the constructor chooses relative to the coefficients.
     std::vector<std::int16_t> storage;
-    std::int16_t* coef;         // `order` entries, starting on a cache line
+    std::int16_t* coef;         // `order` entries from a cache line: loaded and stored whole every step
     std::int16_t* hist;         // window: hist[pos .. pos + filterOrder) oldest first
     std::int16_t* adapt;        // same layout as hist
     std::int16_t* negatedAdapt; // -adapt where a kernel keeps it
