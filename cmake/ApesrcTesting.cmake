@@ -28,6 +28,23 @@ if(WIN32)
         set(APESRC_WINEARCH win32)
         set(APESRC_WINE wine)
     endif()
+    # Whether this machine runs 32-bit x86 programs at all. A kernel built
+    # without IA-32 emulation refuses them ("Exec format error"), Wine's
+    # 32-bit loader among them; there no 32-bit Windows program can start. The
+    # 32-bit build then still compiles and links everything, but makes no
+    # prefix, and only the tests labelled `static` (which read the built files
+    # without starting them) can run in it; in the x64 build the tests
+    # labelled `x86` (which start 32-bit programs) cannot. tools/test.sh reads
+    # the answer from the build's wine/environment.
+    find_program(APESRC_WINE_X86_LOADER wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+    set(APESRC_RUNS_X86 0)
+    if(APESRC_WINE_X86_LOADER)
+        execute_process(COMMAND ${APESRC_WINE_X86_LOADER} --version
+            RESULT_VARIABLE x86_loader_status OUTPUT_QUIET ERROR_QUIET)
+        if(x86_loader_status EQUAL 0)
+            set(APESRC_RUNS_X86 1)
+        endif()
+    endif()
     set(APESRC_WINE_HOME ${CMAKE_BINARY_DIR}/wine/home)
     set(APESRC_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
     file(MAKE_DIRECTORY ${APESRC_WINE_HOME})
@@ -45,15 +62,20 @@ if(WIN32)
     # The same environment for scripts that drive the prefix outside CTest,
     # with the loader to start as APESRC_WINE.
     list(JOIN APESRC_WINE_ENV "' '" quoted)
-    file(WRITE ${CMAKE_BINARY_DIR}/wine/environment "export '${quoted}' 'APESRC_WINE=${APESRC_WINE}'\n")
-    # `wineserver -w` returns once the first boot has really finished; without
-    # it the first tests race the prefix's set-up.
-    add_custom_command(OUTPUT ${APESRC_WINE_PREFIX}/system.reg
-        COMMAND env ${APESRC_WINE_ENV} ${APESRC_WINE} wineboot -i
-        COMMAND env ${APESRC_WINE_ENV} wineserver -w
-        COMMENT "Creating the private Wine prefix for the tests"
-        VERBATIM)
-    add_custom_target(wineprefix ALL DEPENDS ${APESRC_WINE_PREFIX}/system.reg)
+    file(WRITE ${CMAKE_BINARY_DIR}/wine/environment
+        "export '${quoted}' 'APESRC_WINE=${APESRC_WINE}' 'APESRC_RUNS_X86=${APESRC_RUNS_X86}'\n")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT APESRC_RUNS_X86)
+        message(STATUS "This machine does not run 32-bit x86 programs: no Wine prefix for the 32-bit build")
+    else()
+        # `wineserver -w` returns once the first boot has really finished;
+        # without it the first tests race the prefix's set-up.
+        add_custom_command(OUTPUT ${APESRC_WINE_PREFIX}/system.reg
+            COMMAND env ${APESRC_WINE_ENV} ${APESRC_WINE} wineboot -i
+            COMMAND env ${APESRC_WINE_ENV} wineserver -w
+            COMMENT "Creating the private Wine prefix for the tests"
+            VERBATIM)
+        add_custom_target(wineprefix ALL DEPENDS ${APESRC_WINE_PREFIX}/system.reg)
+    endif()
 endif()
 
 # apesrc_add_test(<name> SOURCES <files...> [LIBRARIES <targets...>])

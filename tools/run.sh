@@ -10,10 +10,21 @@ wav="$root/build/demo.wav"
 
 "$root/tools/setup.sh"
 "$root/tools/build.sh" windows host
+build=windows
+width="32-bit Windows"
+# A kernel without 32-bit support starts no 32-bit program: the demo plays
+# through the x64 build there.
+if ! (. "$root/build/windows/wine/environment" && [ "$APESRC_RUNS_X86" = 1 ]); then
+    echo "This machine does not run 32-bit x86 programs; the demo plays with the x64 build."
+    "$root/tools/build.sh" windows64
+    build=windows64
+    width="64-bit Windows"
+fi
+export APEPLAY_BUILD=$root/build/$build
 
 echo
-echo "Built for 32-bit Windows (build/windows):"
-find "$root/build/windows" -maxdepth 3 \( -name '*.dll' -o -name '*.exe' \) ! -path '*/CMakeFiles/*' \
+echo "Built for $width (build/$build):"
+find "$root/build/$build" -maxdepth 3 \( -name '*.dll' -o -name '*.exe' \) ! -path '*/CMakeFiles/*' \
     ! -path '*/wine/*' ! -path '*/tests/*' ! -path '*/googletest/*' | sed "s|^$root/|  |" | sort
 echo
 echo "Playing ${sample#"$root"/} with apeplay:"

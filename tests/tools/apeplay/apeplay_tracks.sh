@@ -24,10 +24,9 @@ fail() {
 play() {
     "$apeplay" --engine "$engine" "$@"
 }
-# apeenc.exe in the build's prefix, as the tests run their programs.
+# apeenc.exe in the build's prefix, started as the tests start their programs.
 encode() {
-    env HOME="$APEPLAY_BUILD/wine/home" WINEPREFIX="$APEPLAY_BUILD/wine/prefix" WINEDEBUG=-all \
-        WINEDLLOVERRIDES='mscoree,mshtml=' DISPLAY= wine "$apeenc" "$@" >"$scratch/apeenc.out" 2>&1 ||
+    (. "$APEPLAY_BUILD/wine/environment" && "$APESRC_WINE" "$apeenc" "$@") >"$scratch/apeenc.out" 2>&1 ||
         { echo "apeenc failed: $(cat "$scratch/apeenc.out")"; exit 1; }
 }
 md5() { md5sum | cut -d' ' -f1; }
