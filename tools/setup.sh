@@ -24,6 +24,8 @@ packages=(
     libboost-dev
     googletest
     g++ clang libclang-rt-14-dev clang-format
+    # The codec core's 32-bit tests where the kernel runs no 32-bit programs.
+    g++-multilib qemu-user-static
     ffmpeg
     zip unzip
     # makensis, which builds the Windows setup program.
