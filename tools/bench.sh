@@ -31,7 +31,8 @@ for arg in "$@"; do
         extra+=(--dir "$root/build/bench")
         [ -d "$root/../shared/real-ape" ] && extra+=(--real "$(cd "$root/../shared/real-ape" && pwd)")
         extra+=(--dll64-bench "$root/build/windows64/tools/codecbench/codecbench_dll.exe"
-            --dll64-prefix "$root/build/windows64/wine/prefix")
+            --dll64-prefix "$root/build/windows64/wine/prefix"
+            --dll64-loader "$(. "$root/build/windows64/wine/environment" && echo "$APESRC_WINE")")
     else
         args+=("$arg")
     fi
@@ -41,5 +42,9 @@ windows="$root/build/windows"
 export HOME="$windows/wine/home" WINEPREFIX="$windows/wine/prefix" WINEDEBUG=-all
 # Each prefix exists already and keeps its own width.
 unset WINEARCH
-exec "$root/build/release/tools/codecbench/$program" \
-    --dll-bench "$windows/tools/codecbench/codecbench_dll.exe" "${extra[@]}" "${args[@]}"
+if (. "$windows/wine/environment" && [ "$APESRC_RUNS_X86" = 1 ]); then
+    extra+=(--dll-bench "$windows/tools/codecbench/codecbench_dll.exe")
+else
+    echo "This machine does not run 32-bit x86 programs: no figures for the 32-bit MACDllC.dll."
+fi
+exec "$root/build/release/tools/codecbench/$program" "${extra[@]}" "${args[@]}"

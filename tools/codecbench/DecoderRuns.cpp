@@ -140,9 +140,10 @@ double ffmpegUserTime(const std::string& file)
 }
 
 std::map<std::string, DllTimes> dllTimes(const std::string& bench, const std::vector<std::string>& files,
-                                         const std::string& prefix)
+                                         const std::string& prefix, const std::string& loader)
 {
-    std::string command = (prefix.empty() ? "" : "WINEPREFIX='" + prefix + "' ") + "wine '" + bench + "' --runs 1";
+    std::string command =
+        (prefix.empty() ? "" : "WINEPREFIX='" + prefix + "' ") + "'" + loader + "' '" + bench + "' --runs 1";
     for (const auto& file : files)
         command += " 'Z:" + file + "'";
     command += " 2>/dev/null";

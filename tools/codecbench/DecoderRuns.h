@@ -43,9 +43,11 @@ struct DllTimes {
 };
 
 // Per file, from one run of the Windows benchmark on all `files`, in the Wine
-// prefix `prefix` (empty: the one the environment names). Each width's
-// benchmark runs in its own build's prefix.
+// prefix `prefix` (empty: the one the environment names), started by
+// `loader`. Each width's benchmark runs in its own build's prefix, the x64
+// one started by the 64-bit loader, since Debian's `wine` starts the 32-bit
+// one first, which a kernel without 32-bit support refuses.
 std::map<std::string, DllTimes> dllTimes(const std::string& bench, const std::vector<std::string>& files,
-                                         const std::string& prefix = {});
+                                         const std::string& prefix = {}, const std::string& loader = "wine");
 
 } // namespace codecbench

@@ -1,5 +1,5 @@
 // codecbench_table [--real DIR] [--only NAME] [--seconds N] [--runs N] [--dll-bench EXE]
-//                  [--dll64-bench EXE --dll64-prefix DIR] [--dir DIR]
+//                  [--dll64-bench EXE --dll64-prefix DIR [--dll64-loader WINE64]] [--dir DIR]
 //   The speed table: every material of BenchMaterial.h (and the real
 //   recordings in DIR) at every level, N seconds each (default 60), encoded
 //   once into DIR-named files that later runs reuse. Per material and run the
@@ -118,7 +118,7 @@ TableCell encodeCell(const ape::BenchMaterial& material, unsigned level, const s
 struct TableOptions {
     double duration = 60;
     int runs = 5;
-    std::string dir = "/tmp", dllBench, dll64Bench, dll64Prefix, realDir, only;
+    std::string dir = "/tmp", dllBench, dll64Bench, dll64Prefix, dll64Loader = "wine", realDir, only;
 };
 
 void printRatios(const char* title, const std::vector<std::string>& names,
@@ -201,13 +201,13 @@ int speedTable(const TableOptions& options)
                 cell.ours.add(decodeWithUs(cell.file, OurRun{1e30, 0}).userSeconds);
                 cell.ffmpeg.add(ffmpegUserTime(cell.file));
             }
-            for (auto [bench, prefix, decoder, seek] :
-                 {std::tuple{&options.dllBench, "", &TableCell::dll, &TableCell::seek},
-                  std::tuple{&options.dll64Bench, options.dll64Prefix.c_str(), &TableCell::dll64,
-                             &TableCell::seek64}}) {
+            for (auto [bench, prefix, loader, decoder, seek] :
+                 {std::tuple{&options.dllBench, "", "wine", &TableCell::dll, &TableCell::seek},
+                  std::tuple{&options.dll64Bench, options.dll64Prefix.c_str(), options.dll64Loader.c_str(),
+                             &TableCell::dll64, &TableCell::seek64}}) {
                 if (bench->empty())
                     continue;
-                auto times = dllTimes(*bench, files, prefix);
+                auto times = dllTimes(*bench, files, prefix, loader);
                 for (auto& cell : cells[m])
                     if (auto found = times.find(cell.file); found != times.end()) {
                         (cell.*decoder).add(found->second.userSeconds);
@@ -259,6 +259,8 @@ int main(int argc, char** argv)
             options.dll64Bench = value;
         else if (option == "--dll64-prefix")
             options.dll64Prefix = value;
+        else if (option == "--dll64-loader")
+            options.dll64Loader = value;
         else if (option == "--real")
             options.realDir = value;
         else if (option == "--only")
