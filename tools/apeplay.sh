@@ -12,7 +12,8 @@
 # APEPLAY_DIR another folder holding apeplay.exe, apesrc.dll and MACDllC.dll.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${APEPLAY_BUILD:-$root/build/windows}
+# Wine takes only an absolute WINEPREFIX.
+build=$(realpath -m "${APEPLAY_BUILD:-$root/build/windows}")
 dir=${APEPLAY_DIR:-$build/tools/apeplay}
 class='{6E2B9F14-8C3D-4A57-9D21-5F0A7C3E1B92}'
 mf_class='{5847B50A-C1AF-4075-B2D2-D8D58B15E25D}'
@@ -22,7 +23,11 @@ if [ ! -f "$dir/apeplay.exe" ] || [ ! -f "$dir/apesrc.dll" ]; then
     exit 1
 fi
 if [ ! -f "$build/wine/prefix/system.reg" ]; then
-    echo "apeplay: no Wine prefix in $build/wine/prefix; build first (tools/build.sh windows)" >&2
+    if (. "$build/wine/environment" 2>/dev/null && [ "$APESRC_RUNS_X86" = 0 ]); then
+        echo "apeplay: this machine does not run 32-bit x86 programs; APEPLAY_BUILD=build/windows64 plays with the x64 build" >&2
+    else
+        echo "apeplay: no Wine prefix in $build/wine/prefix; build first (tools/build.sh windows)" >&2
+    fi
     exit 1
 fi
 
