@@ -48,6 +48,6 @@ struct DllTimes {
 // one started by the 64-bit loader, since Debian's `wine` starts the 32-bit
 // one first, which a kernel without 32-bit support refuses.
 std::map<std::string, DllTimes> dllTimes(const std::string& bench, const std::vector<std::string>& files,
-                                         const std::string& prefix = {}, const std::string& loader = "wine");
+                                         const std::string& prefix, const std::string& loader);
 
 } // namespace codecbench
